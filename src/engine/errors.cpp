@@ -7,13 +7,14 @@
 #include <mutex>
 
 #include "engine/error_table.h"
-#include "platform/short_string.h"
+#include "platform/code_page.h"
 
 namespace tarn {
 namespace {
 
 constexpr std::string_view kUnknownError = "An unknown error occurred";
 constexpr std::size_t kMessageLength = 254;
+constexpr std::size_t kTextLength = 255;
 
 // The error-information record. It is kept per thread: an error raised on one
 // thread can never lend its context to an exception built on another.
@@ -89,7 +90,7 @@ void AssignErrorContexts(TarnErrorCode code, std::int32_t osCode, std::int32_t s
   info.errorOSCode = osCode;
   info.errorSocketCode = socketCode;
   const std::string_view texts[7] = {remoteLocation, userName, databaseName, tableName, fieldName, indexName, extraText};
-  for (int i = 0; i < 7; ++i) info.texts[i] = CutText(texts[i], ShortStringLength);
+  for (int i = 0; i < 7; ++i) info.texts[i] = CutToLength(texts[i], kTextLength);
 }
 
 void ClearErrorContexts() {
@@ -135,7 +136,7 @@ std::string GetErrorString(TarnErrorCode code) {
     ++next;
     rest.remove_prefix(pos + 2);
   }
-  return CutText(result, kMessageLength);
+  return CutToLength(result, kMessageLength);
 }
 
 std::string TranslateErrorConstant(TarnErrorCode code) {
