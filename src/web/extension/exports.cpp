@@ -1,0 +1,33 @@
+// The extension's exported entry points over the one web application of the library.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "web/extension_abi.h"
+#include "web/stand_in_data_access.h"
+#include "web/web_application.h"
+
+namespace {
+
+// Created when the library is loaded, destroyed (with every module) when it is unloaded.
+dovecrest::TWebApplication gApplication(
+    [] { return std::make_unique<dovecrest::TStandInDataAccess>(); });
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int GetExtensionVersion(HSE_VERSION_INFO* pVer) {
+  if (!pVer) return 0;
+  pVer->dwExtensionVersion = (static_cast<uint32_t>(HSE_VERSION_MAJOR) << 16) | HSE_VERSION_MINOR;
+  std::string title = gApplication.Title();
+  std::size_t n = std::min(title.size(), sizeof pVer->lpszExtensionDesc - 1);
+  std::memcpy(pVer->lpszExtensionDesc, title.data(), n);
+  pVer->lpszExtensionDesc[n] = '\0';
+  return 1;
+}
+
+extern "C" __attribute__((visibility("default"))) uint32_t HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
+  if (!pECB) return HSE_STATUS_ERROR;
+  return gApplication.HttpExtensionProc(*pECB);
+}
+
+extern "C" __attribute__((visibility("default"))) int TerminateExtension(uint32_t) { return 1; }

@@ -1,0 +1,204 @@
+// dovecrestd end to end: a real process on a free port, spoken to over a socket.
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "web/extension_abi.h"
+
+namespace {
+
+struct Answer {
+  int status = 0;
+  std::string head;
+  std::string body;
+};
+
+// Sends raw request bytes and reads the whole answer (the server closes or the
+// Content-Length is reached).
+Answer Exchange(int port, const std::string& raw) {
+  Answer answer;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return answer;
+  }
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  (void)!write(fd, raw.data(), raw.size());
+  std::string data;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    data.append(buf, static_cast<std::size_t>(n));
+    auto end = data.find("\r\n\r\n");
+    if (end == std::string::npos) continue;
+    auto cl = data.find("Content-Length: ");
+    if (cl != std::string::npos && cl < end) {
+      std::size_t length = std::stoul(data.substr(cl + 16));
+      if (data.size() >= end + 4 + length) break;
+    }
+  }
+  close(fd);
+  auto end = data.find("\r\n\r\n");
+  if (data.size() > 12) answer.status = std::stoi(data.substr(9, 3));
+  answer.head = data.substr(0, end);
+  if (end != std::string::npos) answer.body = data.substr(end + 4);
+  return answer;
+}
+
+std::string Post(const std::string& path, const std::string& body) {
+  return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+class Daemon {
+ public:
+  explicit Daemon(const std::vector<std::string>& extra) {
+    int err[2];
+    EXPECT_EQ(pipe(err), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(err[1], 2);
+      close(err[0]);
+      std::vector<std::string> args = {DOVECRESTD_PATH, "--port", "0", "--extension", DOVECREST_SO_PATH};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(err[1]);
+    log_ = fdopen(err[0], "r");
+    char line[512];
+    while (fgets(line, sizeof line, log_)) {
+      std::string l(line);
+      if (auto at = l.find("listening on "); at != std::string::npos) {
+        port_ = std::stoi(l.substr(l.rfind(':') + 1));
+        break;
+      }
+    }
+  }
+  ~Daemon() {
+    if (pid_ > 0 && !stopped_) Stop();
+    if (log_) fclose(log_);
+  }
+  int Port() const { return port_; }
+  // SIGTERM; answers the exit status and collects the rest of the log.
+  int Stop() {
+    kill(pid_, SIGTERM);
+    char line[512];
+    while (fgets(line, sizeof line, log_)) rest_ += line;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    stopped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& Log() const { return rest_; }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* log_ = nullptr;
+  int port_ = 0;
+  bool stopped_ = false;
+  std::string rest_;
+};
+
+TEST(Dovecrestd, ServesTheExtensionOverHttpAndStopsCleanly) {
+  char tmpl[] = "/tmp/dovecrestd-test-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  std::ofstream(dir + "/Vantrel.ini") << "[Setting]\nDBPath=" << dir << "/db/\n";
+  std::filesystem::create_directory(dir + "/img");
+  std::ofstream(dir + "/img/Dovecrest-1.jpg") << "JPEGDATA";
+
+  Daemon daemon({"--config-dir", dir, "--images", dir + "/img"});
+  ASSERT_GT(daemon.Port(), 0);
+
+  Answer form = Exchange(daemon.Port(), "GET /Dovecrest.dll HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(form.status, 200);
+  EXPECT_NE(form.head.find("Content-Type: text/html"), std::string::npos);
+  EXPECT_EQ(form.body.rfind("<HTML><HEAD><TITLE>Vantrel&nbsp; ", 0), 0u);
+  EXPECT_TRUE(form.body.ends_with("</HTML>\r\n \r\n"));
+
+  Answer bad = Exchange(daemon.Port(), Post("/Dovecrest.dll/Query", "UNAME=%zz"));
+  EXPECT_EQ(bad.status, 500);
+  EXPECT_NE(bad.body.find("Exception: EConvertError<br>"), std::string::npos);
+
+  Answer none = Exchange(daemon.Port(), "GET /Dovecrest.dll/other HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(none.status, 404);
+
+  Answer image = Exchange(daemon.Port(), "GET /images/Dovecrest-1.jpg HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(image.status, 200);
+  EXPECT_EQ(image.body, "JPEGDATA");
+  EXPECT_EQ(Exchange(daemon.Port(), "GET /images/../Vantrel.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").status, 404);
+
+  // A declared body above 1 MiB is refused before it reaches the extension.
+  Answer large = Exchange(daemon.Port(), "POST /Dovecrest.dll/Query HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                         "Content-Length: 2000000\r\n\r\nUNAME=x");
+  EXPECT_EQ(large.status, 413);
+  // A 1 MiB field within the cap is served.
+  Answer big = Exchange(daemon.Port(), Post("/Dovecrest.dll/Query", "UNAME=" + std::string(1000000, 'a')));
+  EXPECT_EQ(big.status, 200);
+
+  EXPECT_EQ(daemon.Stop(), 0);
+  EXPECT_NE(daemon.Log().find("GET /Dovecrest.dll 200 "), std::string::npos);
+  EXPECT_NE(daemon.Log().find("POST /Dovecrest.dll/Query 500 "), std::string::npos);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Dovecrestd, OptionErrorsExitWithCodeTwo) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--port", "x"}, {"--bogus"}, {"--port"}}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      std::vector<char*> argv = {const_cast<char*>(DOVECRESTD_PATH)};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2) << args[0];
+  }
+}
+
+TEST(Extension, EntryPointsReportVersionAndConsentToUnload) {
+  void* lib = dlopen(DOVECREST_SO_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  auto version = reinterpret_cast<PFN_GETEXTENSIONVERSION>(dlsym(lib, "GetExtensionVersion"));
+  auto terminate = reinterpret_cast<PFN_TERMINATEEXTENSION>(dlsym(lib, "TerminateExtension"));
+  ASSERT_TRUE(version && terminate && dlsym(lib, "HttpExtensionProc"));
+  HSE_VERSION_INFO info;
+  std::memset(&info, 'x', sizeof info);
+  EXPECT_EQ(version(&info), 1);
+  EXPECT_EQ(info.dwExtensionVersion, 0x00020000u);
+  EXPECT_STREQ(info.lpszExtensionDesc, "");
+  EXPECT_EQ(terminate(0), 1);
+  dlclose(lib);
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+// The module pool under real concurrency: the 33rd simultaneous request meets the
+// limit, and finished modules are reused.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "web/fake_control_block.h"
+#include "web/stand_in_data_access.h"
+#include "web/web_application.h"
+
+namespace dovecrest {
+namespace {
+
+using testing::FakeControlBlock;
+
+TEST(ModulePool, TheRequestBeyondMaxConnectionsGetsThePoolErrorAndModulesAreReused) {
+  char tmpl[] = "/tmp/dovecrest-pool-XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  std::ofstream(dir + "/Vantrel.ini") << "[Setting]\nDBPath=/q/\n";
+  setenv("VANTREL_CONFIG_DIR", dir.c_str(), 1);
+
+  TWebApplication app([] { return std::make_unique<TStandInDataAccess>(); });
+  ASSERT_EQ(app.MaxConnections, 32);
+
+  // 32 requests that wait inside the /Query handler, reading a body that is still coming.
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  std::atomic<int> waiting{0};
+  std::vector<std::unique_ptr<FakeControlBlock>> blocked;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 32; ++i) {
+    auto request = std::make_unique<FakeControlBlock>("POST", "/Query");
+    request->SetBody("UNAME=", 0);
+    request->onRead = [&] {
+      std::unique_lock lock(m);
+      ++waiting;
+      cv.notify_all();
+      cv.wait(lock, [&] { return release; });
+    };
+    blocked.push_back(std::move(request));
+  }
+  for (auto& request : blocked)
+    threads.emplace_back([&app, r = request.get()] { app.HttpExtensionProc(r->Ecb()); });
+  {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return waiting == 32; });
+  }
+  EXPECT_EQ(app.ActiveModuleCount(), 32u);
+
+  FakeControlBlock refused("GET", "");
+  EXPECT_EQ(app.HttpExtensionProc(refused.Ecb()), static_cast<uint32_t>(HSE_STATUS_ERROR));
+  EXPECT_EQ(refused.Ecb().dwHttpStatusCode, 500u);
+  EXPECT_EQ(refused.status, "500 Maximum number of concurrent connections exceeded.  Please try again later");
+  EXPECT_NE(refused.written.find("Exception: Exception<br>"), std::string::npos);
+
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  for (auto& t : threads) t.join();
+  for (auto& request : blocked) EXPECT_EQ(request->status, "200 OK");
+
+  EXPECT_EQ(app.ActiveModuleCount(), 0u);
+  EXPECT_EQ(app.InactiveModuleCount(), 32u);
+  FakeControlBlock next("GET", "");
+  EXPECT_EQ(app.HttpExtensionProc(next.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
+  EXPECT_EQ(app.ConstructedModuleCount(), 32u);  // reused, not constructed
+
+  unsetenv("VANTREL_CONFIG_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace dovecrest
