@@ -1,6 +1,7 @@
 // Form-field parsing of request bodies.
 #include "web/form_fields.h"
 
+#include "platform/code_page.h"
 #include "platform/exception.h"
 
 namespace dovecrest {
@@ -11,28 +12,6 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-bool IsGbkLeadByte(char c) {
-  auto b = static_cast<unsigned char>(c);
-  return b >= 0x81 && b <= 0xFE;
-}
-
-// Name comparison without regard to ASCII case; a double-byte character is compared
-// whole and exactly, so its trail byte is never folded as a letter.
-bool NamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (IsGbkLeadByte(a[i]) && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -77,7 +56,7 @@ std::string FindFormField(const std::vector<std::string>& fields, std::string_vi
   for (const auto& field : fields) {
     auto eq = field.find('=');
     std::string_view fieldName = std::string_view(field).substr(0, eq);
-    if (NamesEqual(fieldName, name)) return eq == std::string::npos ? std::string() : field.substr(eq + 1);
+    if (tarn::AnsiSameText(fieldName, name)) return eq == std::string::npos ? std::string() : field.substr(eq + 1);
   }
   return {};
 }

@@ -1,6 +1,7 @@
 // The web module: construction, dispatch and the action handlers.
 #include "web/web_module.h"
 
+#include "platform/code_page.h"
 #include "platform/exception.h"
 #include "platform/profile_file.h"
 #include "web/default_page.h"
@@ -12,15 +13,6 @@ namespace {
 std::string MessageOf(const std::exception& e) {
   if (auto* ex = dynamic_cast<const tarn::Exception*>(&e)) return ex->Message();
   return e.what();
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-bool PathMatches(std::string_view mask, std::string_view path) {
-  if (mask.size() != path.size()) return false;
-  for (std::size_t i = 0; i < mask.size(); ++i)
-    if (AsciiUpper(mask[i]) != AsciiUpper(path[i])) return false;
-  return true;
 }
 
 // "未输入任何使用者名称"
@@ -79,7 +71,7 @@ void TWebModule1::RestartSession() {
 bool TWebModule1::DispatchAction(TWebRequest& Request, TWebResponse& Response) {
   const std::string path = Request.PathInfo();
   for (const auto& action : actions_) {
-    if (!action.Enabled || !PathMatches(action.PathInfo, path)) continue;
+    if (!action.Enabled || !tarn::AnsiSameText(action.PathInfo, path)) continue;
     bool handled = true;
     (this->*action.OnAction)(Request, Response, handled);
     if (handled) return true;
