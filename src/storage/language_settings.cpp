@@ -131,7 +131,7 @@ std::u16string ConvertDatePattern(std::u16string_view p) {
         i = j + 1;
         continue;
       }
-      default: out.append(run, c); break;
+      default: out.append(run, u_charType(c) == U_SPACE_SEPARATOR ? u' ' : c); break;
     }
     i += run;
   }

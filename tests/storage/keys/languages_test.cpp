@@ -161,6 +161,7 @@ TEST(LanguageSettings, LocaleDefaultsComeFromTheLocale) {
   EXPECT_EQ(us.CurrencyString, "$");
   EXPECT_EQ(us.CurrencyFormat, 0);
   EXPECT_EQ(us.DateSeparator, '/');
+  EXPECT_EQ(us.ShortTimeFormat, "h:mm AMPM");  // narrow no-break space read as a space
   // Unknown languages keep the usual defaults.
   TLanguageSettings unknown, ansi;
   GetDefaultLanguageSettings(0x0411, 0, unknown);
