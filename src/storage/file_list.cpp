@@ -173,7 +173,7 @@ std::int32_t TFileList::GetFileNames(bool inMemory, const std::string& pattern, 
   names.clear();
   std::string directory, filePattern;
   SplitFileName(NormalizeFileName(pattern), directory, filePattern);
-  if (filePattern.empty()) filePattern = "*";
+  if (filePattern.empty()) filePattern.push_back('*');
   if (inMemory) {
     for (const auto& file : files_) {
       if (!file->InMemory()) continue;
@@ -187,7 +187,7 @@ std::int32_t TFileList::GetFileNames(bool inMemory, const std::string& pattern, 
     if (e != 0) return -TARN_OSENOENT;
   }
   if (!withExtension)
-    for (auto& n : names) n = RemoveFileExtension(n);
+    for (auto& n : names) n.resize(RemoveFileExtension(n).size());
   return 0;
 }
 
