@@ -441,6 +441,11 @@ bool TDataFile::CheckForChanges() {
   return header_.LastUpdateStamp != stamp;
 }
 
+std::int32_t TDataFile::SortRecordBuffers(std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
+                                         const TSortCallbacks& callbacks, bool distinct, bool caseInsensitive) {
+  return SortDataFile(*this, sortFields, maxRecords, callbacks, distinct, caseInsensitive);
+}
+
 std::unique_ptr<TRecord> TDataFile::GetNewRecordInstance() {
   std::unique_ptr<TRecord> record = cache_.TakeInstance();
   record->Reset(0);

@@ -16,6 +16,7 @@
 #include "storage/field_definition.h"
 #include "storage/file_handler.h"
 #include "storage/record.h"
+#include "storage/record_sort.h"
 #include "storage/resize_buffer.h"
 #include "storage/table_link.h"
 
@@ -103,6 +104,10 @@ class TDataFile : public TFileHandler {
   void AdjustRecordBuffers();
   bool CheckForChanges();
 
+  // Sorts all records in place (see record_sort.h); answers the records written.
+  std::int32_t SortRecordBuffers(std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
+                                 const TSortCallbacks& callbacks, bool distinct, bool caseInsensitive);
+
   std::unique_ptr<TRecord> GetNewRecordInstance();
   void ReturnRecordInstance(std::unique_ptr<TRecord>& record);
 
@@ -114,6 +119,8 @@ class TDataFile : public TFileHandler {
   std::int32_t ReadAheadLimit() const noexcept { return readAheadLimit_; }
 
  private:
+  friend class TRecordSorter;
+
   TTableContext Context() const noexcept;
   void SetCacheParameters() noexcept;
   void ReadRecordBuffers(std::int32_t n, std::int32_t count, std::int32_t direction);

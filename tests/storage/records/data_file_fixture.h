@@ -1,0 +1,126 @@
+// A data file in a temporary directory, with a stand-in for its shared
+// table, for the record and sort tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/check_header.h"
+#include "storage/data_file.h"
+#include "storage/record_layout.h"
+
+namespace tarn {
+
+inline TFieldDefinition Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0,
+                       std::uint8_t subType = dstNone) {
+  TFieldDefinition def = MakeEmptyFieldDefinition();
+  def.Name.Assign(name);
+  def.DataType = type;
+  def.SubType = subType;
+  def.Size = size;
+  return def;
+}
+
+inline std::vector<TFieldDefinition> LaidOut(std::vector<TFieldDefinition> fields) {
+  std::uint16_t offset = kRecordHeaderSize;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    fields[i].FieldNumber = static_cast<std::uint16_t>(i + 1);
+    UpdateFieldSize(fields[i]);
+    if (IsAutoIncField(fields[i])) {
+      fields[i].FieldOffset = kAutoIncFieldOffset;
+    } else {
+      fields[i].FieldOffset = offset;
+      offset = static_cast<std::uint16_t>(offset + fields[i].PhysicalSize + 1);
+    }
+  }
+  return fields;
+}
+
+struct TFakeTable : TTableLink {
+  bool strict = true, transaction = false, shortReads = false, primary = true;
+  int changes = 0;
+  bool StrictChangeDetection() const override { return strict; }
+  bool TransactionLocked() const override { return transaction; }
+  bool ShortReadsAllowed() const override { return shortReads; }
+  bool HasPrimaryIndex() const override { return primary; }
+  void MarkTableChanged() override { ++changes; }
+  bool ForceBufferFlush() const override { return false; }
+  std::string PrivateDirectory() const override { return directory; }
+  void SetActualRecordCount(std::int32_t count) override { actualCount = count; }
+  std::string directory = "/tmp/";
+  std::int32_t actualCount = -1;
+};
+
+inline TarnErrorCode RaisedCode(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const ETarnEngineError& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+class DataFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tarn-records-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    table_.directory = dir_ + "/";
+    name_ = dir_ + "/QUOTA.DAT";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // A table with NAME string(20), LIMIT integer; optionally encrypted.
+  std::unique_ptr<TDataFile> Create(bool encrypted, std::vector<TFieldDefinition> fields = {}) {
+    if (fields.empty()) fields = LaidOut({Field("NAME", dtString, 20), Field("LIMIT", dtInteger)});
+    auto file = std::make_unique<TDataFile>();
+    file->SetFileName(name_);
+    file->SetTableLink(&table_);
+    file->CreateDataFile(0, 0, 1, 0, encrypted, "secret", "quota", 512, fields);
+    file->WriteHeader(true);
+    file->WriteFields();
+    return file;
+  }
+  std::unique_ptr<TDataFile> Open() {
+    auto file = std::make_unique<TDataFile>();
+    file->SetFileName(name_);
+    file->SetTableLink(&table_);
+    file->OpenFile();
+    return file;
+  }
+  // Appends a record with a name and a limit and leaves it dirty.
+  void Append(TDataFile& file, const char* name, std::int32_t limit) {
+    TRecord* record = nullptr;
+    ASSERT_TRUE(file.GetRecord(nullptr, file.Header().NextRecordNumber, record, kReadForward, false, false));
+    record->Initialize(true);
+    std::vector<std::uint8_t> bytes(file.GetRecordSize(), 0);
+    bytes[9] = 1;
+    std::memcpy(&bytes[10], name, std::strlen(name));
+    bytes[31] = 1;
+    StoreInt32(&bytes[32], limit);
+    record->CopyRecordBuffer(bytes.data());
+    file.PutRecord(record);
+  }
+  std::int32_t LimitOf(TDataFile& file, std::int32_t n, bool readAhead = false) {
+    TRecord* record = nullptr;
+    EXPECT_TRUE(file.GetRecord(nullptr, n, record, kReadForward, false, readAhead));
+    const std::int32_t limit = LoadInt32(record->GetRecordBufferPtr() + 32);
+    file.PutRecord(record);
+    return limit;
+  }
+
+  std::string dir_;
+  std::string name_;
+  TFakeTable table_;
+};
+
+}  // namespace tarn
