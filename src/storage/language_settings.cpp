@@ -100,7 +100,7 @@ class TEncoder {
 };
 
 // An ICU date or time pattern in the engine's format notation: y, m (month),
-// d, ddd/dddd (day names), h, mm (minutes after an hour), ss, AMPM; quoted
+// d, ddd/dddd (day names), h, m/mm (minutes after an hour), ss, AMPM; quoted
 // ICU literals are kept in double quotes.
 std::u16string ConvertDatePattern(std::u16string_view p) {
   std::u16string out;
@@ -117,7 +117,7 @@ std::u16string ConvertDatePattern(std::u16string_view p) {
       case u'd': out += run >= 2 ? u"dd" : u"d"; break;
       case u'E': case u'c': out += run >= 4 ? u"dddd" : u"ddd"; break;
       case u'H': case u'h': case u'k': case u'K': out += run >= 2 ? u"hh" : u"h"; break;
-      case u'm': out += run >= 2 ? u"nn" : u"n"; break;
+      case u'm': out += run >= 2 ? u"mm" : u"m"; break;  // minutes: "m" after an hour
       case u's': out += run >= 2 ? u"ss" : u"s"; break;
       case u'a': case u'b': case u'B': out += u"AMPM"; break;
       case u'G': case u'z': case u'Z': case u'v': case u'V': case u'O': case u'X': case u'x': case u'S':
@@ -126,8 +126,13 @@ std::u16string ConvertDatePattern(std::u16string_view p) {
         std::size_t j = i + 1;
         std::u16string literal;
         while (j < p.size() && p[j] != u'\'') literal += p[j++];
-        if (!literal.empty()) out += u"\"" + literal + u"\"";
-        else out += u'\'';
+        if (!literal.empty()) {
+          out.push_back(u'"');
+          out.append(literal);
+          out.push_back(u'"');
+        } else {
+          out.push_back(u'\'');
+        }
         i = j + 1;
         continue;
       }
@@ -135,9 +140,6 @@ std::u16string ConvertDatePattern(std::u16string_view p) {
     }
     i += run;
   }
-  // Minutes are written "mm" when they follow an hour, as in "hh:mm".
-  for (std::size_t k = 0; (k = out.find(u"nn", k)) != std::u16string::npos; k += 2) out.replace(k, 2, u"mm");
-  for (std::size_t k = 0; (k = out.find(u'n', k)) != std::u16string::npos; ++k) out.replace(k, 1, u"m");
   // Trim separators left over from dropped fields.
   while (!out.empty() && (out.back() == u' ' || out.back() == u',')) out.pop_back();
   while (!out.empty() && out.front() == u' ') out.erase(out.begin());
