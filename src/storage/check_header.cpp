@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "platform/code_page.h"
+#include "platform/locale_services.h"
 #include "storage/object_names.h"
 #include "storage/record_layout.h"
 
@@ -72,7 +73,9 @@ void CheckDataHeader(const TDataHeader& header, std::span<TFieldDefinition> fiel
   CheckDataHeaderVersion(header, context);
   if (header.LanguageID != 0) {
     const TLocaleValidator validator = gLocaleValidator.load();
-    if (validator != nullptr && !validator(header.LanguageID, header.SortID)) {
+    const bool valid = validator != nullptr ? validator(header.LanguageID, header.SortID)
+                                            : OSValidLocale(header.LanguageID, header.SortID);
+    if (!valid) {
       RaiseTableError(TARN_CANNOTLOADLDDRV, context);
     }
   }

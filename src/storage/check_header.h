@@ -3,12 +3,12 @@
 // before anything relies on it. Violations raise TARN_HEADERCORRUPT, a wrong
 // version TARN_OLDVERSION, an unsupported language TARN_CANNOTLOADLDDRV.
 //
-// Two checks belong to higher layers, which install them here: whether a
-// default/minimum/maximum text is valid for its field type (the expression
-// layer) and whether a language/sort pair names a supported locale (the
-// language layer). Until installed, texts are accepted when they fit their
-// stored area (they are inert until the expression layer reads them, and it
-// parses them with its own error handling) and every locale is accepted.
+// Whether a default/minimum/maximum text is valid for its field type is
+// decided by the expression layer, which installs its verifier here. Until
+// one is installed, texts are accepted when they fit their stored area: they
+// are inert until the expression layer reads them, and it parses them with
+// its own error handling. Locales are checked with the platform's locale
+// services unless another validator is installed.
 #pragma once
 
 #include <cstdint>

@@ -128,6 +128,22 @@ TEST(CheckDataHeader, InstalledVerifiersDecideTextsAndLanguages) {
   SetLocaleValidator(nullptr);
 }
 
+TEST(CheckDataHeader, LanguagesThePlatformDoesNotSupportAreRefused) {
+  auto fields = testing::QuotaFields();
+  struct Case {
+    std::uint16_t language, sort;
+    TarnErrorCode expected;
+  } cases[] = {{0, 0, 0}, {0x0409, 0, 0}, {0x0407, 1, 0}, {0x0409, 7, TARN_CANNOTLOADLDDRV},
+               {0x03FF, 0, TARN_CANNOTLOADLDDRV}};
+  for (const Case& c : cases) {
+    TDataHeaderParams params;
+    params.LanguageID = c.language;
+    params.SortID = c.sort;
+    const auto file = DataFile(CreateDataHeader(params, fields, kContext), fields);
+    EXPECT_EQ(RaisedCode([&] { CheckDataFileImage(file, kContext); }), c.expected) << c.language << "/" << c.sort;
+  }
+}
+
 // Index header cases against the quota fields.
 struct IndexCase {
   const char* name;
