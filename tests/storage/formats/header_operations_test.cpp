@@ -20,8 +20,8 @@ TEST(CreateDataHeader, LimitsOnBlobFieldsRecordSizeAndFieldCount) {
   blobs.pop_back();
   EXPECT_EQ(CreateDataHeader({}, blobs, kContext).BlobFieldCount, 128);
 
-  // 9 + 255 x 251 = 64,014; a further string of 250 (251 + 1) reaches 64,266;
-  // then 1,269 more bytes make exactly 65,535 (bytes field of 250 x 5 + ...).
+  // 255 strings of 249 characters take 251 bytes each: 9 + 64,005 = 64,014;
+  // bytes fields then fill the record to exactly 65,535.
   std::vector<TFieldDefinition> wide;
   for (int i = 0; i < 255; ++i) wide.push_back(MakeField("S" + std::to_string(i), dtString, 249));
   wide.push_back(MakeField("T", dtBytes, 250));       // +251 -> 64,265
