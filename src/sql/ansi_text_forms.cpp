@@ -3,11 +3,14 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/code_page.h"
 #include "platform/exception.h"
+#include "sql/bcd_values.h"
 #include "sql/date_time_values.h"
+#include "storage/data_types.h"
 
 namespace tarn {
 
@@ -93,6 +96,40 @@ std::string AnsiFloatToStr(double value) {
   const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
   if (ec != std::errc()) return "0";
   return std::string(buffer, ptr);
+}
+
+std::string AnsiCurrToStr(std::int64_t currency) { return FixedToText(currency); }
+
+bool TryStrToAnsiCurr(std::string_view text, std::int64_t& currency) { return TextToFixed(text, currency); }
+
+std::int64_t StrToAnsiCurr(std::string_view text) {
+  std::int64_t value = 0;
+  if (!TryStrToAnsiCurr(text, value)) ConvertError(text, "floating point value");
+  return value;
+}
+
+void ConvertStringToDateTime(std::uint8_t* buffer, std::size_t capacity, std::uint8_t dataType) {
+  if (capacity < sizeof(double)) ConvertError({}, "date and time");
+  std::size_t length = 0;
+  while (length < capacity && buffer[length] != 0) ++length;
+  const std::string text(reinterpret_cast<const char*>(buffer), length);
+  switch (dataType) {
+    case dtDate: {
+      const std::int32_t day = StrToAnsiDate(text);
+      std::memcpy(buffer, &day, sizeof day);
+      break;
+    }
+    case dtTime: {
+      const std::int32_t ms = StrToAnsiTime(text);
+      std::memcpy(buffer, &ms, sizeof ms);
+      break;
+    }
+    default: {
+      const double stamp = StrToAnsiDateTime(text);
+      std::memcpy(buffer, &stamp, sizeof stamp);
+      break;
+    }
+  }
 }
 
 bool TryStrToAnsiDate(std::string_view text, std::int32_t& dayNumber) {
@@ -229,6 +266,10 @@ bool IsABoolean(std::string_view text) { return AnsiSameText(text, "TRUE") || An
 bool IsAFloat(std::string_view text) {
   double v;
   return TryStrToAnsiFloat(text, v);
+}
+bool IsABCD(std::string_view text) {
+  std::int64_t v;
+  return TryStrToAnsiCurr(text, v);
 }
 
 namespace {

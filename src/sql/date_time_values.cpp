@@ -50,6 +50,10 @@ bool TryEncodeDate(int year, int month, int day, std::int32_t& dayNumber) noexce
   return true;
 }
 
+std::int64_t DayNumberOfCivil(int year, int month, int day) noexcept {
+  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kUnixEpochDay;
+}
+
 void DecodeDate(std::int32_t dayNumber, int& year, int& month, int& day) noexcept {
   std::int64_t y;
   unsigned m, d;

@@ -13,6 +13,9 @@ bool IsLeapYear(int year) noexcept;
 int DaysInMonth(int year, int month) noexcept;
 // False (day unchanged) unless 1 <= year <= 9999 and month and day are valid.
 bool TryEncodeDate(int year, int month, int day, std::int32_t& dayNumber) noexcept;
+// Day number of any proleptic Gregorian date, without range checks (year 0
+// and negative years included; the result may be 0 or negative).
+std::int64_t DayNumberOfCivil(int year, int month, int day) noexcept;
 void DecodeDate(std::int32_t dayNumber, int& year, int& month, int& day) noexcept;
 // Monday 1 to Sunday 7.
 int DayOfWeek(std::int32_t dayNumber) noexcept;

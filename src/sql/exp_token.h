@@ -16,7 +16,7 @@ class TExpToken;
 
 // The query of a sub-select node. The SQL statement owns it; the node only
 // refers to it. Verification asks it for its column count and for the type
-// of its single column.
+// of its single column; evaluation asks it whether a value is among its rows.
 class TExpSubQuery {
  public:
   virtual ~TExpSubQuery() = default;
@@ -24,6 +24,10 @@ class TExpSubQuery {
   // Fills DataType, SubType, DataSize and Decimals of the node from the
   // sub-select's column; false when the column cannot be typed.
   virtual bool TypeSubSelectColumn(TExpToken& node) = 0;
+  // IN with a sub-select: filters the sub-select's result to the rows whose
+  // single column equals value (the eoEQ rules, NULL = NULL included) and
+  // answers whether at least one row remains.
+  virtual bool SubSelectContains(const TExpToken& value) = 0;
 };
 
 // Returns a node and every node below it to the pool.

@@ -9,9 +9,12 @@
 #include "engine/errors.h"
 #include "platform/code_page.h"
 #include "platform/locale_services.h"
+#include "sql/bcd_values.h"
 #include "sql/date_time_values.h"
 #include "sql/exp_token_stack.h"
 #include "sql/expression_types.h"
+#include "sql/text_word_search.h"
+#include "sql/value_conversion.h"
 #include "storage/data_types.h"
 
 namespace tarn {
@@ -19,7 +22,7 @@ namespace tarn {
 namespace {
 
 bool IsIntegerType(std::uint8_t t) {
-  return t == dtSmallInt || t == dtInteger || t == dtWord || t == dtLargeInt;
+  return t == dtSmallInt || t == dtWord || t == dtInteger || t == dtLargeInt;
 }
 
 bool IsTextValue(const TExpToken& n) { return n.DataType == dtString || n.DataType == dtBlob; }
@@ -37,6 +40,12 @@ void Write(TExpToken& n, T v) {
   std::memcpy(n.Value.data(), &v, sizeof(T));
 }
 
+// The text of a string or memo value (up to its zero byte), without copying.
+std::string_view TextOf(const TExpToken& n) {
+  if (n.IsNull) return {};
+  return std::string_view(reinterpret_cast<const char*>(n.Value.data()), n.StringLength());
+}
+
 std::int64_t IntValue(const TExpToken& n) {
   switch (n.DataType) {
     case dtSmallInt: return Read<std::int16_t>(n);
@@ -51,8 +60,40 @@ std::int64_t IntValue(const TExpToken& n) {
   }
 }
 
+[[noreturn]] void NumericOverflow(const TExpToken& node) {
+  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, "Numeric overflow in expression '" + node.Text + "'");
+}
+
+[[noreturn]] void DoesNotFit(const TExpToken& node) {
+  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {},
+             "Value out of range for the result type of expression '" + node.Text + "'");
+}
+
+[[noreturn]] void NotEvaluable(const TExpToken& node) {
+  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {},
+             "Internal error: '" + node.Text + "' cannot be evaluated");
+}
+
+// A BCD, integer or boolean value as 4-decimal fixed point.
+std::int64_t FixedValue(const TExpToken& n, const TExpToken& context) {
+  std::int64_t fixed = 0;
+  if (n.DataType == dtBCD) {
+    if (!BcdToFixed(n.Value.data(), fixed)) NumericOverflow(context);
+  } else if (n.DataType == dtFloat) {
+    if (!FloatToFixed(Read<double>(n), fixed)) NumericOverflow(context);
+  } else if (!IntegerToFixed(IntValue(n), fixed)) {
+    NumericOverflow(context);
+  }
+  return fixed;
+}
+
 double FloatValue(const TExpToken& n) {
   if (n.DataType == dtFloat || n.DataType == dtTimeStamp) return Read<double>(n);
+  if (n.DataType == dtBCD) {
+    std::int64_t fixed = 0;
+    if (!BcdToFixed(n.Value.data(), fixed)) NumericOverflow(n);
+    return FixedToFloat(fixed);
+  }
   return static_cast<double>(IntValue(n));
 }
 
@@ -66,9 +107,15 @@ void WriteInteger(TExpToken& n, std::uint64_t v) {
   }
 }
 
+void WriteFixed(TExpToken& n, std::int64_t fixed) {
+  n.SetDataSize(kBcdPhysicalSize);
+  FixedToBcd(fixed, n.Decimals, n.Value.data());
+}
+
 void SetNull(TExpToken& n) {
   n.IsNull = true;
-  std::fill(n.Value.begin(), n.Value.begin() + std::min<std::size_t>(n.Value.size(), 256), std::uint8_t{0});
+  std::fill(n.Value.begin(), n.Value.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n.Value.size(), 256)),
+            std::uint8_t{0});
 }
 
 void SetBoolean(TExpToken& n, bool v) {
@@ -80,50 +127,80 @@ void SetBoolean(TExpToken& n, bool v) {
 
 bool BooleanValue(const TExpToken& n) { return !n.IsNull && Read<std::uint16_t>(n) != 0; }
 
-void SetString(TExpToken& n, const std::string& s) {
-  n.SetStringValue(s);
-  n.IsNull = s.empty();  // an empty string result is NULL
+// Stores text in the node; an empty text is NULL. The node's declared size
+// is kept when it is larger (the verified size of the expression).
+void SetText(TExpToken& n, std::string_view s) {
+  const std::int32_t declared = n.DataSize;
+  n.SetStringValue(s.data(), s.size());
+  if (declared > n.DataSize) n.SetDataSize(declared);
+  n.IsNull = s.empty();
 }
 
-[[noreturn]] void NotEvaluable(const TExpToken& node) {
-  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {},
-             "Internal error: '" + node.Text + "' cannot be evaluated by this engine version");
+// memcpy that accepts an empty source (an empty view may have no data).
+void CopyBytes(void* to, const void* from, std::size_t n) {
+  if (n != 0) std::memcpy(to, from, n);
 }
 
-int CompareText(const TExpToken& l, const TExpToken& r, std::uint16_t sortID, std::uint16_t languageID) {
-  const std::string a = l.IsNull ? std::string() : l.StringValue();
-  const std::string b = r.IsNull ? std::string() : r.StringValue();
-  if (languageID == 0) return AnsiCompareStr(a, b) < 0 ? -1 : (a == b ? 0 : 1);
+// Makes room for length text bytes plus the zero byte and answers the buffer.
+char* PrepareText(TExpToken& n, std::size_t length) {
+  const std::int32_t declared = n.DataSize;
+  n.SetDataSize(static_cast<std::int32_t>(std::max<std::size_t>(length + 1, static_cast<std::size_t>(std::max(declared, 0)))));
+  return reinterpret_cast<char*>(n.Value.data());
+}
+
+void FinishText(TExpToken& n, std::size_t length) {
+  n.Value[length] = 0;
+  n.IsNull = length == 0;
+}
+
+int CompareText(std::string_view a, std::string_view b, std::uint16_t sortID, std::uint16_t languageID) {
+  if (languageID == 0) {
+    const int c = AnsiCompareStr(a, b);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  }
   return OSCompareStrings(languageID, sortID, a, b, false);
 }
 
+int Sign(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
+
 int CompareValues(const TExpToken& l, const TExpToken& r) {
-  const bool lTemporalStamp = l.DataType == dtTimeStamp || r.DataType == dtTimeStamp;
-  if (lTemporalStamp && (l.DataType == dtDate || r.DataType == dtDate)) {
+  const std::uint8_t lt = l.DataType, rt = r.DataType;
+  if ((lt == dtTimeStamp || rt == dtTimeStamp) && (lt == dtDate || rt == dtDate)) {
     auto ms = [](const TExpToken& n) {
       return n.DataType == dtDate ? static_cast<double>(Read<std::int32_t>(n)) * kMillisecondsPerDay : Read<double>(n);
     };
-    const double a = ms(l), b = ms(r);
-    return a < b ? -1 : (a > b ? 1 : 0);
+    return Sign(ms(l), ms(r));
   }
-  if (l.DataType == dtBoolean && r.DataType == dtBoolean) {
+  if (lt == dtBoolean && rt == dtBoolean) {
     const bool a = Read<std::uint16_t>(l) != 0, b = Read<std::uint16_t>(r) != 0;
     return a == b ? 0 : (a ? 1 : -1);
   }
-  const bool exact = (IsIntegerType(l.DataType) || l.DataType == dtDate || l.DataType == dtTime) &&
-                     (IsIntegerType(r.DataType) || r.DataType == dtDate || r.DataType == dtTime);
+  const bool exact = (IsIntegerType(lt) || lt == dtDate || lt == dtTime) &&
+                     (IsIntegerType(rt) || rt == dtDate || rt == dtTime);
   if (exact) {
     const std::int64_t a = IntValue(l), b = IntValue(r);
     return a < b ? -1 : (a > b ? 1 : 0);
   }
-  if (l.DataType == dtBCD || r.DataType == dtBCD) NotEvaluable(l);
-  if (l.DataType == dtBytes || l.DataType == dtVarBytes) {
+  if (lt == dtBCD || rt == dtBCD) {
+    // 4-decimal fixed point: a float side is scaled by 10000 and rounded;
+    // one too large for fixed point is compared as a float.
+    if (lt == dtFloat || rt == dtFloat) {
+      const TExpToken& f = lt == dtFloat ? l : r;
+      std::int64_t scaled = 0;
+      if (!FloatToFixed(Read<double>(f), scaled)) return Sign(FloatValue(l), FloatValue(r));
+      const std::int64_t a = lt == dtFloat ? scaled : FixedValue(l, l);
+      const std::int64_t b = rt == dtFloat ? scaled : FixedValue(r, r);
+      return a < b ? -1 : (a > b ? 1 : 0);
+    }
+    const std::int64_t a = FixedValue(l, l), b = FixedValue(r, r);
+    return a < b ? -1 : (a > b ? 1 : 0);
+  }
+  if (lt == dtBytes || lt == dtVarBytes) {
     const auto size = static_cast<std::size_t>(std::max(0, std::min(l.DataSize, r.DataSize)));
-    const int c = std::memcmp(l.Value.data(), r.Value.data(), std::min(size, l.Value.size()));
+    const int c = std::memcmp(l.Value.data(), r.Value.data(), std::min({size, l.Value.size(), r.Value.size()}));
     return c < 0 ? -1 : (c > 0 ? 1 : (l.DataSize < r.DataSize ? -1 : (l.DataSize > r.DataSize ? 1 : 0)));
   }
-  const double a = FloatValue(l), b = FloatValue(r);
-  return a < b ? -1 : (a > b ? 1 : 0);
+  return Sign(FloatValue(l), FloatValue(r));
 }
 
 bool Holds(TExpOperator op, int c) {
@@ -137,11 +214,107 @@ bool Holds(TExpOperator op, int c) {
   }
 }
 
+void Arithmetic(TExpOperator op, const TExpToken& l, const TExpToken& r, TExpToken& out) {
+  out.IsNull = false;
+  if (op == eoADD && IsTextValue(l) && IsTextValue(r)) {
+    // Concatenation treats NULL as empty.
+    const std::string_view a = TextOf(l), b = TextOf(r);
+    char* p = PrepareText(out, a.size() + b.size());
+    CopyBytes(p, a.data(), a.size());
+    CopyBytes(p + a.size(), b.data(), b.size());
+    FinishText(out, a.size() + b.size());
+    out.SetDataSize(std::max<std::int32_t>(out.DataSize, l.DataSize + r.DataSize - 1));
+    return;
+  }
+  if (l.IsNull || r.IsNull) return SetNull(out);
+  const std::uint8_t lt = l.DataType, rt = r.DataType;
+  // Dates, times and timestamps.
+  if (lt == dtTimeStamp || rt == dtTimeStamp || lt == dtDate || rt == dtDate || lt == dtTime || rt == dtTime) {
+    auto low32 = [](const TExpToken& n) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(IntValue(n))); };
+    const double msPerDay = static_cast<double>(kMillisecondsPerDay);
+    if (lt == dtTimeStamp && rt == dtTimeStamp) return Write(out, Read<double>(l) - Read<double>(r));
+    if (lt == dtTimeStamp && rt == dtDate) {
+      const double days = std::floor(Read<double>(l) / msPerDay);
+      if (!std::isfinite(days) || std::fabs(days) > 4e9) return SetNull(out);
+      return WriteInteger(out, static_cast<std::uint64_t>(static_cast<std::int64_t>(days) - Read<std::int32_t>(r)));
+    }
+    if (lt == dtTimeStamp && rt == dtTime) {
+      const double part = std::fmod(Read<double>(l), msPerDay);
+      if (!std::isfinite(part)) return SetNull(out);
+      return WriteInteger(out, static_cast<std::uint64_t>(static_cast<std::int64_t>(part) - Read<std::int32_t>(r)));
+    }
+    if (lt == dtTimeStamp || rt == dtTimeStamp) {
+      const bool stampLeft = lt == dtTimeStamp;
+      const double stamp = Read<double>(stampLeft ? l : r);
+      const double days = static_cast<double>(low32(stampLeft ? r : l)) * msPerDay;
+      return Write(out, op == eoSUB ? stamp - days : stamp + days);
+    }
+    if ((lt == dtDate && rt == dtDate) || (lt == dtTime && rt == dtTime))
+      return WriteInteger(out, static_cast<std::uint32_t>(Read<std::int32_t>(l)) - static_cast<std::uint32_t>(Read<std::int32_t>(r)));
+    const bool temporalLeft = lt == dtDate || lt == dtTime;
+    const std::uint32_t base = static_cast<std::uint32_t>(Read<std::int32_t>(temporalLeft ? l : r));
+    const std::uint32_t n = static_cast<std::uint32_t>(low32(temporalLeft ? r : l));
+    return Write(out, static_cast<std::int32_t>(op == eoSUB ? base - n : base + n));
+  }
+  if (out.DataType == dtBCD) {
+    // 4-decimal fixed point with 128-bit intermediates; overflow raises.
+    const std::int64_t a = FixedValue(l, out), b = FixedValue(r, out);
+    std::int64_t v = 0;
+    bool fits = true;
+    switch (op) {
+      case eoADD: fits = FixedAdd(a, b, v); break;
+      case eoSUB: fits = FixedSub(a, b, v); break;
+      case eoMUL: fits = FixedMul(a, b, v); break;
+      case eoDIV:
+        if (b == 0) return SetNull(out);
+        fits = FixedDiv(a, b, v);
+        break;
+      default: NotEvaluable(out);
+    }
+    if (!fits) NumericOverflow(out);
+    return WriteFixed(out, v);
+  }
+  if (op == eoDIV || out.DataType == dtFloat) {
+    const double a = FloatValue(l), b = FloatValue(r);
+    double v = 0;
+    switch (op) {
+      case eoADD: v = a + b; break;
+      case eoSUB: v = a - b; break;
+      case eoMUL: v = a * b; break;
+      case eoDIV:
+        if (b == 0) return SetNull(out);
+        v = a / b;
+        break;
+      default: NotEvaluable(out);
+    }
+    out.DataType = dtFloat;
+    return Write(out, v);
+  }
+  // Integers wrap in the width of the result type.
+  const auto a = static_cast<std::uint64_t>(IntValue(l)), b = static_cast<std::uint64_t>(IntValue(r));
+  switch (op) {
+    case eoADD: return WriteInteger(out, a + b);
+    case eoSUB: return WriteInteger(out, a - b);
+    case eoMUL: return WriteInteger(out, a * b);
+    default: NotEvaluable(out);
+  }
+}
+
+// Byte position of the first occurrence of what in text at a character
+// boundary, or npos. An empty search text is never found.
+std::size_t FindText(std::string_view text, std::string_view what, std::size_t from) {
+  if (what.empty()) return std::string_view::npos;
+  for (std::size_t i = from; i + what.size() <= text.size(); i = NextCharPos(text, i))
+    if (text.compare(i, what.size(), what) == 0) return i;
+  return std::string_view::npos;
+}
+
 class TEvaluator {
  public:
-  TEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback, std::uint16_t sortID,
-             std::uint16_t languageID)
-      : record_(record), context_(context), callback_(callback), sortID_(sortID), languageID_(languageID) {}
+  TEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
+             TEvaluateTextSearchCallback textCallback, std::uint16_t sortID, std::uint16_t languageID)
+      : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
+        languageID_(languageID) {}
 
   TExpTokenPtr Evaluate(const TExpToken& node);
 
@@ -152,12 +325,20 @@ class TEvaluator {
     result->NodeClass = enCONST;
     return result;
   }
-  void Arithmetic(const TExpToken& node, const TExpToken& l, const TExpToken& r, TExpToken& out);
+  const TExpToken& Argument(const TExpToken& node, std::size_t i) const {
+    const TExpToken* a = node.GetArgumentExpToken(i);
+    if (a == nullptr) NotEvaluable(node);
+    return *a;
+  }
+  bool Extended(const TExpToken& node);
   void Function(const TExpToken& node, TExpToken& out);
+  void Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch);
+  void TextFunction(const TExpToken& node, TExpToken& out);
 
   const std::uint8_t* record_;
   void* context_;
   TEvaluateFieldCallback callback_;
+  TEvaluateTextSearchCallback textCallback_;
   std::uint16_t sortID_;
   std::uint16_t languageID_;
 };
@@ -170,7 +351,9 @@ TExpTokenPtr TEvaluator::Evaluate(const TExpToken& node) {
     case enFIELD:
       if (node.WasConstant) {
         out->DataType = node.SavedDataType;
+        out->SubType = node.SavedSubType;
         out->DataSize = node.SavedDataSize;
+        out->Decimals = node.SavedDecimals;
         break;
       }
       if (callback_ == nullptr)
@@ -178,26 +361,18 @@ TExpTokenPtr TEvaluator::Evaluate(const TExpToken& node) {
                    "Internal error: Column '" + node.FieldName + "' specified illegally");
       callback_(context_, record_, *out);
       break;
+    case enTUPLE:
+      out->NodeClass = enFIELD;
+      break;
     case enUNARY: {
+      if (!node.Left) NotEvaluable(node);
       TExpTokenPtr v = Evaluate(*node.Left);
-      switch (node.Operator) {
-        case eoNOT: SetBoolean(*out, !BooleanValue(*v)); break;
-        case eoISBLANK: SetBoolean(*out, v->IsNull); break;
-        case eoNOTBLANK: SetBoolean(*out, !v->IsNull); break;
-        case eoPLUS: out->Copy(*v); out->NodeClass = enCONST; break;
-        case eoMINUS:
-          out->IsNull = v->IsNull;
-          if (v->IsNull) SetNull(*out);
-          else if (v->DataType == dtFloat || v->DataType == dtTimeStamp) Write(*out, -Read<double>(*v));
-          else if (v->DataType == dtBCD) NotEvaluable(node);
-          else WriteInteger(*out, 0 - static_cast<std::uint64_t>(IntValue(*v)));
-          break;
-        default: NotEvaluable(node);
-      }
+      EvaluateUnary(node.Operator, *v, *out);
       break;
     }
     case enBINARY:
     case enCOMPARE: {
+      if (!node.Left || !node.Right) NotEvaluable(node);
       if (node.Operator == eoAND || node.Operator == eoOR) {
         // The right side first: it decides alone when it is false (AND) or true (OR).
         const bool right = BooleanValue(*Evaluate(*node.Right));
@@ -208,41 +383,15 @@ TExpTokenPtr TEvaluator::Evaluate(const TExpToken& node) {
       }
       TExpTokenPtr l = Evaluate(*node.Left);
       TExpTokenPtr r = Evaluate(*node.Right);
-      if (node.Operator >= eoEQ && node.Operator <= eoLE) {
-        if (node.NodeClass == enCOMPARE) NotEvaluable(node);
-        SetBoolean(*out, EvaluateComparison(node.Operator, *l, *r, sortID_, languageID_));
-      } else {
-        Arithmetic(node, *l, *r, *out);
-      }
+      if (node.NodeClass == enCOMPARE && IsTextValue(*l))
+        EvaluateCompare(node.Operator, node.PartialLength, node.CaseInsensitive, sortID_, languageID_, *out, *r, *l);
+      else
+        EvaluateBinary(node.Operator, *l, *r, sortID_, languageID_, *out);
       break;
     }
-    case enEXTBINARY: {
-      TExpTokenPtr value = Evaluate(*node.Arguments.at(0));
-      bool result = false;
-      switch (node.Operator) {
-        case eoLIKE: case eoNOTLIKE: {
-          TExpTokenPtr pattern = Evaluate(*node.Arguments.at(1));
-          result = !value->IsNull && !pattern->IsNull &&
-                   MatchLikePattern(value->StringValue(), pattern->StringValue(), sortID_, languageID_);
-          if (node.Operator == eoNOTLIKE) result = !result;
-          break;
-        }
-        case eoIN: case eoNOTIN:
-          for (std::size_t i = 1; i < node.Arguments.size() && !result; ++i)
-            result = EvaluateComparison(eoEQ, *value, *Evaluate(*node.Arguments[i]), sortID_, languageID_);
-          if (node.Operator == eoNOTIN) result = !result;
-          break;
-        case eoBETWEEN: case eoNOTBETWEEN:
-          result = EvaluateComparison(eoGE, *value, *Evaluate(*node.Arguments.at(1)), sortID_, languageID_) &&
-                   EvaluateComparison(eoLE, *value, *Evaluate(*node.Arguments.at(2)), sortID_, languageID_);
-          if (node.Operator == eoNOTBETWEEN) result = !result;
-          break;
-        default:
-          NotEvaluable(node);
-      }
-      SetBoolean(*out, result);
+    case enEXTBINARY:
+      SetBoolean(*out, Extended(node));
       break;
-    }
     case enFUNC:
       Function(node, *out);
       break;
@@ -253,68 +402,110 @@ TExpTokenPtr TEvaluator::Evaluate(const TExpToken& node) {
   return out;
 }
 
-void TEvaluator::Arithmetic(const TExpToken& node, const TExpToken& l, const TExpToken& r, TExpToken& out) {
+bool TEvaluator::Extended(const TExpToken& node) {
+  TExpTokenPtr value = Evaluate(Argument(node, 0));
+  bool result = false;
+  switch (node.Operator) {
+    case eoLIKE: case eoNOTLIKE: {
+      TExpTokenPtr pattern = Evaluate(Argument(node, 1));
+      result = !value->IsNull && !pattern->IsNull &&
+               MatchLikePattern(TextOf(*value), TextOf(*pattern), sortID_, languageID_);
+      return node.Operator == eoNOTLIKE ? !result : result;
+    }
+    case eoIN: case eoNOTIN:
+      for (std::size_t i = 1; i < node.Arguments.size() && !result; ++i)
+        result = EvaluateComparison(eoEQ, *value, *Evaluate(Argument(node, i)), sortID_, languageID_);
+      return node.Operator == eoNOTIN ? !result : result;
+    case eoBETWEEN: case eoNOTBETWEEN:
+      result = EvaluateComparison(eoGE, *value, *Evaluate(Argument(node, 1)), sortID_, languageID_) &&
+               EvaluateComparison(eoLE, *value, *Evaluate(Argument(node, 2)), sortID_, languageID_);
+      return node.Operator == eoNOTBETWEEN ? !result : result;
+    case eoSUBIN: case eoNOTSUBIN: {
+      const TExpToken& tuple = Argument(node, 1);
+      if (tuple.SubQuery == nullptr) NotEvaluable(node);
+      result = tuple.SubQuery->SubSelectContains(*value);
+      return node.Operator == eoNOTSUBIN ? !result : result;
+    }
+    default:
+      NotEvaluable(node);
+  }
+}
+
+// Converts value to out's type (CAST and IF): BLOBs are copied, everything
+// else goes through the value conversion. A failed conversion leaves the
+// target's zero value; a value out of the target's range raises.
+void TEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch) {
+  const std::uint8_t targetType = out.DataType;
+  const std::int32_t targetSize = out.DataSize;
   out.IsNull = false;
-  if (node.Operator == eoADD && IsTextValue(l) && IsTextValue(r)) {
-    // Concatenation treats NULL as empty.
-    const std::string joined = (l.IsNull ? std::string() : l.StringValue()) + (r.IsNull ? std::string() : r.StringValue());
-    SetString(out, joined);
-    out.DataSize = std::max<std::int32_t>(out.DataSize, l.DataSize + r.DataSize - 1);
-    out.SetDataSize(out.DataSize);
+  const bool memoSource = value.DataType == dtBlob && value.SubType == dstMemo;
+  if ((value.DataType == dtBlob && !memoSource) || targetType == dtBlob) {
+    // Bytes are copied; into a string at most its size less one, zero-terminated.
+    const auto available = static_cast<std::size_t>(std::max(value.DataSize, 0));
+    std::size_t n = std::min(available, value.Value.size());
+    if (targetType == dtString) {
+      if (targetSize > 0) n = std::min(n, static_cast<std::size_t>(targetSize - 1));
+      const std::string_view bytes(reinterpret_cast<const char*>(value.Value.data()), n);
+      const std::size_t length = std::min(n, TextOf(value).size());
+      char* p = PrepareText(out, length);
+      CopyBytes(p, bytes.data(), length);
+      FinishText(out, length);
+      return;
+    }
+    if (targetType == dtBlob) {
+      if (memoSource || value.DataType == dtString) n = TextOf(value).size();
+      out.SetDataSize(static_cast<std::int32_t>(n));
+      std::memcpy(out.Value.data(), value.Value.data(), n);
+      out.IsNull = n == 0;
+      return;
+    }
+    const std::int32_t size = FixedValueSize(targetType) != 0 ? FixedValueSize(targetType) : targetSize;
+    out.SetDataSize(std::max(size, 0));
+    std::fill(out.Value.begin(), out.Value.end(), std::uint8_t{0});
+    std::memcpy(out.Value.data(), value.Value.data(), std::min(n, static_cast<std::size_t>(std::max(size, 0))));
     return;
   }
-  if (l.IsNull || r.IsNull) return SetNull(out);
-  if (out.DataType == dtBCD || l.DataType == dtBCD || r.DataType == dtBCD) NotEvaluable(node);
-  const std::uint8_t lt = l.DataType, rt = r.DataType;
-  // Dates, times and timestamps.
-  if (lt == dtTimeStamp || rt == dtTimeStamp || lt == dtDate || rt == dtDate || lt == dtTime || rt == dtTime) {
-    auto low32 = [](const TExpToken& n) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(IntValue(n))); };
-    const double msPerDay = static_cast<double>(kMillisecondsPerDay);
-    if (lt == dtTimeStamp && rt == dtTimeStamp) return Write(out, Read<double>(l) - Read<double>(r));
-    if (lt == dtTimeStamp && rt == dtDate)
-      return WriteInteger(out, static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(Read<double>(l) / msPerDay)) - Read<std::int32_t>(r)));
-    if (lt == dtTimeStamp && rt == dtTime)
-      return WriteInteger(out, static_cast<std::uint64_t>(static_cast<std::int64_t>(std::fmod(Read<double>(l), msPerDay)) - Read<std::int32_t>(r)));
-    if (lt == dtTimeStamp || rt == dtTimeStamp) {
-      const bool stampLeft = lt == dtTimeStamp;
-      const double stamp = Read<double>(stampLeft ? l : r);
-      const double days = static_cast<double>(low32(stampLeft ? r : l)) * msPerDay;
-      return Write(out, node.Operator == eoSUB ? stamp - days : stamp + days);
+  const std::uint8_t sourceType = memoSource ? std::uint8_t{dtString} : value.DataType;
+  std::int32_t sourceSize = value.DataSize;
+  if (sourceType == dtString) sourceSize = static_cast<std::int32_t>(TextOf(value).size() + 1);
+  const std::int32_t room = std::max({sourceSize, targetSize, 256});
+  out.SetDataSize(room);
+  std::memcpy(out.Value.data(), value.Value.data(),
+              std::min(static_cast<std::size_t>(std::max(sourceSize, 0)), value.Value.size()));
+  const TConversionResult result = ConvertValue(sourceType, sourceSize, value.Decimals, out.Value.data(),
+                                                out.Value.size(), out.Decimals, targetSize, targetType);
+  if (result == TConversionResult::DoesNotFit && raiseOnMismatch) DoesNotFit(node);
+  const std::int32_t fixed = FixedValueSize(targetType);
+  out.DataSize = fixed != 0 ? fixed : targetSize;
+  if (targetType == dtString && TextOf(out).empty()) out.IsNull = true;
+}
+
+void TEvaluator::TextFunction(const TExpToken& node, TExpToken& out) {
+  const bool occurs = node.Operator == eoTEXTOCCURS;
+  TExpTokenPtr search = Evaluate(Argument(node, 0));
+  const TExpToken& columnNode = Argument(node, 1);
+  TExpTokenPtr column = Evaluate(columnNode);
+  std::int32_t answer = 0;
+  if (columnNode.Source != nullptr) {
+    if (textCallback_ != nullptr) {
+      answer = textCallback_(context_, columnNode, TextOf(*search), TextOf(*column), occurs);
+    } else if (occurs) {
+      answer = TextOccurs(TextOf(*search), TextOf(*column), TTextIndexParams::Defaults(), languageID_, sortID_);
+    } else {
+      answer = TextSearch(TextOf(*search), TextOf(*column), TTextIndexParams::Defaults(), languageID_, sortID_) ? 1 : 0;
     }
-    if ((lt == dtDate && rt == dtDate) || (lt == dtTime && rt == dtTime))
-      return WriteInteger(out, static_cast<std::uint32_t>(Read<std::int32_t>(l)) - static_cast<std::uint32_t>(Read<std::int32_t>(r)));
-    const bool temporalLeft = lt == dtDate || lt == dtTime;
-    const std::uint32_t base = static_cast<std::uint32_t>(Read<std::int32_t>(temporalLeft ? l : r));
-    const std::uint32_t n = static_cast<std::uint32_t>(low32(temporalLeft ? r : l));
-    return Write(out, static_cast<std::int32_t>(node.Operator == eoSUB ? base - n : base + n));
   }
-  if (node.Operator == eoDIV || out.DataType == dtFloat) {
-    const double a = FloatValue(l), b = FloatValue(r);
-    double v = 0;
-    switch (node.Operator) {
-      case eoADD: v = a + b; break;
-      case eoSUB: v = a - b; break;
-      case eoMUL: v = a * b; break;
-      default:
-        if (b == 0) return SetNull(out);
-        v = a / b;
-    }
-    out.DataType = dtFloat;
-    return Write(out, v);
+  out.IsNull = false;
+  if (occurs) {
+    out.DataType = dtInteger;
+    return Write(out, answer);
   }
-  // Integers wrap in the width of the result type.
-  const auto a = static_cast<std::uint64_t>(IntValue(l)), b = static_cast<std::uint64_t>(IntValue(r));
-  switch (node.Operator) {
-    case eoADD: return WriteInteger(out, a + b);
-    case eoSUB: return WriteInteger(out, a - b);
-    case eoMUL: return WriteInteger(out, a * b);
-    default: NotEvaluable(node);
-  }
+  SetBoolean(out, answer != 0);
 }
 
 void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
   out.IsNull = false;
-  auto arg = [&](std::size_t i) { return Evaluate(*node.Arguments.at(i)); };
+  auto arg = [&](std::size_t i) { return Evaluate(Argument(node, i)); };
   switch (node.Operator) {
     case eoSUM: case eoRUNSUM: case eoAVG: case eoMIN: case eoMAX: case eoCOUNT: {
       TExpTokenPtr v = arg(0);
@@ -325,59 +516,147 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
     case eoUPPER: case eoLOWER: {
       TExpTokenPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
-      const std::string s = v->StringValue();
-      return SetString(out, node.Operator == eoUPPER ? AnsiUpperCase(s) : AnsiLowerCase(s));
+      const std::string_view s = TextOf(*v);
+      char* p = PrepareText(out, s.size());
+      CopyBytes(p, s.data(), s.size());
+      FinishText(out, s.size());
+      if (languageID_ == 0) {
+        if (node.Operator == eoUPPER) AnsiUpperCaseInPlace(p, s.size());
+        else AnsiLowerCaseInPlace(p, s.size());
+      } else if (node.Operator == eoUPPER) {
+        OSUpperString(languageID_, sortID_, p);
+      } else {
+        OSLowerString(languageID_, sortID_, p);
+      }
+      return;
     }
     case eoLENGTH: {
       TExpTokenPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
-      return Write(out, static_cast<std::int32_t>(v->StringLength()));
+      return Write(out, static_cast<std::int32_t>(TextOf(*v).size()));
     }
     case eoSUBSTRING: {
       TExpTokenPtr v = arg(0);
       TExpTokenPtr from = arg(1);
       if (v->IsNull || from->IsNull) return SetNull(out);
-      const std::string s = v->StringValue();
-      std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
+      const std::string_view s = TextOf(*v);
+      const std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
       std::int64_t count = static_cast<std::int64_t>(s.size());
       if (node.Arguments.size() > 2) {
         TExpTokenPtr length = arg(2);
         if (length->IsNull) return SetNull(out);
         count = IntValue(*length);
       }
-      if (count < 1 || start >= static_cast<std::int64_t>(s.size())) return SetString(out, std::string());
-      return SetString(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
+      if (count < 1 || start >= static_cast<std::int64_t>(s.size())) return SetText(out, {});
+      return SetText(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
+    }
+    case eoPOS: case eoOCCURS: {
+      TExpTokenPtr what = arg(0);
+      TExpTokenPtr v = arg(1);
+      if (v->IsNull) return SetNull(out);
+      const std::string_view s = TextOf(*v), t = TextOf(*what);
+      std::int32_t result = 0;
+      if (node.Operator == eoPOS) {
+        const std::size_t at = FindText(s, t, 0);
+        result = at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
+      } else {
+        for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size()))
+          ++result;
+      }
+      return Write(out, result);
+    }
+    case eoREPLACE: {
+      TExpTokenPtr what = arg(0);
+      TExpTokenPtr with = arg(1);
+      TExpTokenPtr v = arg(2);
+      if (v->IsNull) return SetNull(out);
+      const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
+      if (t.empty() || t == r) return SetText(out, s);
+      std::size_t count = 0;
+      for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size()))
+        ++count;
+      const std::size_t length = s.size() + count * r.size() - count * t.size();
+      char* p = PrepareText(out, length);
+      std::size_t written = 0, last = 0;
+      for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size())) {
+        CopyBytes(p + written, s.data() + last, at - last);
+        written += at - last;
+        CopyBytes(p + written, r.data(), r.size());
+        written += r.size();
+        last = at + t.size();
+      }
+      CopyBytes(p + written, s.data() + last, s.size() - last);
+      FinishText(out, length);
+      return;
     }
     case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
       TExpTokenPtr c = arg(0);
       TExpTokenPtr v = arg(1);
       if (v->IsNull) return SetNull(out);
-      std::string s = v->StringValue();
-      const char ch = c->IsNull ? '\0' : static_cast<char>(c->Value[0]);
-      if (node.Operator != eoTRIMTRAILING) s.erase(0, s.find_first_not_of(ch));
-      if (node.Operator != eoTRIMLEADING) {
-        const std::size_t last = s.find_last_not_of(ch);
-        s.erase(last == std::string::npos ? 0 : last + 1);
+      std::string_view s = TextOf(*v);
+      const std::string_view ch = TextOf(*c);
+      if (!ch.empty()) {
+        const std::string_view one = ch.substr(0, CharLength(ch, 0));
+        if (node.Operator != eoTRIMTRAILING)
+          while (s.size() >= one.size() && s.substr(0, one.size()) == one) s.remove_prefix(one.size());
+        if (node.Operator != eoTRIMLEADING)
+          while (s.size() >= one.size() && s.substr(s.size() - one.size()) == one &&
+                 !(one.size() == 1 && IsTrailBytePosition(s, s.size() - 1)))
+            s.remove_suffix(one.size());
       }
-      return SetString(out, s);
+      return SetText(out, s);
+    }
+    case eoCAST: {
+      TExpTokenPtr v = arg(0);
+      if (v->IsNull) return SetNull(out);
+      return Convert(node, *v, out, true);
     }
     case eoABS: {
       TExpTokenPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       if (v->DataType == dtFloat) return Write(out, std::fabs(Read<double>(*v)));
-      if (v->DataType == dtBCD) NotEvaluable(node);
+      if (v->DataType == dtBCD) {
+        const std::int64_t fixed = FixedValue(*v, node);
+        std::int64_t result = fixed;
+        if (fixed < 0 && !FixedSub(0, fixed, result)) NumericOverflow(node);
+        return WriteFixed(out, result);
+      }
       const std::int64_t i = IntValue(*v);
       return WriteInteger(out, i < 0 ? 0 - static_cast<std::uint64_t>(i) : static_cast<std::uint64_t>(i));
     }
-    case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTDAY: case eoEXTRACTDAYOFWEEK:
+    case eoROUND: {
+      TExpTokenPtr v = arg(0);
+      if (v->IsNull) return SetNull(out);
+      std::int64_t places = 0;
+      if (node.Arguments.size() > 1 && node.Arguments[1]) {
+        TExpTokenPtr d = arg(1);
+        places = d->IsNull ? 0 : std::clamp<std::int64_t>(IntValue(*d), 0, 32);
+      }
+      if (v->DataType == dtBCD) {
+        std::int64_t result = 0;
+        if (!RoundFixed(FixedValue(*v, node), static_cast<int>(places), result)) NumericOverflow(node);
+        return WriteFixed(out, result);
+      }
+      const double x = FloatValue(*v);
+      if (x == 0) return Write(out, 0.0);
+      double unit = 1;  // 10^-places as repeated products of 0.1
+      for (std::int64_t i = 0; i < places; ++i) unit *= 0.1;
+      const double scaled = x / unit;
+      const double rounded = std::trunc(x > 0 ? scaled + 0.5 : scaled - 0.5) * unit;
+      out.DataType = dtFloat;
+      return Write(out, rounded);
+    }
+    case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTWEEK: case eoEXTRACTDAY: case eoEXTRACTDAYOFWEEK:
     case eoEXTRACTHOUR: case eoEXTRACTMINUTE: case eoEXTRACTSECOND: {
       TExpTokenPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       std::int32_t day = 0, ms = 0;
       const bool hasDate = v->DataType != dtTime, hasTime = v->DataType != dtDate;
-      if (v->DataType == dtDate) day = Read<std::int32_t>(*v);
-      else if (v->DataType == dtTime) ms = Read<std::int32_t>(*v);
-      else {
+      if (v->DataType == dtDate) {
+        day = Read<std::int32_t>(*v);
+      } else if (v->DataType == dtTime) {
+        ms = Read<std::int32_t>(*v);
+      } else {
         const double stamp = Read<double>(*v);
         const double days = std::floor(stamp / static_cast<double>(kMillisecondsPerDay));
         if (!std::isfinite(days) || std::fabs(days) > 4e6) return SetNull(out);
@@ -392,6 +671,7 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
         case eoEXTRACTYEAR: result = hasDate ? y : 0; break;
         case eoEXTRACTMONTH: result = hasDate ? mo : 0; break;
         case eoEXTRACTDAY: result = hasDate ? d : 0; break;
+        case eoEXTRACTWEEK: result = hasDate ? WeekOfYear(day) : 0; break;
         case eoEXTRACTDAYOFWEEK: result = hasDate ? DayOfWeek(day) : 0; break;
         case eoEXTRACTHOUR: result = hasTime ? h : 0; break;
         case eoEXTRACTMINUTE: result = hasTime ? mi : 0; break;
@@ -403,21 +683,85 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       const bool condition = BooleanValue(*arg(0));
       TExpTokenPtr chosen = arg(condition ? 1 : 2);
       if (chosen->IsNull) return SetNull(out);
-      if (chosen->DataType != out.DataType) NotEvaluable(node);
-      const std::uint8_t type = out.DataType;
-      const std::int32_t size = out.DataSize;
-      out.Copy(*chosen);
-      out.NodeClass = enCONST;
-      out.DataType = type;
-      out.DataSize = std::max(size, chosen->DataSize);
-      return;
+      if (chosen->DataType == out.DataType && (out.DataType != dtBCD || chosen->Decimals == out.Decimals)) {
+        const std::uint8_t type = out.DataType, subType = out.SubType, decimals = out.Decimals;
+        const std::int32_t size = out.DataSize;
+        out.Copy(*chosen);
+        out.NodeClass = enCONST;
+        out.Text = node.Text;
+        out.DataType = type;
+        out.SubType = subType;
+        out.Decimals = decimals;
+        out.SetDataSize(std::max(size, chosen->DataSize));
+        return;
+      }
+      return Convert(node, *chosen, out, true);
     }
+    case eoTEXTSEARCH: case eoTEXTOCCURS:
+      return TextFunction(node, out);
     default:
       NotEvaluable(node);
   }
 }
 
 }  // namespace
+
+void EvaluateUnary(TExpOperator op, const TExpToken& v, TExpToken& out) {
+  switch (op) {
+    case eoNOT: return SetBoolean(out, !BooleanValue(v));
+    case eoISBLANK: return SetBoolean(out, v.IsNull);
+    case eoNOTBLANK: return SetBoolean(out, !v.IsNull);
+    case eoPLUS: {
+      const std::string text = out.Text;
+      out.Copy(v);
+      out.Text = text;
+      out.NodeClass = enCONST;
+      return;
+    }
+    case eoMINUS:
+      out.IsNull = v.IsNull;
+      if (v.IsNull) return SetNull(out);
+      if (v.DataType == dtFloat || v.DataType == dtTimeStamp) return Write(out, -Read<double>(v));
+      if (v.DataType == dtBCD) {
+        std::int64_t result = 0;
+        if (!FixedSub(0, FixedValue(v, out), result)) NumericOverflow(out);
+        return WriteFixed(out, result);
+      }
+      return WriteInteger(out, 0 - static_cast<std::uint64_t>(IntValue(v)));
+    default:
+      NotEvaluable(out);
+  }
+}
+
+void EvaluateBinary(TExpOperator op, const TExpToken& left, const TExpToken& right, std::uint16_t sortID,
+                    std::uint16_t languageID, TExpToken& result) {
+  if (op >= eoEQ && op <= eoLE) return SetBoolean(result, EvaluateComparison(op, left, right, sortID, languageID));
+  if (op == eoAND || op == eoOR) {
+    const bool a = BooleanValue(left), b = BooleanValue(right);
+    return SetBoolean(result, op == eoAND ? (a && b) : (a || b));
+  }
+  Arithmetic(op, left, right, result);
+}
+
+void EvaluateCompare(TExpOperator op, std::int32_t partialLength, bool caseInsensitive, std::uint16_t sortID,
+                     std::uint16_t languageID, TExpToken& result, const TExpToken& right, const TExpToken& left) {
+  if (left.IsNull || right.IsNull) {
+    const bool equal = left.IsNull && right.IsNull;
+    return SetBoolean(result, op == eoNE ? !equal : equal);
+  }
+  std::string_view a = TextOf(left), b = TextOf(right);
+  if (partialLength > 0) {
+    const auto n = static_cast<std::size_t>(partialLength);
+    a = a.substr(0, CutLength(a, n));
+    b = b.substr(0, CutLength(b, n));
+  }
+  bool equal;
+  if (languageID == 0)
+    equal = caseInsensitive ? AnsiCompareText(a, b) == 0 : a == b;
+  else
+    equal = OSCompareStrings(languageID, sortID, a, b, caseInsensitive) == 0;
+  SetBoolean(result, op == eoNE ? !equal : equal);
+}
 
 bool EvaluateComparison(TExpOperator op, const TExpToken& left, const TExpToken& right, std::uint16_t sortID,
                         std::uint16_t languageID) {
@@ -426,7 +770,7 @@ bool EvaluateComparison(TExpOperator op, const TExpToken& left, const TExpToken&
       const bool equal = left.IsNull && right.IsNull;
       return op == eoEQ ? equal : !equal;
     }
-    return Holds(op, CompareText(left, right, sortID, languageID));  // NULL counts as empty
+    return Holds(op, CompareText(TextOf(left), TextOf(right), sortID, languageID));  // NULL counts as empty
   }
   if (left.IsNull || right.IsNull) {
     if (op == eoEQ) return left.IsNull && right.IsNull;
@@ -470,10 +814,35 @@ bool MatchLikePattern(std::string_view value, std::string_view pattern, std::uin
   return p == pattern.size();
 }
 
+std::int32_t WeekOfYear(std::int32_t dayNumber) noexcept {
+  int year, month, day;
+  DecodeDate(dayNumber, year, month, day);
+  // First Monday on or after 1 January, a week earlier when after 4 January.
+  auto weekStart = [](int y) {
+    const std::int64_t jan1 = DayNumberOfCivil(y, 1, 1);
+    std::int64_t r = (jan1 - 1) % 7;  // 0 for a Monday
+    if (r < 0) r += 7;
+    std::int64_t monday = r == 0 ? jan1 : jan1 + (7 - r);
+    if (monday > jan1 + 3) monday -= 7;
+    return monday;
+  };
+  std::int64_t k = dayNumber - weekStart(year);
+  if (k < 0) k = dayNumber - weekStart(year - 1);
+  if (k == 364) return 1;
+  return static_cast<std::int32_t>((k + 1 + 6) / 7);
+}
+
 TExpTokenPtr EvaluateExpressionToken(const TExpToken& node, const std::uint8_t* record, void* context,
                                      TEvaluateFieldCallback fieldCallback, std::uint16_t sortID,
                                      std::uint16_t languageID) {
-  TEvaluator evaluator(record, context, fieldCallback, sortID, languageID);
+  return EvaluateExpressionToken(node, record, context, fieldCallback, nullptr, sortID, languageID);
+}
+
+TExpTokenPtr EvaluateExpressionToken(const TExpToken& node, const std::uint8_t* record, void* context,
+                                     TEvaluateFieldCallback fieldCallback,
+                                     TEvaluateTextSearchCallback textSearchCallback, std::uint16_t sortID,
+                                     std::uint16_t languageID) {
+  TEvaluator evaluator(record, context, fieldCallback, textSearchCallback, sortID, languageID);
   return evaluator.Evaluate(node);
 }
 

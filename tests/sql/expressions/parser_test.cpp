@@ -324,6 +324,7 @@ class TRecordingOwner : public TExpressionParserOwner {
       node.DataSize = 4;
       return true;
     }
+    bool SubSelectContains(const TExpToken&) override { return false; }
     int columns = 1;
   };
   void AddParameter(TExpToken& parameter) override { parameters.push_back(&parameter); }
