@@ -390,6 +390,30 @@ TEST_F(BlobTest, LockRegionsKeepWritersAndReadersApart) {
   EXPECT_FALSE(second->WriteUnLock());
 }
 
+TEST_F(BlobTest, TheBufferKeepsASavedCopyAndRefusesOversizedLengths) {
+  auto file = Create();
+  const auto original = Pattern(1200, 4);
+  const std::int32_t first = WriteBlob(*file, original, 7);
+  TBlobBuffer buffer(*file, nullptr, 3, 2, first, 7, 1);
+  EXPECT_EQ(buffer.RecordNumber(), 3);
+  EXPECT_EQ(buffer.FieldNumber(), 2);
+  EXPECT_EQ(buffer.OpenMode(), 1);
+  buffer.Read();
+  buffer.SaveBuffer();
+  buffer.SetSize(10);
+  buffer.GetBuffer()[0] = 0xEE;
+  EXPECT_TRUE(std::equal(buffer.GetOldBuffer().begin(), buffer.GetOldBuffer().end(), original.begin(),
+                         original.end()));
+  EXPECT_EQ(RaisedCode([&] { buffer.SetSize(std::size_t{1} << 31); }), TARN_INVALIDBLOBLEN);
+  EXPECT_EQ(buffer.GetSize(), 10u);
+  // An unmodified buffer writes nothing.
+  TBlobBuffer unchanged(*file, nullptr, 3, 2, first, 7);
+  unchanged.Read();
+  const std::uint32_t hits = file->Statistics().Hits;
+  EXPECT_TRUE(unchanged.Write());
+  EXPECT_EQ(file->Statistics().Hits, hits);
+}
+
 TEST_F(BlobTest, ClearingTheHeaderEmptiesTheFile) {
   auto file = Create();
   WriteBlob(*file, Pattern(2000, 1), 5);
