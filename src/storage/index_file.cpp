@@ -1,0 +1,353 @@
+// TIndexFile: index header handling, the per-slot page caches, free-page
+// lists and the writing of dirty pages in runs.
+#include "storage/index_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/errors.h"
+
+namespace tarn {
+
+TIndexFile::TIndexFile(TIndexFileOwner& owner) : owner_(owner) { header_ = CreateIndexHeader(); }
+
+TIndexFile::~TIndexFile() {
+  FreePageBuffers();
+  TFileHandler::CloseFile();
+}
+
+// --- file and header -------------------------------------------------------
+
+void TIndexFile::CreateFile() {
+  FreePageBuffers();
+  TFileHandler::CreateFile();
+  header_ = CreateIndexHeader();
+  ClearStatistics();
+}
+
+void TIndexFile::OpenFile() {
+  TFileHandler::OpenFile();
+  try {
+    ReadHeader();
+  } catch (...) {
+    TFileHandler::CloseFile();
+    throw;
+  }
+  FreePageBuffers();
+  ClearStatistics();
+}
+
+void TIndexFile::CloseFile() {
+  FreePageBuffers();
+  TFileHandler::CloseFile();
+}
+
+void TIndexFile::ReadHeader() {
+  std::array<std::uint8_t, kIndexHeaderSize> bytes{};
+  {
+    TFileHandlerLock section(*this);
+    Seek(0, 0);
+    Read(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
+  header_ = ReadIndexHeader(bytes, owner_.Encrypted());
+}
+
+bool TIndexFile::WriteHeader(bool force) {
+  if (!force && header_.HeaderChanged == 0) return false;
+  PrepareIndexHeaderWrite(header_);
+  const auto bytes = IndexHeaderBytes(header_, owner_.Encrypted());
+  {
+    TFileHandlerLock section(*this);
+    Seek(0, 0);
+    Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
+  owner_.MarkTableChanged();
+  header_.HeaderChanged = 0;
+  return true;
+}
+
+void TIndexFile::UpdateHeaderStamp() {
+  ++header_.LastUpdateStamp;
+  header_.HeaderChanged = 1;
+  owner_.MarkTableChanged();
+}
+
+void TIndexFile::ClearHeader() {
+  FreePageBuffers();
+  {
+    TFileHandlerLock section(*this);
+    Seek(0, static_cast<std::int64_t>(kIndexHeaderSize));
+    Write(nullptr, 0);
+  }
+  ClearIndexHeaderCounters(header_);
+  header_.HeaderChanged = 1;
+}
+
+bool TIndexFile::CheckForChanges() {
+  const std::int32_t stamp = header_.LastUpdateStamp;
+  ReadHeader();
+  return header_.LastUpdateStamp != stamp;
+}
+
+void TIndexFile::CheckSlot(std::size_t slot) const {
+  if (slot >= kIndexSlotCount) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+}
+
+std::int32_t TIndexFile::GetRootPageNumber(std::size_t slot) const {
+  CheckSlot(slot);
+  return header_.Slots[slot].RootPageNumber;
+}
+
+void TIndexFile::SetRootPageNumber(std::size_t slot, std::int32_t n) {
+  CheckSlot(slot);
+  header_.Slots[slot].RootPageNumber = n;
+  header_.HeaderChanged = 1;
+}
+
+std::int32_t TIndexFile::GetDataRootPageNumber(std::size_t slot) const {
+  CheckSlot(slot);
+  return header_.Slots[slot].DataRootPageNumber;
+}
+
+void TIndexFile::SetDataRootPageNumber(std::size_t slot, std::int32_t n) {
+  CheckSlot(slot);
+  header_.Slots[slot].DataRootPageNumber = n;
+  header_.HeaderChanged = 1;
+}
+
+std::int32_t TIndexFile::GetNextFreePageNumber(std::size_t slot) const {
+  CheckSlot(slot);
+  return header_.Slots[slot].NextFreePageNumber;
+}
+
+void TIndexFile::SetNextFreePageNumber(std::size_t slot, std::int32_t n) {
+  CheckSlot(slot);
+  header_.Slots[slot].NextFreePageNumber = n;
+  header_.HeaderChanged = 1;
+}
+
+TPageSettings TIndexFile::SlotSettings(std::size_t slot) const {
+  CheckSlot(slot);
+  const TIndexDefinition& def = header_.Slots[slot];
+  if (def.KeySize == 0 || def.KeySize > kMaxKeySize || def.Compression > icFull ||
+      (def.Unique == 0 && def.KeySize <= kRecordIdKeyBytes)) {
+    RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  }
+  TPageSettings s;
+  s.KeySize = def.KeySize;
+  s.Slot = static_cast<std::uint8_t>(slot);
+  s.Descending = def.Descending != 0;
+  s.Unique = def.Unique != 0;
+  s.Compression = def.Compression;
+  s.Encrypted = owner_.Encrypted();
+  return s;
+}
+
+// --- pages -----------------------------------------------------------------
+
+TPage* TIndexFile::ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings) {
+  TPageCache& cache = caches_[slot];
+  TPage* page = nullptr;
+  if (cache.Size() < cache.Capacity()) {
+    std::unique_ptr<TPage> fresh = pool_.GetNewPageInstance();
+    fresh->Initialize();
+    fresh->ClearUseCount();
+    fresh->SetPageNumber(n);
+    page = cache.Insert(std::move(fresh));
+  } else {
+    page = cache.FindVictim();
+    if (page == nullptr && !owner_.TransactionLocked()) {
+      FlushPageBuffers();
+      page = cache.FindVictim();
+    }
+    if (page == nullptr) {
+      cache.SetCapacity(cache.Capacity() + TPageCache::kCapacityStep);
+      std::unique_ptr<TPage> fresh = pool_.GetNewPageInstance();
+      fresh->Initialize();
+      fresh->ClearUseCount();
+      fresh->SetPageNumber(n);
+      page = cache.Insert(std::move(fresh));
+    } else {
+      cache.Renumber(page, n);
+      page->Initialize();
+    }
+  }
+  page->SetSettings(settings);
+  return page;
+}
+
+bool TIndexFile::GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool reuse) {
+  page = nullptr;
+  if (n <= 0) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  const TPageSettings settings = SlotSettings(slot);
+  TPageCache& cache = caches_[slot];
+  TPage* found = nullptr;
+  if (n == header_.NextPageNumber) {
+    if (n > kMaxIndexPages || (static_cast<std::int64_t>(n) + 1) * static_cast<std::int64_t>(kPageSize) > kMaxIndexFileBytes) {
+      RaiseError(TARN_TABLEFULL, {}, {}, {}, FileName());
+    }
+    found = ObtainBuffer(slot, n, settings);
+    // A new page is written even if it stays empty, so the file has no holes.
+    found->SetDirty(true);
+    ++statistics_.CacheHits;
+    ++header_.NextPageNumber;
+    header_.HeaderChanged = 1;
+  } else if (n > header_.NextPageNumber) {
+    RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  } else {
+    bool quick = false;
+    found = cache.Find(n, quick);
+    if (found != nullptr) {
+      ++statistics_.CacheHits;
+      if (reuse) {
+        if (!found->IsFree()) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+        found->SetNumberOfKeyEntries(0);
+      }
+    } else {
+      if (!owner_.StrictChangeDetection() && owner_.ReadLockDetectingChanges()) return false;
+      readBuffer_.assign(kPageSize, 0);
+      {
+        TFileHandlerLock section(*this);
+        Seek(0, static_cast<std::int64_t>(PagePosition(static_cast<std::uint32_t>(n))));
+        Read(readBuffer_.data(), static_cast<std::int64_t>(kPageSize), owner_.AcceptShortRead());
+      }
+      ++statistics_.CacheMisses;
+      ++statistics_.Reads;
+      found = ObtainBuffer(slot, n, settings);
+      try {
+        found->Read(std::span<const std::uint8_t, kPageSize>(readBuffer_.data(), kPageSize), reuse);
+        if (reuse && found->StoredEntryCount() != 0) RaiseError(TARN_INDEXCORRUPT);
+      } catch (...) {
+        pool_.ReturnPageInstance(cache.Remove(found));
+        throw;
+      }
+    }
+  }
+  if (found->PageNumber() != n) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  found->IncUseCount();
+  page = found;
+  return true;
+}
+
+void TIndexFile::PutPage(TPage* page) noexcept {
+  if (page != nullptr) page->DecUseCount();
+}
+
+bool TIndexFile::GetRootPage(std::size_t slot, TPage*& page, bool& changed) {
+  page = nullptr;
+  changed = false;
+  const std::int32_t root = GetRootPageNumber(slot);
+  if (root == 0) return false;
+  if (!IsLinkablePage(root)) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  if (!GetPage(slot, root, page)) {
+    changed = true;
+    return false;
+  }
+  return true;
+}
+
+bool TIndexFile::GetDataRootPage(std::size_t slot, TPage*& page, bool& changed) {
+  page = nullptr;
+  changed = false;
+  const std::int32_t root = GetDataRootPageNumber(slot);
+  if (root == 0) return false;
+  if (!IsLinkablePage(root)) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  if (!GetPage(slot, root, page)) {
+    changed = true;
+    return false;
+  }
+  return true;
+}
+
+bool TIndexFile::GetNextFreePage(std::size_t slot, TPage*& page) {
+  page = nullptr;
+  const std::int32_t head = GetNextFreePageNumber(slot);
+  TPage* taken = nullptr;
+  if (head != 0) {
+    if (!IsLinkablePage(head) || head == header_.Slots[slot].RootPageNumber ||
+        head == header_.Slots[slot].DataRootPageNumber) {
+      RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+    }
+    if (!GetPage(slot, head, taken, true)) return false;
+    const std::int32_t next = taken->RightPageNumber();
+    if (next != 0 && (!IsLinkablePage(next) || next == head)) {
+      PutPage(taken);
+      RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+    }
+    SetNextFreePageNumber(slot, next);
+  } else {
+    if (!GetPage(slot, header_.NextPageNumber, taken, true)) return false;
+  }
+  const bool appended = head == 0;
+  taken->SetSettings(SlotSettings(slot));
+  taken->Initialize();
+  // An appended page must reach the file even if nothing is put on it.
+  if (appended) taken->SetDirty(true);
+  page = taken;
+  return true;
+}
+
+void TIndexFile::SetNextFreePage(std::size_t slot, TPage* page) {
+  const std::int32_t head = GetNextFreePageNumber(slot);
+  page->SetNumberOfKeyEntries(0);
+  page->SetLeftPageNumber(0);
+  page->SetRightPageNumber(head);
+  page->SetFree(true);
+  page->CalculateCompressedSize();
+  SetNextFreePageNumber(slot, page->PageNumber());
+}
+
+bool TIndexFile::FlushPageBuffers() {
+  if (header_.IndexCount > 32) return false;
+  std::vector<TPage*> dirty;
+  for (const TPageCache& cache : caches_) {
+    for (const auto& page : cache.Pages()) {
+      if (page->Dirty() && !page->InUse()) dirty.push_back(page.get());
+    }
+  }
+  if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(), [](const TPage* a, const TPage* b) { return a->PageNumber() < b->PageNumber(); });
+  std::size_t i = 0;
+  while (i < dirty.size()) {
+    std::size_t j = i + 1;
+    while (j < dirty.size() && dirty[j]->PageNumber() == dirty[j - 1]->PageNumber() + 1) ++j;
+    const std::size_t pages = j - i;
+    writeBuffer_.resize(pages * kPageSize);
+    for (std::size_t k = 0; k < pages; ++k) {
+      dirty[i + k]->Write(std::span<std::uint8_t, kPageSize>(writeBuffer_.data() + k * kPageSize, kPageSize));
+    }
+    {
+      TFileHandlerLock section(*this);
+      Seek(0, static_cast<std::int64_t>(PagePosition(static_cast<std::uint32_t>(dirty[i]->PageNumber()))));
+      Write(writeBuffer_.data(), static_cast<std::int64_t>(pages * kPageSize));
+    }
+    ++statistics_.Writes;
+    owner_.MarkTableChanged();
+    i = j;
+  }
+  return true;
+}
+
+void TIndexFile::FreePageBuffers() {
+  for (TPageCache& cache : caches_) cache.Clear(pool_);
+  ++generation_;
+}
+
+void TIndexFile::AdjustPageBuffers() {
+  for (TPageCache& cache : caches_) {
+    bool flushed = false;
+    while (cache.Size() > TPageCache::kInitialCapacity) {
+      TPage* victim = cache.FindVictim();
+      if (victim == nullptr && !flushed && !owner_.TransactionLocked()) {
+        flushed = true;
+        FlushPageBuffers();
+        victim = cache.FindVictim();
+      }
+      if (victim == nullptr) break;
+      pool_.ReturnPageInstance(cache.Remove(victim));
+    }
+    cache.SetCapacity(std::max(cache.Size(), TPageCache::kInitialCapacity));
+  }
+}
+
+}  // namespace tarn

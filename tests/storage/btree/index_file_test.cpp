@@ -1,0 +1,358 @@
+// The index file's page cache: appends, hits and misses, eviction and growth,
+// writing in runs, dropping and shrinking, the read lock before a disk read,
+// restarts after changes made elsewhere, header change detection, limits,
+// scrambled pages, and damaged links in the file.
+#include <gtest/gtest.h>
+
+#include "btree_test_support.h"
+#include "storage/byte_codec.h"
+#include "storage/scrambling.h"
+
+namespace tarn {
+namespace {
+
+using btree_testing::CheckTree;
+using btree_testing::Fetch;
+using btree_testing::IntKey;
+using btree_testing::RaisedCode;
+using btree_testing::TIndexFixture;
+using btree_testing::TKey;
+using btree_testing::TSlotSpec;
+
+// Takes n new pages of the slot and lets them go.
+std::vector<std::int32_t> NewPages(TIndexFile& file, std::size_t slot, int n) {
+  std::vector<std::int32_t> pages;
+  for (int i = 0; i < n; ++i) {
+    TPage* page = nullptr;
+    EXPECT_TRUE(file.GetNextFreePage(slot, page));
+    page->SetPageType(ptRootLeaf);
+    page->InsertKeyEntry(1, IntKey(i).data(), i, 0);
+    pages.push_back(page->PageNumber());
+    file.PutPage(page);
+  }
+  return pages;
+}
+
+class IndexFileCache : public ::testing::Test {
+ protected:
+  IndexFileCache() : fx_("cache") {
+    fx_.DefineSlot(0, TSlotSpec{5, true, false, icNone});
+    fx_.DefineSlot(1, TSlotSpec{5, true, false, icNone});
+  }
+  void Touch(std::int32_t n) {
+    TPageRef page = Fetch(*fx_.file, 0, n);
+    page->SetRecordNumber(1, page->GetRecordNumber(1) + 100);
+  }
+  TIndexFixture fx_;
+};
+
+TEST_F(IndexFileCache, DirtyPagesAreWrittenInRunsOfConsecutivePages) {
+  fx_.owner.transactionLocked = true;  // keeps every dirty page in the cache
+  ASSERT_EQ(NewPages(*fx_.file, 0, 6), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_GE(fx_.file->Cache(0).Capacity(), 6u);
+  fx_.owner.transactionLocked = false;
+  fx_.file->ClearStatistics();
+  EXPECT_TRUE(fx_.file->FlushPageBuffers());
+  EXPECT_EQ(fx_.file->Statistics().Writes, 1);
+  EXPECT_FALSE(fx_.file->FlushPageBuffers());
+  for (const std::int32_t n : {1, 2, 4, 6}) Touch(n);
+  EXPECT_TRUE(fx_.file->FlushPageBuffers());
+  EXPECT_EQ(fx_.file->Statistics().Writes, 4);  // 1-2, 4, 6
+  // A page in use stays dirty for a later flush.
+  TPageRef held = Fetch(*fx_.file, 0, 3);
+  held->SetRecordNumber(1, 77);
+  EXPECT_FALSE(fx_.file->FlushPageBuffers());
+  EXPECT_TRUE(held->Dirty());
+  held.Release();
+  EXPECT_TRUE(fx_.file->FlushPageBuffers());
+  fx_.file->FreePageBuffers();
+  EXPECT_EQ(Fetch(*fx_.file, 0, 3)->GetRecordNumber(1), 77);
+  EXPECT_EQ(Fetch(*fx_.file, 0, 2)->GetRecordNumber(1), 101);
+}
+
+TEST_F(IndexFileCache, HitsMissesAndEvictionOfCleanPages) {
+  NewPages(*fx_.file, 0, 8);
+  fx_.FlushAndDrop();
+  fx_.file->ClearStatistics();
+  for (std::int32_t n = 1; n <= 8; ++n) Fetch(*fx_.file, 0, n);
+  EXPECT_EQ(fx_.file->Statistics().CacheMisses, 8);
+  EXPECT_EQ(fx_.file->Statistics().Reads, 8);
+  EXPECT_EQ(fx_.file->Cache(0).Size(), 2u);  // clean pages are evicted, the cache does not grow
+  Fetch(*fx_.file, 0, 8);
+  Fetch(*fx_.file, 0, 7);
+  EXPECT_EQ(fx_.file->Statistics().CacheHits, 2);
+  EXPECT_EQ(fx_.file->Cache(0).MostRecent()->PageNumber(), 7);
+  // A miss takes the read lock first, unless the session detects changes strictly.
+  const long locks = fx_.owner.readLocks;
+  Fetch(*fx_.file, 0, 1);
+  EXPECT_EQ(fx_.owner.readLocks, locks + 1);
+  Fetch(*fx_.file, 0, 1);
+  EXPECT_EQ(fx_.owner.readLocks, locks + 1);
+  fx_.owner.strict = true;
+  Fetch(*fx_.file, 0, 2);
+  EXPECT_EQ(fx_.owner.readLocks, locks + 1);
+}
+
+TEST_F(IndexFileCache, DirtyPagesAreFlushedToMakeRoomOutsideTransactions) {
+  NewPages(*fx_.file, 0, 5);
+  // Every page was dirty when the next was needed: flushed instead of grown.
+  EXPECT_EQ(fx_.file->Cache(0).Capacity(), 2u);
+  EXPECT_GT(fx_.file->Statistics().Writes, 0);
+  // Pages held in use make the cache grow by four.
+  TPageRef a = Fetch(*fx_.file, 0, 1);
+  TPageRef b = Fetch(*fx_.file, 0, 2);
+  TPageRef c = Fetch(*fx_.file, 0, 3);
+  EXPECT_EQ(fx_.file->Cache(0).Capacity(), 6u);
+  a.Release();
+  b.Release();
+  c.Release();
+  fx_.file->AdjustPageBuffers();
+  EXPECT_EQ(fx_.file->Cache(0).Size(), 2u);
+  EXPECT_EQ(fx_.file->Cache(0).Capacity(), 2u);
+}
+
+TEST_F(IndexFileCache, FreeingTheCacheDiscardsUnwrittenChanges) {
+  NewPages(*fx_.file, 0, 1);
+  fx_.FlushAndDrop();
+  Touch(1);
+  fx_.file->FreePageBuffers();
+  EXPECT_EQ(Fetch(*fx_.file, 0, 1)->GetRecordNumber(1), 0);
+}
+
+TEST_F(IndexFileCache, PageNumbersAndLimits) {
+  TPage* page = nullptr;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, 0, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, 5, page); }), TARN_INDEXCORRUPT);  // beyond the next page
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(40, 1, page); }), TARN_INDEXCORRUPT);
+  // The last page that ends at or before byte 4,000,000,000 can be appended,
+  // the next cannot.
+  fx_.file->MutableHeader().NextPageNumber = 976561;
+  ASSERT_TRUE(fx_.file->GetNextFreePage(0, page));
+  EXPECT_EQ(page->PageNumber(), 976561);
+  fx_.file->PutPage(page);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(0, page); }), TARN_TABLEFULL);
+  fx_.file->FreePageBuffers();
+}
+
+TEST_F(IndexFileCache, SlotsWithUnusableDefinitionsAreRefused) {
+  TPage* page = nullptr;
+  fx_.file->MutableHeader().Slots[5].KeySize = 0;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
+  fx_.file->MutableHeader().Slots[5].KeySize = 600;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
+  fx_.file->MutableHeader().Slots[5].KeySize = 10;
+  fx_.file->MutableHeader().Slots[5].Compression = 4;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
+}
+
+TEST(IndexFileHeader, ChangesByAnotherHandlerAreDetected) {
+  TIndexFixture fx("changes");
+  fx.DefineSlot(0, TSlotSpec{5, true, false, icNone});
+  fx.file->WriteHeader(true);
+  EXPECT_FALSE(fx.file->CheckForChanges());
+  TStandaloneIndexFileOwner otherOwner;
+  TIndexFile other(otherOwner);
+  other.SetFileName(fx.Name());
+  other.SetInMemory(true);
+  other.OpenFile();
+  EXPECT_EQ(other.Header().Slots[0].KeySize, 5);
+  other.SetRootPageNumber(0, 0);
+  other.WriteHeader(true);
+  EXPECT_TRUE(fx.file->CheckForChanges());
+  EXPECT_FALSE(fx.file->CheckForChanges());
+  EXPECT_EQ(fx.file->Header().LastUpdateStamp, other.Header().LastUpdateStamp);
+}
+
+// An owner that reports changes made elsewhere once, dropping the caches as
+// the table would.
+class TChangingOwner final : public TIndexFileOwner {
+ public:
+  bool Encrypted() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  bool ReadLockDetectingChanges() override {
+    ++calls;
+    if (pendingChanges == 0) return false;
+    --pendingChanges;
+    file->FreePageBuffers();
+    file->ReadHeader();
+    return true;
+  }
+  bool TransactionLocked() const override { return false; }
+  bool AcceptShortRead() const override { return true; }
+  void MarkTableChanged() override {}
+  TIndexFile* file = nullptr;
+  int pendingChanges = 0;
+  int calls = 0;
+};
+
+TEST(IndexFileRestart, DescentsStartOverWhenTheCacheWasDropped) {
+  TChangingOwner owner;
+  TIndexFile file(owner);
+  owner.file = &file;
+  file.SetFileName("MEM/restart.IDX");
+  file.SetInMemory(true);
+  file.CreateFile();
+  TIndexDefinition& def = file.MutableHeader().Slots[0];
+  def.KeySize = 5;
+  def.Unique = 1;
+  TLayoutKeyComparator cmp(btree_testing::MakeLayout(TSlotSpec{}));
+  TIndexPath path;
+  TBTree tree(file, 0, cmp, path);
+  for (std::int32_t v = 1; v <= 2000; ++v) tree.AddIndexKey(IntKey(v).data(), v);
+  file.FlushPageBuffers();
+  file.WriteHeader(true);
+  file.FreePageBuffers();
+  // The first page read finds changes: the search starts over and succeeds.
+  owner.pendingChanges = 1;
+  owner.calls = 0;
+  EXPECT_TRUE(tree.VerifyIndexKey(IntKey(1500).data(), 1500));
+  EXPECT_GE(owner.calls, 2);
+  // Likewise in the middle of an insert: the half-made change went with the
+  // cache, the insert is made again from the file's state.
+  owner.pendingChanges = 1;
+  file.FreePageBuffers();
+  owner.calls = 0;
+  tree.AddIndexKey(IntKey(5000).data(), 5000);
+  EXPECT_TRUE(tree.VerifyIndexKey(IntKey(5000).data(), 5000));
+  EXPECT_EQ(CheckTree(file, 0, cmp).Keys, 2001);
+  file.FlushPageBuffers();
+  file.WriteHeader(false);
+  owner.pendingChanges = 2;
+  file.FreePageBuffers();
+  tree.RemoveIndexKey(IntKey(7).data());
+  EXPECT_EQ(CheckTree(file, 0, cmp).Keys, 2000);
+  file.FreePageBuffers();
+  (void)TFileList::Instance().DeleteFile("MEM/restart.IDX", true);
+}
+
+TEST(IndexFileEncrypted, PagesAreScrambledOnDisk) {
+  TIndexFixture fx("scrambled", true);
+  fx.DefineSlot(0, TSlotSpec{5, true, false, icNone});
+  for (std::int32_t v = 1; v <= 600; ++v) fx.Tree().AddIndexKey(IntKey(v).data(), v);
+  fx.FlushAndDrop();
+  TFileHandler raw;
+  raw.SetFileName(fx.Name());
+  raw.SetInMemory(true);
+  raw.OpenFile();
+  std::array<std::uint8_t, kPageSize> image{};
+  raw.Seek(0, static_cast<std::int64_t>(PagePosition(1)));
+  raw.Read(image.data(), kPageSize);
+  DecryptBuffer(image.data(), image.size(), kRecordSeeds);
+  EXPECT_EQ(image[0], ptLeaf);
+  EXPECT_EQ(codec::GetU16(image.data(), 1), 227);  // the left half of the first split
+  EXPECT_EQ(CheckTree(*fx.file, 0, fx.Comparator()).Keys, 600);
+}
+
+// Damage written into the file directly; every case ends in a corruption
+// error, never a crash or an endless walk.
+class DamagedIndex : public ::testing::Test {
+ protected:
+  DamagedIndex() : fx_("damaged") {
+    fx_.DefineSlot(0, TSlotSpec{5, true, false, icNone});
+    fx_.DefineSlot(1, TSlotSpec{5, true, false, icNone});
+    // Three leaves under a root in slot 0; two free pages in slot 1.
+    for (std::int32_t v = 1; v <= 800; ++v) fx_.Tree().AddIndexKey(IntKey(v).data(), v);
+    for (std::int32_t v = 1; v <= 460; ++v) fx_.Tree(1).AddIndexKey(IntKey(v).data(), v);
+    for (std::int32_t v = 460; v >= 100; --v) fx_.Tree(1).RemoveIndexKey(IntKey(v).data());
+    report_ = CheckTree(*fx_.file, 0, fx_.Comparator());
+    fx_.FlushAndDrop();
+  }
+  void PokeI32(std::int32_t page, std::size_t offset, std::int32_t value) {
+    TFileHandler raw;
+    raw.SetFileName(fx_.Name());
+    raw.SetInMemory(true);
+    raw.OpenFile();
+    std::uint8_t bytes[4];
+    codec::PutI32(bytes, 0, value);
+    raw.Seek(0, static_cast<std::int64_t>(PagePosition(static_cast<std::uint32_t>(page)) + offset));
+    raw.Write(bytes, 4);
+    fx_.file->FreePageBuffers();
+  }
+  std::int32_t Leaf(int i) const { return report_.PagesByLevel.at(1).at(i); }
+  std::int32_t Root() const { return report_.PagesByLevel.at(0).at(0); }
+  TarnErrorCode Scan() {
+    return RaisedCode([&] { fx_.Tree().ScanKeys([](const std::uint8_t*, std::int32_t) { return true; }); });
+  }
+
+  TIndexFixture fx_;
+  btree_testing::TTreeReport report_;
+};
+
+TEST_F(DamagedIndex, SiblingLinkOutOfRange) {
+  ASSERT_EQ(Scan(), 0);
+  PokeI32(Leaf(0), 7, 1'000'000);
+  EXPECT_EQ(Scan(), TARN_INDEXCORRUPT);
+}
+
+TEST_F(DamagedIndex, SiblingChainCycle) {
+  PokeI32(Leaf(1), 7, Leaf(0));
+  EXPECT_EQ(Scan(), TARN_INDEXCORRUPT);
+}
+
+TEST_F(DamagedIndex, ChildLinkToTheNextPageNumber) {
+  // Following it must not append a page.
+  const std::int32_t next = fx_.file->Header().NextPageNumber;
+  PokeI32(Root(), kPageHeaderSize + 5, next);
+  EXPECT_EQ(RaisedCode([&] { fx_.Tree().SearchIndexKeys(IntKey(1).data()); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(fx_.file->Header().NextPageNumber, next);
+}
+
+TEST_F(DamagedIndex, ChildLinkBackToTheRoot) {
+  PokeI32(Root(), kPageHeaderSize + 5, Root());
+  EXPECT_EQ(RaisedCode([&] { fx_.Tree().SearchIndexKeys(IntKey(1).data()); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(Scan(), TARN_INDEXCORRUPT);
+}
+
+TEST_F(DamagedIndex, RootBeyondTheFile) {
+  fx_.file->SetRootPageNumber(0, 5000);
+  EXPECT_EQ(RaisedCode([&] { fx_.Tree().SearchIndexKeys(IntKey(1).data()); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.Tree().AddIndexKey(IntKey(1000).data(), 1); }), TARN_INDEXCORRUPT);
+}
+
+TEST_F(DamagedIndex, FreeListHeadOutOfRangeOrLive) {
+  fx_.file->SetNextFreePageNumber(1, 9999);
+  TPage* page = nullptr;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+  fx_.file->SetNextFreePageNumber(1, Leaf(0));  // a live page of another index
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(CheckTree(*fx_.file, 0, fx_.Comparator()).Keys, 800);
+}
+
+TEST_F(DamagedIndex, FreeListCycle) {
+  const std::int32_t head = fx_.file->GetNextFreePageNumber(1);
+  ASSERT_NE(head, 0);
+  PokeI32(head, 7, head);  // points at itself
+  TPage* page = nullptr;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+  // A longer cycle: the second free page points back at the first.
+  PokeI32(head, 7, 0);
+  TPageRef first = Fetch(*fx_.file, 1, head);
+  first.Release();
+  fx_.file->FreePageBuffers();
+  std::int32_t second = 0;
+  {
+    TPageRef p = Fetch(*fx_.file, 1, head);
+    second = p->RightPageNumber();
+  }
+  if (second == 0) {
+    // Only one free page: link it to a page holding keys instead.
+    PokeI32(head, 7, Leaf(1));
+    ASSERT_TRUE(fx_.file->GetNextFreePage(1, page));
+    fx_.file->PutPage(page);
+    EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+    return;
+  }
+  PokeI32(second, 7, head);
+  ASSERT_TRUE(fx_.file->GetNextFreePage(1, page));
+  page->SetPageType(ptRootLeaf);
+  page->InsertKeyEntry(1, IntKey(1).data(), 1, 0);
+  fx_.file->PutPage(page);
+  ASSERT_TRUE(fx_.file->GetNextFreePage(1, page));
+  page->SetPageType(ptRootLeaf);
+  page->InsertKeyEntry(1, IntKey(1).data(), 1, 0);
+  fx_.file->PutPage(page);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+}
+
+}  // namespace
+}  // namespace tarn
