@@ -9,7 +9,15 @@
 
 namespace tarn {
 
-TIndexFile::TIndexFile(TIndexFileOwner& owner) : owner_(owner) { header_ = CreateIndexHeader(); }
+TIndexFile::TIndexFile(TIndexFileOwner& owner) : owner_(owner) {
+  header_ = CreateIndexHeader();
+  flush_ = [this] { return FlushPageBuffers(); };
+  for (auto& cache : caches_) {
+    cache = std::make_unique<TPageCache>(kSparePagesPerSlot, kPageCacheGrowStep, TARN_INDEXCORRUPT,
+                                         [] { return std::make_unique<TPage>(); });
+    cache->SetCapacity(kPageCacheInitialCapacity);
+  }
+}
 
 TIndexFile::~TIndexFile() {
   FreePageBuffers();
@@ -21,6 +29,7 @@ TIndexFile::~TIndexFile() {
 void TIndexFile::CreateFile() {
   FreePageBuffers();
   TFileHandler::CreateFile();
+  for (auto& cache : caches_) cache->SetTableName(FileName());
   header_ = CreateIndexHeader();
   ClearStatistics();
 }
@@ -34,6 +43,7 @@ void TIndexFile::OpenFile() {
     throw;
   }
   FreePageBuffers();
+  for (auto& cache : caches_) cache->SetTableName(FileName());
   ClearStatistics();
 }
 
@@ -146,32 +156,7 @@ TPageSettings TIndexFile::SlotSettings(std::size_t slot) const {
 // --- pages -----------------------------------------------------------------
 
 TPage* TIndexFile::ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings) {
-  TPageCache& cache = caches_[slot];
-  TPage* page = nullptr;
-  if (cache.Size() < cache.Capacity()) {
-    std::unique_ptr<TPage> fresh = pool_.GetNewPageInstance();
-    fresh->Initialize();
-    fresh->ClearUseCount();
-    fresh->SetPageNumber(n);
-    page = cache.Insert(std::move(fresh));
-  } else {
-    page = cache.FindVictim();
-    if (page == nullptr && !owner_.TransactionLocked()) {
-      FlushPageBuffers();
-      page = cache.FindVictim();
-    }
-    if (page == nullptr) {
-      cache.SetCapacity(cache.Capacity() + TPageCache::kCapacityStep);
-      std::unique_ptr<TPage> fresh = pool_.GetNewPageInstance();
-      fresh->Initialize();
-      fresh->ClearUseCount();
-      fresh->SetPageNumber(n);
-      page = cache.Insert(std::move(fresh));
-    } else {
-      cache.Renumber(page, n);
-      page->Initialize();
-    }
-  }
+  TPage* page = caches_[slot]->Acquire(n, flush_, !owner_.TransactionLocked());
   page->SetSettings(settings);
   return page;
 }
@@ -180,10 +165,11 @@ bool TIndexFile::GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool re
   page = nullptr;
   if (n <= 0) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
   const TPageSettings settings = SlotSettings(slot);
-  TPageCache& cache = caches_[slot];
+  TPageCache& cache = *caches_[slot];
   TPage* found = nullptr;
   if (n == header_.NextPageNumber) {
-    if (n > kMaxIndexPages || (static_cast<std::int64_t>(n) + 1) * static_cast<std::int64_t>(kPageSize) > kMaxIndexFileBytes) {
+    if (n > kMaxIndexPages ||
+        (static_cast<std::int64_t>(n) + 1) * static_cast<std::int64_t>(kPageSize) > kMaxIndexFileBytes) {
       RaiseError(TARN_TABLEFULL, {}, {}, {}, FileName());
     }
     found = ObtainBuffer(slot, n, settings);
@@ -195,8 +181,7 @@ bool TIndexFile::GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool re
   } else if (n > header_.NextPageNumber) {
     RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
   } else {
-    bool quick = false;
-    found = cache.Find(n, quick);
+    found = cache.Find(n);
     if (found != nullptr) {
       ++statistics_.CacheHits;
       if (reuse) {
@@ -213,14 +198,12 @@ bool TIndexFile::GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool re
       }
       ++statistics_.CacheMisses;
       ++statistics_.Reads;
+      scratch_.SetSettings(settings);
+      scratch_.Read(std::span<const std::uint8_t, kPageSize>(readBuffer_.data(), kPageSize), reuse);
+      if (reuse && scratch_.StoredEntryCount() != 0) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
       found = ObtainBuffer(slot, n, settings);
-      try {
-        found->Read(std::span<const std::uint8_t, kPageSize>(readBuffer_.data(), kPageSize), reuse);
-        if (reuse && found->StoredEntryCount() != 0) RaiseError(TARN_INDEXCORRUPT);
-      } catch (...) {
-        pool_.ReturnPageInstance(cache.Remove(found));
-        throw;
-      }
+      found->Swap(scratch_);
+      found->SetDirty(false);
     }
   }
   if (found->PageNumber() != n) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
@@ -300,10 +283,9 @@ void TIndexFile::SetNextFreePage(std::size_t slot, TPage* page) {
 bool TIndexFile::FlushPageBuffers() {
   if (header_.IndexCount > 32) return false;
   std::vector<TPage*> dirty;
-  for (const TPageCache& cache : caches_) {
-    for (const auto& page : cache.Pages()) {
-      if (page->Dirty() && !page->InUse()) dirty.push_back(page.get());
-    }
+  for (const auto& cache : caches_) {
+    const std::vector<TPage*> pages = cache->DirtyUnused();
+    dirty.insert(dirty.end(), pages.begin(), pages.end());
   }
   if (dirty.empty()) return false;
   std::sort(dirty.begin(), dirty.end(), [](const TPage* a, const TPage* b) { return a->PageNumber() < b->PageNumber(); });
@@ -329,25 +311,12 @@ bool TIndexFile::FlushPageBuffers() {
 }
 
 void TIndexFile::FreePageBuffers() {
-  for (TPageCache& cache : caches_) cache.Clear(pool_);
+  for (auto& cache : caches_) cache->FreeAll();
   ++generation_;
 }
 
 void TIndexFile::AdjustPageBuffers() {
-  for (TPageCache& cache : caches_) {
-    bool flushed = false;
-    while (cache.Size() > TPageCache::kInitialCapacity) {
-      TPage* victim = cache.FindVictim();
-      if (victim == nullptr && !flushed && !owner_.TransactionLocked()) {
-        flushed = true;
-        FlushPageBuffers();
-        victim = cache.FindVictim();
-      }
-      if (victim == nullptr) break;
-      pool_.ReturnPageInstance(cache.Remove(victim));
-    }
-    cache.SetCapacity(std::max(cache.Size(), TPageCache::kInitialCapacity));
-  }
+  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, !owner_.TransactionLocked());
 }
 
 }  // namespace tarn

@@ -1,6 +1,7 @@
 // TIndexFile: the handler of a table's index file. It owns the index header
-// image and, per index slot, a cache of pages (sorted list plus
-// most-recently-used list) fed from a small pool of spare pages; it hands out
+// image and, per index slot, a cache of pages (the shared buffer cache: a
+// list sorted by page number plus a most-recently-used list, with a small
+// pool of spare pages); it hands out
 // and takes back free pages (one free list per slot) and writes dirty pages
 // in runs of consecutive page numbers.
 #pragma once
@@ -15,12 +16,20 @@
 #include "storage/index_file_owner.h"
 #include "storage/index_header.h"
 #include "storage/page.h"
-#include "storage/page_cache.h"
+#include "storage/buffer_cache.h"
+#include <functional>
 
 namespace tarn {
 
 inline constexpr std::int64_t kMaxIndexPages = 2'000'000'000;
 inline constexpr std::int64_t kMaxIndexFileBytes = 4'000'000'000;
+// Each slot's cache starts with room for 2 pages and grows by 4 when nothing
+// can be evicted; up to 4 spare pages are pooled per slot.
+inline constexpr std::size_t kPageCacheInitialCapacity = 2;
+inline constexpr std::size_t kPageCacheGrowStep = 4;
+inline constexpr std::size_t kSparePagesPerSlot = 4;
+
+using TPageCache = TBufferCache<TPage>;
 
 struct TIndexFileStatistics {
   std::int64_t CacheHits = 0;
@@ -98,22 +107,25 @@ class TIndexFile : public TFileHandler {
 
   const TIndexFileStatistics& Statistics() const noexcept { return statistics_; }
   void ClearStatistics() noexcept { statistics_ = {}; }
-  const TPageCache& Cache(std::size_t slot) const { return caches_.at(slot); }
+  const TPageCache& Cache(std::size_t slot) const { return *caches_.at(slot); }
   // Rises whenever the cache is dropped; page handles taken before are stale.
   std::uint64_t CacheGeneration() const noexcept { return generation_; }
   TIndexFileOwner& Owner() const noexcept { return owner_; }
 
  private:
-  // A buffer for page n of the slot: a new instance below the capacity, else
-  // the least recently used clean page not in use (flushing once outside a
-  // transaction), else the capacity grows.
+  // A buffer for page n of the slot (not cached): a new instance below the
+  // capacity, else the least recently used clean page not in use (flushing
+  // once outside a transaction), else the capacity grows.
   TPage* ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings);
   void CheckSlot(std::size_t slot) const;
 
   TIndexFileOwner& owner_;
   TIndexHeader header_{};
-  std::array<TPageCache, kIndexSlotCount> caches_;
-  TPageStack pool_;
+  std::array<std::unique_ptr<TPageCache>, kIndexSlotCount> caches_;
+  // Decodes a page read from disk before it takes a cache buffer, so a
+  // damaged image never enters the cache.
+  TPage scratch_;
+  TPageCache::TFlush flush_;
   TIndexFileStatistics statistics_;
   std::vector<std::uint8_t> readBuffer_;
   std::vector<std::uint8_t> writeBuffer_;

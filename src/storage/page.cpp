@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "engine/errors.h"
 
@@ -15,17 +16,17 @@ constexpr std::size_t kEntryBufferStep = 4096;
 
 void TPage::SetPageType(std::uint8_t type) noexcept {
   pageType_ = type;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 void TPage::SetLeftPageNumber(std::int32_t n) noexcept {
   leftPage_ = n;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 void TPage::SetRightPageNumber(std::int32_t n) noexcept {
   rightPage_ = n;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 void TPage::Reserve(std::size_t bytes) {
@@ -40,7 +41,7 @@ void TPage::SetNumberOfKeyEntries(int n) {
   Reserve(bytes);
   entries_.resize(bytes, 0);
   entryCount_ = n;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 void TPage::Initialize() {
@@ -52,7 +53,25 @@ void TPage::Initialize() {
   compressedSize_ = 0;
   storedEntryCount_ = 0;
   entries_.clear();
-  dirty_ = false;
+  SetDirty(false);
+}
+
+void TPage::Reset(std::int32_t n) {
+  Initialize();
+  ClearUseCount();
+  SetNumberValue(n);
+}
+
+void TPage::Swap(TPage& other) noexcept {
+  std::swap(settings_, other.settings_);
+  std::swap(pageType_, other.pageType_);
+  std::swap(free_, other.free_);
+  std::swap(leftPage_, other.leftPage_);
+  std::swap(rightPage_, other.rightPage_);
+  std::swap(entryCount_, other.entryCount_);
+  std::swap(compressedSize_, other.compressedSize_);
+  std::swap(storedEntryCount_, other.storedEntryCount_);
+  entries_.swap(other.entries_);
 }
 
 void TPage::Copy(const TPage& other) {
@@ -65,7 +84,7 @@ void TPage::Copy(const TPage& other) {
   compressedSize_ = other.compressedSize_;
   Reserve(other.entries_.size());
   entries_ = other.entries_;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 int TPage::GetMaximumKeyEntries() const noexcept {
@@ -84,7 +103,7 @@ std::int32_t TPage::GetRecordNumber(int pos) const noexcept {
 
 void TPage::SetRecordNumber(int pos, std::int32_t value) noexcept {
   std::memcpy(GetKeyEntryPtr(pos) + settings_.KeySize, &value, 4);
-  dirty_ = true;
+  SetDirty(true);
 }
 
 std::int32_t TPage::GetLowerKeyEntryCount(int pos) const noexcept {
@@ -96,7 +115,7 @@ std::int32_t TPage::GetLowerKeyEntryCount(int pos) const noexcept {
 
 void TPage::SetLowerKeyEntryCount(int pos, std::int32_t count) noexcept {
   std::memcpy(GetKeyEntryPtr(pos) + settings_.KeySize + 4, &count, 4);
-  dirty_ = true;
+  SetDirty(true);
 }
 
 std::int64_t TPage::GetTotalLowerKeyEntryCount() const noexcept { return GetPageKeyCount(entryCount_ + 1); }
@@ -134,14 +153,14 @@ void TPage::InsertKeyEntry(int pos, const std::uint8_t* key, std::int32_t value,
   std::memcpy(entry, key, settings_.KeySize);
   std::memcpy(entry + settings_.KeySize, &value, 4);
   std::memcpy(entry + settings_.KeySize + 4, &lowerCount, 4);
-  dirty_ = true;
+  SetDirty(true);
   CalculateCompressedSize();
 }
 
 void TPage::UpdateKeyEntry(int pos, const std::uint8_t* key) {
   if (pos < 1 || pos > entryCount_) RaiseError(TARN_INDEXCORRUPT);
   std::memmove(GetKeyEntryPtr(pos), key, settings_.KeySize);
-  dirty_ = true;
+  SetDirty(true);
   CalculateCompressedSize();
 }
 
@@ -151,7 +170,7 @@ void TPage::DeleteKeyEntry(int pos) {
   const auto at = entries_.begin() + static_cast<std::ptrdiff_t>((pos - 1) * es);
   entries_.erase(at, at + static_cast<std::ptrdiff_t>(es));
   --entryCount_;
-  dirty_ = true;
+  SetDirty(true);
   CalculateCompressedSize();
 }
 
@@ -165,8 +184,8 @@ void TPage::TakeEntries(TPage& src, int srcPos, int n, int dstPos) {
   entryCount_ += n;
   src.entries_.erase(from, to);
   src.entryCount_ -= n;
-  dirty_ = true;
-  src.dirty_ = true;
+  SetDirty(true);
+  src.SetDirty(true);
 }
 
 void TPage::SplitIntoPage(TPage& target) {
@@ -177,7 +196,7 @@ void TPage::SplitIntoPage(TPage& target) {
   const std::uint8_t type = IsBranch() ? ptBranch : ptLeaf;
   SetPageType(type);
   target.SetPageType(type);
-  target.SetLeftPageNumber(pageNumber_);
+  target.SetLeftPageNumber(PageNumber());
   target.SetRightPageNumber(rightPage_);
   SetRightPageNumber(target.PageNumber());
   CalculateCompressedSize();

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "storage/buffer_cache.h"
 #include "storage/index_definition.h"
 #include "storage/page_header.h"
 #include "storage/page_key_comparator.h"
@@ -41,7 +42,7 @@ struct TPageSettings {
   bool Encrypted = false;             // the page is scrambled on disk
 };
 
-class TPage {
+class TPage : public TCachedBuffer {
  public:
   TPage() = default;
   TPage(const TPage&) = delete;
@@ -53,17 +54,14 @@ class TPage {
   std::uint16_t KeySize() const noexcept { return settings_.KeySize; }
   std::size_t EntrySize() const noexcept { return settings_.KeySize + kEntryExtraBytes; }
 
-  std::int32_t PageNumber() const noexcept { return pageNumber_; }
-  void SetPageNumber(std::int32_t n) noexcept { pageNumber_ = n; }
-  bool Dirty() const noexcept { return dirty_; }
-  void SetDirty(bool dirty) noexcept { dirty_ = dirty; }
-  std::uint16_t UseCount() const noexcept { return useCount_; }
-  bool InUse() const noexcept { return useCount_ > 0; }
-  void IncUseCount() noexcept { ++useCount_; }
-  void DecUseCount() noexcept {
-    if (useCount_ > 0) --useCount_;
-  }
-  void ClearUseCount() noexcept { useCount_ = 0; }
+  std::int32_t PageNumber() const noexcept { return Number(); }
+  // Numbers a page outside a cache (a cached page is numbered by its cache).
+  void SetPageNumber(std::int32_t n) noexcept { SetNumberValue(n); }
+  // For the cache: initialised, numbered n, clean and unused.
+  void Reset(std::int32_t n);
+  // Exchanges the contents (settings, header fields, entries) with another
+  // page; number, dirty flag and use count stay.
+  void Swap(TPage& other) noexcept;
 
   std::uint8_t PageType() const noexcept { return pageType_; }
   void SetPageType(std::uint8_t type) noexcept;
@@ -75,7 +73,7 @@ class TPage {
   bool IsFree() const noexcept { return free_; }
   void SetFree(bool free) noexcept {
     free_ = free;
-    dirty_ = true;
+    SetDirty(true);
   }
 
   std::int32_t LeftPageNumber() const noexcept { return leftPage_; }
@@ -90,10 +88,6 @@ class TPage {
   // Entry count the header of the last page image read carried (before a
   // reuse dropped the entries).
   std::uint16_t StoredEntryCount() const noexcept { return storedEntryCount_; }
-
-  // Links of the most-recently-used list of the cache holding the page.
-  TPage* Newer = nullptr;
-  TPage* Older = nullptr;
 
   // --- disk image ---------------------------------------------------------
   // Takes the page from a 4096-byte disk image (descrambled here when the
@@ -253,9 +247,6 @@ class TPage {
   void RequireEntries() const;
 
   TPageSettings settings_;
-  std::int32_t pageNumber_ = 0;
-  bool dirty_ = false;
-  std::uint16_t useCount_ = 0;
   std::uint8_t pageType_ = ptRootBranch;
   bool free_ = false;
   std::int32_t leftPage_ = 0;

@@ -240,7 +240,7 @@ void TPage::Read(std::span<const std::uint8_t, kPageSize> bytes, bool reuse) {
     }
     CalculateCompressedSize();
   }
-  dirty_ = false;
+  SetDirty(false);
 }
 
 void TPage::Write(std::span<std::uint8_t, kPageSize> bytes) {
@@ -263,7 +263,7 @@ void TPage::Write(std::span<std::uint8_t, kPageSize> bytes) {
     }
   }
   if (settings_.Encrypted) EncryptBuffer(p, kPageSize, kRecordSeeds);
-  dirty_ = false;
+  SetDirty(false);
 }
 
 }  // namespace tarn
