@@ -1,0 +1,274 @@
+// Database directories: the shared tables of one opened directory, their names,
+// existence and listing, and transactions across them.
+#include "engine/data_directory.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "engine/data_session.h"
+#include "engine/errors.h"
+#include "platform/code_page.h"
+#include "platform/file_names.h"
+#include "storage/file_list.h"
+#include "storage/temp_file.h"
+
+namespace tarn {
+namespace {
+
+std::string TrimName(const std::string& name) {
+  std::size_t b = 0, e = name.size();
+  while (b < e && static_cast<unsigned char>(name[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(name[e - 1]) <= ' ') --e;
+  return name.substr(b, e - b);
+}
+
+// The data file name of a table: ".DAT" replaces an existing ".DAT" in any case,
+// otherwise it is appended.
+std::string DataFileName(const std::string& name) {
+  std::string trimmed = TrimName(name);
+  if (trimmed.size() >= 4 && AnsiSameText(std::string_view(trimmed).substr(trimmed.size() - 4), ".DAT"))
+    trimmed.resize(trimmed.size() - 4);
+  return trimmed + ".DAT";
+}
+
+}  // namespace
+
+bool IsMemoryDatabaseName(const std::string& name) { return AnsiSameText(TrimName(name), "Memory"); }
+
+TDataDirectory::TDataDirectory(TDataSession& session, std::string name, std::string path)
+    : session_(session), name_(std::move(name)), path_(std::move(path)) {}
+
+TDataDirectory::~TDataDirectory() {
+  if (inTransaction_) {
+    try {
+      RollbackTransaction();
+    } catch (...) {
+      // The directory goes away: its tables are closed below whatever the rollback met.
+    }
+  }
+  while (!tables_.empty()) tables_.pop_back();
+}
+
+bool TDataDirectory::StrictChangeDetection() const { return session_.StrictChangeDetection(); }
+bool TDataDirectory::ForceBufferFlush() const { return session_.ForceBufferFlush(); }
+std::uint8_t TDataDirectory::LockRetries() const { return session_.LockRetries(); }
+std::uint16_t TDataDirectory::LockWait() const { return session_.LockWait(); }
+std::string TDataDirectory::PrivateDirectory() const { return session_.GetPrivateDirectory(); }
+bool TDataDirectory::CheckForPassword(const std::string& password) const {
+  return session_.CheckForPassword(password);
+}
+
+TDataTable* TDataDirectory::FindTable(const std::string& name, bool inMemory) const {
+  std::string key = TrimName(name);
+  for (const auto& table : tables_)
+    if (table->InMemory() == inMemory && AnsiSameText(table->TableName(), key)) return table.get();
+  return nullptr;
+}
+
+std::vector<std::unique_ptr<TDataTable>>::iterator TDataDirectory::FindEntry(const TDataTable* table) {
+  return std::find_if(tables_.begin(), tables_.end(), [table](const auto& t) { return t.get() == table; });
+}
+
+std::unique_ptr<TDataTable> TDataDirectory::NewTable(const std::string& name, bool inMemory, bool temporary,
+                                                     bool exclusive) {
+  auto table = std::make_unique<TDataTable>(*this);
+  table->SetTableName(TrimName(name));
+  table->SetInMemory(inMemory);
+  table->SetIsTemporary(temporary);
+  table->SetExclusive(exclusive);
+  return table;
+}
+
+int TDataDirectory::OpenDataTable(const std::string& name, TDataTable*& table, bool sourceTable, bool answerTable,
+                                  bool temporary, bool inMemory, bool overrideExclusive, bool exclusive) {
+  table = FindTable(name, inMemory);
+  if (table && (table->IsOpen() || table->GetTransactionInProgress())) {
+    if ((table->Exclusive() || exclusive) && !table->GetTransactionInProgress() && !overrideExclusive) {
+      table = nullptr;
+      return -TARN_OSEACCES;
+    }
+    table->OpenTable();
+  } else if (table) {
+    table->SetExclusive(exclusive);
+    table->SetInMemory(inMemory);
+    table->SetIsTemporary(temporary);
+    table->OpenTable();
+    if (inTransaction_) table->StartTransaction();
+  } else {
+    auto created = NewTable(name, inMemory, temporary, exclusive);
+    created->OpenTable();
+    if (inTransaction_) created->StartTransaction();
+    table = created.get();
+    tables_.push_back(std::move(created));
+  }
+  if (CountsAsClient(sourceTable, answerTable)) table->IncClientUseCount();
+  return 0;
+}
+
+int TDataDirectory::CloseDataTable(TDataTable* table, bool discardTemporary, bool sourceTable, bool answerTable) {
+  auto it = FindEntry(table);
+  if (it == tables_.end()) return -TARN_OSENOENT;
+  if (table->IsOpen()) table->CloseTable(discardTemporary);
+  if (!table->IsOpen() && !table->GetTransactionInProgress()) {
+    tables_.erase(it);
+  } else if (CountsAsClient(sourceTable, answerTable)) {
+    table->DecClientUseCount();
+  }
+  return 0;
+}
+
+int TDataDirectory::CreateDataTable(const std::string& name, const TTableDefinition& definition, TDataTable*& table,
+                                    bool temporary, bool inMemory) {
+  table = FindTable(name, inMemory);
+  if (table && (table->IsOpen() || table->GetTransactionInProgress())) {
+    table = nullptr;
+    return -TARN_OSEACCES;
+  }
+  if (!table) {
+    tables_.push_back(NewTable(name, inMemory, temporary, true));
+    table = tables_.back().get();
+  }
+  table->SetExclusive(true);
+  table->SetInMemory(inMemory);
+  table->SetIsTemporary(temporary);
+  table->CreateTable(definition);
+  // The headers and definitions are written; the entry stays in the list, closed.
+  try {
+    table->FlushBuffers(false, true, false, true, true);
+  } catch (...) {
+    table->CloseTable(false);
+    throw;
+  }
+  table->CloseTable(false);
+  return 0;
+}
+
+int TDataDirectory::RenameDataTable(const std::string& name, const std::string& newName, bool asBackup,
+                                    bool inMemory) {
+  if (TDataTable* table = FindTable(name, inMemory)) {
+    if (table->IsOpen()) return -TARN_OSEACCES;
+    table->RenameTable(newName, asBackup);
+    return 0;
+  }
+  auto table = NewTable(name, inMemory, false, false);
+  table->RenameTable(newName, asBackup);
+  return 0;
+}
+
+int TDataDirectory::DeleteDataTable(const std::string& name, bool inMemory) {
+  if (TDataTable* table = FindTable(name, inMemory)) {
+    if (table->IsOpen()) return -TARN_OSEACCES;
+    table->DeleteTable();
+    tables_.erase(FindEntry(table));
+    return 0;
+  }
+  auto table = NewTable(name, inMemory, false, false);
+  table->DeleteTable();
+  return 0;
+}
+
+bool TDataDirectory::DataTableExists(const std::string& name, bool inMemory) const {
+  return FileNameExists(path_ + DataFileName(name), inMemory);
+}
+
+std::string TDataDirectory::GetTempDataTableName(bool inMemory) const {
+  long tid = std::labs(static_cast<long>(syscall(SYS_gettid)));
+  std::string prefix = std::to_string(tid).substr(0, 5);
+  for (std::uint32_t n = 0; n <= 0xFFFF; ++n) {
+    std::string name = prefix + std::to_string(n) + ".DAT";
+    if (DataTableExists(name, inMemory)) continue;
+    if (inMemory) return name;
+    // Reserve the name on disk: the data file is made exclusively, so a name another
+    // thread or process took in the meantime is skipped.
+    int fd = ::open((path_ + name).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) RaiseError(TARN_OSEACCES, {}, {}, path_, name);
+  }
+  RaiseError(TARN_OSEACCES, {}, {}, path_, prefix);
+}
+
+std::vector<std::string> TDataDirectory::ListTableNames() const {
+  std::vector<std::string> names;
+  TFileList::Instance().GetFileNames(InMemory(), path_ + "*.DAT", false, names);
+  return names;
+}
+
+bool TDataDirectory::GetHasOpenTables() const {
+  return std::any_of(tables_.begin(), tables_.end(), [](const auto& t) { return t->IsOpen(); });
+}
+
+void TDataDirectory::StartTransaction() {
+  if (inTransaction_) return;
+  try {
+    for (auto& table : tables_) table->StartTransaction();
+  } catch (...) {
+    for (auto& table : tables_) {
+      try {
+        table->RollbackTransaction();
+      } catch (...) {
+        // The start's failure is the one the caller needs to see.
+      }
+    }
+    throw;
+  }
+  inTransaction_ = true;
+}
+
+void TDataDirectory::CommitTransaction(bool commit, bool forceFlush) {
+  std::exception_ptr failure;
+  try {
+    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->BeginCommitTransaction();
+    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->CommitTransaction(commit, forceFlush);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Every table ends its commit, also after a failure. A table whose commit failed
+  // must not keep buffers that never reached the disk: it drops its caches and
+  // re-reads its headers.
+  std::vector<TDataTable*> unused;
+  for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) {
+    TDataTable& table = **it;
+    try {
+      if (failure) table.DiscardUncommittedChanges();
+      table.EndCommitTransaction(failure ? true : commit);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    if (table.UseCount() == 0) unused.push_back(&table);
+  }
+  if (commit || failure) inTransaction_ = false;
+  for (TDataTable* table : unused) {
+    try {
+      CloseDataTable(table, false, false, false);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataDirectory::RollbackTransaction() {
+  std::exception_ptr failure;
+  std::vector<TDataTable*> unused;
+  for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) {
+    try {
+      (*it)->RollbackTransaction();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    if ((*it)->UseCount() == 0) unused.push_back(it->get());
+  }
+  inTransaction_ = false;
+  for (TDataTable* table : unused) CloseDataTable(table, false, false, false);
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace tarn

@@ -1,0 +1,88 @@
+// TDataDirectory: one opened database (a directory of table files, or the in-memory
+// database) with the shared TDataTable of every table in use, temporary table names,
+// and transactions over all its tables.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/data_table.h"
+#include "storage/table_owner.h"
+
+namespace tarn {
+
+class TDataSession;
+
+// "Memory" in any letter case names the in-memory database.
+bool IsMemoryDatabaseName(const std::string& name);
+
+class TDataDirectory final : public TTableOwner {
+ public:
+  TDataDirectory(TDataSession& session, std::string name, std::string path);
+  ~TDataDirectory() override;
+  TDataDirectory(const TDataDirectory&) = delete;
+  TDataDirectory& operator=(const TDataDirectory&) = delete;
+
+  TDataSession& Session() const { return session_; }
+  const std::string& Name() const { return name_; }
+  const std::string& Path() const { return path_; }
+  bool InMemory() const { return IsMemoryDatabaseName(name_); }
+
+  // TTableOwner
+  const std::string& DirectoryPath() const override { return path_; }
+  const std::string& DatabaseName() const override { return name_; }
+  bool StrictChangeDetection() const override;
+  bool ForceBufferFlush() const override;
+  std::uint8_t LockRetries() const override;
+  std::uint16_t LockWait() const override;
+  std::string PrivateDirectory() const override;
+  bool CheckForPassword(const std::string& password) const override;
+
+  // Table requests answer 0 or the negative of an engine code: -TARN_OSEACCES when
+  // the table's use forbids the request, -TARN_OSENOENT for a table not known here.
+  int OpenDataTable(const std::string& name, TDataTable*& table, bool sourceTable, bool answerTable,
+                    bool temporary, bool inMemory, bool overrideExclusive, bool exclusive);
+  int CloseDataTable(TDataTable* table, bool discardTemporary, bool sourceTable, bool answerTable);
+  int CreateDataTable(const std::string& name, const TTableDefinition& definition, TDataTable*& table,
+                      bool temporary, bool inMemory);
+  int RenameDataTable(const std::string& name, const std::string& newName, bool asBackup, bool inMemory);
+  int DeleteDataTable(const std::string& name, bool inMemory);
+  bool DataTableExists(const std::string& name, bool inMemory) const;
+  // A free temporary table name ("<thread id prefix><n>.DAT"); on disk the data
+  // file is created at once (exclusively), so two callers never get the same name.
+  std::string GetTempDataTableName(bool inMemory) const;
+  std::vector<std::string> ListTableNames() const;
+  bool GetHasOpenTables() const;
+  const std::vector<std::unique_ptr<TDataTable>>& Tables() const { return tables_; }
+
+  void StartTransaction();
+  void CommitTransaction(bool commit, bool forceFlush);
+  void RollbackTransaction();
+  bool InTransaction() const { return inTransaction_; }
+
+  void IncUseCount() { ++useCount_; }
+  void DecUseCount() {
+    if (useCount_ > 0) --useCount_;
+  }
+  std::int32_t UseCount() const { return useCount_; }
+  std::uint8_t Rights() const { return rights_; }
+  void SetRights(std::uint8_t rights) { rights_ = rights; }
+
+ private:
+  TDataTable* FindTable(const std::string& name, bool inMemory) const;
+  std::vector<std::unique_ptr<TDataTable>>::iterator FindEntry(const TDataTable* table);
+  std::unique_ptr<TDataTable> NewTable(const std::string& name, bool inMemory, bool temporary, bool exclusive);
+  static bool CountsAsClient(bool sourceTable, bool answerTable) { return sourceTable == answerTable; }
+
+  TDataSession& session_;
+  std::string name_;
+  std::string path_;
+  std::vector<std::unique_ptr<TDataTable>> tables_;
+  std::int32_t useCount_ = 0;
+  std::uint8_t rights_ = 0;
+  bool inTransaction_ = false;
+};
+
+}  // namespace tarn

@@ -1,0 +1,68 @@
+// Engine start-up state: started flag, default session, current session per thread.
+#include "engine/engine_state.h"
+
+#include <mutex>
+#include <vector>
+
+#include "engine/data_session.h"
+#include "engine/errors.h"
+#include "storage/file_list.h"
+
+namespace tarn {
+namespace {
+
+std::mutex gEngineLock;
+bool gStarted = false;
+std::unique_ptr<TDataSession> gDefaultSession;
+std::vector<std::function<void()>>& ShutdownHooks() {
+  static std::vector<std::function<void()>> hooks;
+  return hooks;
+}
+thread_local TDataSession* tCurrentSession = nullptr;
+
+}  // namespace
+
+void InitializeTarn() {
+  std::lock_guard lock(gEngineLock);
+  if (gStarted) return;
+  gDefaultSession = std::make_unique<TDataSession>(false);
+  gStarted = true;
+}
+
+void ExitTarn() {
+  std::lock_guard lock(gEngineLock);
+  if (!gStarted) return;
+  if (tCurrentSession == gDefaultSession.get()) tCurrentSession = nullptr;
+  gDefaultSession.reset();
+  for (auto& release : ShutdownHooks()) release();
+  TFileList::Instance().Clear();
+  gStarted = false;
+}
+
+bool TarnStarted() {
+  std::lock_guard lock(gEngineLock);
+  return gStarted;
+}
+
+TDataSession& GetCurrentDataSession() {
+  if (tCurrentSession) return *tCurrentSession;
+  std::lock_guard lock(gEngineLock);
+  if (!gStarted) RaiseError(TARN_NOTINITIALIZED);
+  return *gDefaultSession;
+}
+
+void SetCurrentDataSession(TDataSession* session) { tCurrentSession = session; }
+
+std::unique_ptr<TDataSession> StartDataSession(bool server) { return std::make_unique<TDataSession>(server); }
+
+void CloseDataSession(std::unique_ptr<TDataSession>& session) {
+  if (session && tCurrentSession == session.get()) tCurrentSession = nullptr;
+  session.reset();
+}
+
+void RegisterEngineShutdown(std::function<void()> release) {
+  std::lock_guard lock(gEngineLock);
+  ShutdownHooks().push_back(std::move(release));
+}
+
+}  // namespace tarn

@@ -1,0 +1,31 @@
+// Engine start and stop, and the current data session of the calling thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace tarn {
+
+class TDataSession;
+
+// Starts the engine once per process: the default data session is created and
+// becomes the current data session of the calling thread.
+void InitializeTarn();
+// Stops the engine: destroys the default session and the process-wide support
+// structures (open-file list and whatever the upper layers registered).
+void ExitTarn();
+bool TarnStarted();
+
+// The calling thread's current data session; TARN_NOTINITIALIZED before the engine
+// has started. A thread that never set one gets the default session.
+TDataSession& GetCurrentDataSession();
+void SetCurrentDataSession(TDataSession* session);
+
+std::unique_ptr<TDataSession> StartDataSession(bool server = false);
+void CloseDataSession(std::unique_ptr<TDataSession>& session);
+
+// Process-wide support structures of upper layers (pools, caches) register how they
+// are released when the engine stops.
+void RegisterEngineShutdown(std::function<void()> release);
+
+}  // namespace tarn

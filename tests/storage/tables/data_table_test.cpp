@@ -1,0 +1,235 @@
+// The shared table: open and close, locks between two sessions of one process,
+// change detection, transactions, flushing and the in-memory image.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "storage/tables/quota_table.h"
+
+namespace tarn::testing {
+namespace {
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TarnErrorCode CodeOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const ETarnEngineError& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+class DataTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CreateQuotaTable(dir_.Path(), "quota"); }
+  std::string File(const char* ext) const { return dir_.Path() + "quota" + ext; }
+  TempDirectory dir_;
+};
+
+TEST_F(DataTableTest, RowsWrittenByOneSessionAreReadByAnother) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  QuotaOps writer(a.Open("quota")), reader(b.Open("QUOTA"));
+  EXPECT_EQ(reader.LiveRecords().size(), 0u);
+  for (int i = 1; i <= 300; ++i) writer.Append({i, "user" + std::to_string(i), i * 10});
+  // The reader's caches were filled before; its next lock sees the new stamps.
+  auto rows = reader.LiveRecords();
+  ASSERT_EQ(rows.size(), 300u);
+  EXPECT_EQ(rows.begin()->second, (QuotaRow{1, "user1", 10}));
+  EXPECT_EQ(reader.Read(reader.Find(250)), (QuotaRow{250, "user250", 2500}));
+  writer.SetUsed(250, 7);
+  EXPECT_EQ(reader.Read(reader.Find(250)).Used, 7);
+  EXPECT_EQ(reader.IndexEntries().size(), 300u);
+}
+
+TEST_F(DataTableTest, DuplicateKeyIsRefusedAndLeavesNothingBehind) {
+  SessionOn a(dir_.Path());
+  TDataTable& table = a.Open("quota");
+  QuotaOps ops(table);
+  ops.Append({1, "a", 1});
+  const std::string before = FileBytes(File(".DAT"));
+  EXPECT_EQ(CodeOf([&] { ops.Append({1, "b", 2}); }), TARN_KEYVIOL);
+  // The failed change's appended record was dropped with the caches, not written.
+  EXPECT_EQ(FileBytes(File(".DAT")), before);
+  EXPECT_EQ(ops.LiveRecords().size(), 1u);
+  EXPECT_FALSE(table.InternalWriteLocked());
+}
+
+TEST_F(DataTableTest, MissingIndexFileIsRecreatedEmpty) {
+  ASSERT_EQ(::unlink(File(".IDX").c_str()), 0);
+  SessionOn a(dir_.Path());
+  TDataTable& table = a.Open("quota");
+  EXPECT_TRUE(table.IndexRecreated());
+  table.CheckHeaders();  // the new index's header is not checked against the data
+  EXPECT_TRUE(std::filesystem::exists(File(".IDX")));
+}
+
+TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  QuotaOps(ta).Append({1, "a", 1});
+  ta.UserWriteLockRecord(1);
+  EXPECT_TRUE(tb.RecordIsLocked(1));
+  EXPECT_EQ(CodeOf([&] { tb.UserWriteLockRecord(1); }), TARN_RECLOCKFAILED);
+  // Any record lock held elsewhere keeps the table lock away.
+  EXPECT_EQ(CodeOf([&] { tb.UserWriteLockTable(); }), TARN_LOCKED);
+  // A second lock of the same byte fails even for its holder's session.
+  EXPECT_EQ(CodeOf([&] { ta.UserWriteLockRecord(1); }), TARN_RECLOCKFAILED);
+  ta.UserWriteUnlockRecord(1);
+  EXPECT_FALSE(tb.RecordIsLocked(1));
+  tb.UserWriteLockRecord(1);
+  EXPECT_TRUE(ta.RecordIsLocked(1));
+  EXPECT_EQ(CodeOf([&] { ta.UserWriteUnlockRecord(1); }), TARN_UNLOCKFAILED);  // not held by ta
+  tb.UserWriteUnlockRecord(1);
+  EXPECT_EQ(CodeOf([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
+}
+
+TEST_F(DataTableTest, SemaphoresAcceptOneTo1024) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  EXPECT_FALSE(ta.UserLockSemaphore(0));
+  EXPECT_FALSE(ta.UserLockSemaphore(1025));
+  EXPECT_TRUE(ta.UserLockSemaphore(1024));
+  EXPECT_FALSE(tb.UserLockSemaphore(1024));
+  EXPECT_TRUE(ta.UserUnlockSemaphore(1024));
+  EXPECT_TRUE(tb.UserLockSemaphore(1024));
+  EXPECT_TRUE(tb.UserUnlockSemaphore(1024));
+}
+
+TEST_F(DataTableTest, UnlockedRecordStaysLockedUntilTheTransactionEnds) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  QuotaOps(ta).Append({1, "a", 1});
+  a.directory->StartTransaction();
+  ta.UserWriteLockRecord(1);
+  ta.UserWriteUnlockRecord(1);
+  EXPECT_TRUE(tb.RecordIsLocked(1));
+  a.directory->CommitTransaction(true, false);
+  EXPECT_FALSE(tb.RecordIsLocked(1));
+  EXPECT_FALSE(ta.HoldsRecordLock(1));
+}
+
+TEST_F(DataTableTest, TransactionWritesNothingUntilCommitAndRollbackRestores) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  QuotaOps ops(ta), other(b.Open("quota"));
+  ops.Append({1, "a", 1});
+  const std::string dat = FileBytes(File(".DAT")), idx = FileBytes(File(".IDX"));
+
+  a.directory->StartTransaction();
+  for (int i = 2; i <= 200; ++i) ops.Append({i, "t", i});
+  ops.SetUsed(1, 99);
+  EXPECT_EQ(FileBytes(File(".DAT")), dat);
+  EXPECT_EQ(FileBytes(File(".IDX")), idx);
+  EXPECT_EQ(ops.LiveRecords().size(), 200u);  // the transaction sees its own rows
+  a.directory->RollbackTransaction();
+  EXPECT_EQ(ops.LiveRecords().size(), 1u);
+  EXPECT_EQ(ops.Read(1).Used, 1);
+  EXPECT_EQ(FileBytes(File(".DAT")), dat);
+
+  a.directory->StartTransaction();
+  for (int i = 2; i <= 50; ++i) ops.Append({i, "t", i});
+  EXPECT_EQ(FileBytes(File(".IDX")), idx);
+  a.directory->CommitTransaction(true, false);
+  EXPECT_EQ(other.LiveRecords().size(), 50u);
+  EXPECT_EQ(other.IndexEntries().size(), 50u);
+  EXPECT_FALSE(a.directory->InTransaction());
+}
+
+TEST_F(DataTableTest, InterimCommitPublishesAndKeepsTheTransaction) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  QuotaOps ops(ta), other(b.Open("quota"));
+  a.directory->StartTransaction();
+  ops.Append({1, "a", 1});
+  a.directory->CommitTransaction(false, false);
+  EXPECT_TRUE(a.directory->InTransaction());
+  EXPECT_TRUE(ta.GetTransactionInProgress());
+  EXPECT_EQ(other.LiveRecords().size(), 1u);
+  ops.Append({2, "b", 2});
+  a.directory->RollbackTransaction();
+  EXPECT_EQ(other.LiveRecords().size(), 1u);
+}
+
+TEST_F(DataTableTest, ClosingAnExclusiveTableFlushesAndASharedOneWritesNothing) {
+  {
+    SessionOn a(dir_.Path());
+    TDataTable& table = a.Open("quota", true);
+    QuotaOps(table).Append({1, "x", 1});
+    const std::string before = FileBytes(File(".DAT"));
+    EXPECT_EQ(a.directory->CloseDataTable(&table, false, false, false), 0);
+    EXPECT_NE(FileBytes(File(".DAT")), before);
+  }
+  SessionOn b(dir_.Path());
+  TDataTable& table = b.Open("quota");
+  QuotaOps(table).Append({2, "y", 2});
+  const std::string dat = FileBytes(File(".DAT")), idx = FileBytes(File(".IDX"));
+  EXPECT_EQ(b.directory->CloseDataTable(&table, false, false, false), 0);
+  EXPECT_EQ(FileBytes(File(".DAT")), dat);
+  EXPECT_EQ(FileBytes(File(".IDX")), idx);
+}
+
+TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
+  {
+    SessionOn a(dir_.Path());
+    QuotaOps(a.Open("quota")).Append({1, "r", 5});
+  }
+  for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0444);
+  SessionOn a(dir_.Path());
+  TDataTable& table = a.Open("quota");
+  EXPECT_TRUE(table.ReadOnly());
+  EXPECT_TRUE(table.ReadOnlyMedia());
+  QuotaOps ops(table);
+  EXPECT_EQ(ops.Read(ops.Find(1)), (QuotaRow{1, "r", 5}));
+  EXPECT_FALSE(table.InternalReadLocked());
+  for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0644);
+}
+
+TEST(DataTableMemory, ImageRoundTripAndBadImagesAreRefused) {
+  TDataSession session;
+  TDataDirectory& memory = session.OpenDataDirectory("Memory", "");
+  TDataTable* table = nullptr;
+  ASSERT_EQ(memory.CreateDataTable("mq", QuotaDefinition(), table, false, true), 0);
+  ASSERT_EQ(memory.OpenDataTable("mq", table, false, false, false, true, false, false), 0);
+  QuotaOps ops(*table);
+  for (int i = 1; i <= 20; ++i) ops.Append({i, "m", i});
+
+  table->BeginBufferLoad();
+  const std::int64_t size = table->GetBufferSize();
+  const std::uint64_t expected =
+      (table->GetDataFileSize() + table->GetIndexFileSize() + 8 + 4095) / 4096 * 4096;
+  EXPECT_EQ(static_cast<std::uint64_t>(size), expected);
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
+  EXPECT_EQ(table->LoadFromBuffer(image.data(), 0, size + 100), size);
+  table->EndBufferLoad();
+
+  // An image whose data part claims more bytes than it holds is refused unchanged.
+  std::vector<std::uint8_t> bad = image;
+  codec::PutI32(bad.data(), 0, static_cast<std::int32_t>(bad.size()));
+  table->BeginBufferSave();
+  table->SaveToBuffer(bad.data(), 0, static_cast<std::int64_t>(bad.size()));
+  EXPECT_EQ(CodeOf([&] { table->EndBufferSave(); }), TARN_OSEINVMEM);
+  EXPECT_EQ(ops.LiveRecords().size(), 20u);
+
+  // Loading an empty image empties the table; the saved image brings the rows back.
+  table->BeginBufferSave();
+  table->SaveToBuffer(nullptr, 0, 0);
+  table->EndBufferSave();
+  EXPECT_EQ(ops.LiveRecords().size(), 0u);
+  table->BeginBufferSave();
+  table->SaveToBuffer(image.data(), 0, static_cast<std::int64_t>(image.size()));
+  table->EndBufferSave();
+  EXPECT_EQ(ops.LiveRecords().size(), 20u);
+  EXPECT_EQ(ops.IndexEntries().size(), 20u);
+}
+
+}  // namespace
+}  // namespace tarn::testing

@@ -1,0 +1,273 @@
+// A small quota table (ID integer primary key, NAME string(20), USED integer) and the
+// record, key and header operations on a shared table done the way record changes do
+// them: under the table's locks, restarting when change detection drops the caches.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
+#include "storage/btree.h"
+#include "storage/data_table.h"
+#include "storage/key_builder.h"
+#include "storage/key_layout.h"
+#include "storage/page_key_comparator.h"
+#include "storage/record_layout.h"
+
+namespace tarn::testing {
+
+inline TFieldDefinition QuotaField(const char* name, std::uint8_t type, std::uint8_t size, std::uint16_t number,
+                                   std::uint16_t offset) {
+  TFieldDefinition def = MakeEmptyFieldDefinition();
+  def.Name.Assign(name);
+  def.DataType = type;
+  def.Size = size;
+  def.FieldNumber = number;
+  def.FieldOffset = offset;
+  UpdateFieldSize(def);
+  return def;
+}
+
+// Field offsets: ID at 9 (flag) + 4, NAME at 14 (flag) + 21, USED at 36 (flag) + 4.
+inline constexpr std::size_t kIdOffset = 9, kNameOffset = 14, kUsedOffset = 36;
+
+inline TTableDefinition QuotaDefinition(bool withBlob = false) {
+  TTableDefinition def;
+  def.Fields = {QuotaField("ID", dtInteger, 0, 1, kIdOffset), QuotaField("NAME", dtString, 20, 2, kNameOffset),
+                QuotaField("USED", dtInteger, 0, 3, kUsedOffset)};
+  if (withBlob) {
+    TFieldDefinition memo = QuotaField("NOTE", dtBlob, 0, 4, 41);
+    memo.SubType = dstMemo;
+    UpdateFieldSize(memo);
+    def.Fields.push_back(memo);
+  }
+  TIndexDefinition primary{};
+  primary.KeyFieldCount = 1;
+  primary.KeyFields[0] = 1;
+  primary.Unique = 1;
+  primary.Compression = icNone;
+  primary.KeySize = static_cast<std::uint16_t>(MakeIndexKeyLayout(primary, def.Fields, 0, 0, 0).KeySize());
+  def.Indexes.push_back(primary);
+  return def;
+}
+
+struct QuotaRow {
+  std::int32_t Id = 0;
+  std::string Name;
+  std::int32_t Used = 0;
+  bool operator==(const QuotaRow&) const = default;
+};
+
+// The cursor's part in cache lookups: a miss takes the table read lock.
+class TableClient final : public TCacheClient {
+ public:
+  explicit TableClient(TDataTable& table) : table_(table) {}
+  bool ReadLockForCache() override { return table_.ReadLockTable(); }
+  std::int32_t ReadAheadCount() const override { return 1; }
+
+ private:
+  TDataTable& table_;
+};
+
+// Record and key operations of one session on its shared table.
+class QuotaOps {
+ public:
+  explicit QuotaOps(TDataTable& table) : table_(table), client_(table) {}
+
+  // Appends a row with its primary key; answers the record number.
+  std::int32_t Append(const QuotaRow& row) {
+    for (;;) {
+      TWriteLockScope scope(table_);
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetNextFreeRecord(&client_, record)) continue;
+      record->Initialize(true);
+      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+      Fill(bytes, row);
+      record->CopyRecordBuffer(bytes.data());
+      const std::int32_t number = record->Number();
+      std::vector<std::uint8_t> key = KeyOf(bytes);
+      table_.DataFile().PutRecord(record);
+      TIndexPath path;
+      TBTree tree(table_.IndexFile(), 0, *Comparator(), path);
+      if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
+      tree.AddIndexKey(key.data(), number);
+      table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount + 1);
+      scope.Commit();
+      return number;
+    }
+  }
+
+  // Changes USED of the row with this ID, editing it under its record lock.
+  void SetUsed(std::int32_t id, std::int32_t used) {
+    const std::int32_t number = Find(id);
+    ASSERT_GT(number, 0) << "row " << id;
+    {
+      // Locking the record checks for changes under the read lock, which must be
+      // gone again before the write lock is taken.
+      TReadLockScope check(table_);
+      table_.UserWriteLockRecord(number);
+    }
+    for (;;) {
+      TWriteLockScope scope(table_);
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+      bytes[kUsedOffset] = 1;
+      StoreInt32(&bytes[kUsedOffset + 1], used);
+      record->CopyRecordBuffer(bytes.data());
+      table_.DataFile().PutRecord(record);
+      scope.Commit();
+      break;
+    }
+    table_.UserWriteUnlockRecord(number);
+  }
+
+  // The record number of the row with this ID, 0 when there is none.
+  std::int32_t Find(std::int32_t id) {
+    TReadLockScope scope(table_);
+    std::vector<std::uint8_t> bytes(table_.DataFile().GetRecordSize(), 0);
+    Fill(bytes, QuotaRow{id, "", 0});
+    std::vector<std::uint8_t> key = KeyOf(bytes);
+    for (;;) {
+      TIndexPath path;
+      TBTree tree(table_.IndexFile(), 0, *Comparator(), path);
+      if (!tree.SearchIndexKeys(key.data())) return 0;
+      return tree.FoundRecordNumber();
+    }
+  }
+
+  QuotaRow Read(std::int32_t number) {
+    TReadLockScope scope(table_);
+    for (;;) {
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      QuotaRow row = RowOf(record->GetRecordBufferPtr());
+      table_.DataFile().PutRecord(record);
+      return row;
+    }
+  }
+
+  // Every live record by physical scan.
+  std::map<std::int32_t, QuotaRow> LiveRecords() {
+    TReadLockScope scope(table_);
+    std::map<std::int32_t, QuotaRow> rows;
+    const std::int32_t last = table_.DataFile().Header().NextRecordNumber - 1;
+    for (std::int32_t n = 1; n <= last; ++n) {
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, n, record, kReadForward, false, true)) {
+        rows.clear();
+        n = 0;
+        continue;
+      }
+      if (!record->GetIsDeleted()) rows[n] = RowOf(record->GetRecordBufferPtr());
+      table_.DataFile().PutRecord(record);
+    }
+    return rows;
+  }
+
+  // Every (key ID, record number) of the primary index in index order.
+  std::vector<std::pair<std::int32_t, std::int32_t>> IndexEntries() {
+    TReadLockScope scope(table_);
+    std::vector<std::pair<std::int32_t, std::int32_t>> entries;
+    TIndexPath path;
+    TBTree tree(table_.IndexFile(), 0, *Comparator(), path);
+    tree.ScanKeys([&](const std::uint8_t* key, std::int32_t number) {
+      // The key is the presence byte and the flipped integer.
+      const std::uint32_t flipped = (std::uint32_t{key[1]} << 24) | (std::uint32_t{key[2]} << 16) |
+                                    (std::uint32_t{key[3]} << 8) | key[4];
+      entries.emplace_back(static_cast<std::int32_t>(flipped ^ 0x80000000u), number);
+      return true;
+    });
+    return entries;
+  }
+
+  static QuotaRow RowOf(const std::uint8_t* record) {
+    QuotaRow row;
+    row.Id = LoadInt32(record + kIdOffset + 1);
+    row.Name = reinterpret_cast<const char*>(record + kNameOffset + 1);
+    row.Used = LoadInt32(record + kUsedOffset + 1);
+    return row;
+  }
+
+ private:
+  static void Fill(std::vector<std::uint8_t>& bytes, const QuotaRow& row) {
+    bytes[kIdOffset] = 1;
+    StoreInt32(&bytes[kIdOffset + 1], row.Id);
+    bytes[kNameOffset] = 1;
+    std::memset(&bytes[kNameOffset + 1], 0, 21);
+    std::memcpy(&bytes[kNameOffset + 1], row.Name.data(), std::min<std::size_t>(row.Name.size(), 20));
+    bytes[kUsedOffset] = 1;
+    StoreInt32(&bytes[kUsedOffset + 1], row.Used);
+  }
+
+  const TLayoutKeyComparator* Comparator() {
+    if (!comparator_) {
+      layout_ = MakeIndexKeyLayout(table_.IndexFile().Header().Slots[0], table_.DataFile().Fields(), 0,
+                                   table_.DataFile().GetLanguageID(), table_.DataFile().GetSortID());
+      comparator_ = std::make_unique<TLayoutKeyComparator>(layout_);
+    }
+    return comparator_.get();
+  }
+
+  std::vector<std::uint8_t> KeyOf(const std::vector<std::uint8_t>& record) {
+    Comparator();
+    std::vector<std::uint8_t> key(layout_.KeySize(), 0);
+    BuildIndexKey(layout_, record, key);
+    return key;
+  }
+
+  TDataTable& table_;
+  TableClient client_;
+  TKeyLayout layout_;
+  std::unique_ptr<TLayoutKeyComparator> comparator_;
+};
+
+// A temporary database directory for one test.
+class TempDirectory {
+ public:
+  TempDirectory() {
+    char pattern[] = "/tmp/tarn-tables-XXXXXX";
+    path_ = mkdtemp(pattern);
+    path_ += '/';
+  }
+  ~TempDirectory() { std::filesystem::remove_all(path_); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// One data session with the directory open.
+struct SessionOn {
+  explicit SessionOn(const std::string& path, bool strict = false) : session(false), directory(nullptr) {
+    session.SetStrictChangeDetection(strict);
+    session.SetLockRetries(2);
+    session.SetLockWait(1);
+    directory = &session.OpenDataDirectory("", path);
+  }
+  TDataTable& Open(const std::string& name, bool exclusive = false) {
+    TDataTable* table = nullptr;
+    EXPECT_EQ(directory->OpenDataTable(name, table, false, false, false, false, false, exclusive), 0);
+    return *table;
+  }
+  TDataSession session;
+  TDataDirectory* directory;
+};
+
+inline void CreateQuotaTable(const std::string& path, const std::string& name, bool withBlob = false) {
+  SessionOn s(path);
+  TDataTable* table = nullptr;
+  ASSERT_EQ(s.directory->CreateDataTable(name, QuotaDefinition(withBlob), table, false, false), 0);
+}
+
+}  // namespace tarn::testing
