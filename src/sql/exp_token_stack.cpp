@@ -1,6 +1,7 @@
 // The process-wide expression node pool.
 #include "sql/exp_token_stack.h"
 
+#include <array>
 #include <atomic>
 
 namespace tarn {
@@ -58,22 +59,62 @@ TExpTokenStack& ExpTokenStack() {
 
 TExpTokenPtr GetNewExpTokenInstance() { return ExpTokenStack().Take(); }
 
+namespace {
+
+// The nodes still to return: a small inline stack that spills into a vector
+// only for wide or deep trees, so returning an evaluation result (a single
+// node) allocates nothing.
+class TPendingNodes {
+ public:
+  void Push(TExpToken* node) {
+    if (count_ < inline_.size()) {
+      inline_[count_++] = node;
+      return;
+    }
+    try {
+      spill_.push_back(node);
+    } catch (...) {
+      // Out of memory: the node and its subtree are freed through their
+      // owning pointers instead of going back to the pool.
+      std::unique_ptr<TExpToken> owned(node);
+    }
+  }
+  bool Empty() const noexcept { return count_ == 0 && spill_.empty(); }
+  TExpToken* Pop() noexcept {
+    if (!spill_.empty()) {
+      TExpToken* node = spill_.back();
+      spill_.pop_back();
+      return node;
+    }
+    return inline_[--count_];
+  }
+
+ private:
+  std::array<TExpToken*, 32> inline_;  // only the first count_ entries are meaningful
+  std::size_t count_ = 0;
+  std::vector<TExpToken*> spill_;
+};
+
+}  // namespace
+
 void ReturnExpTokenInstance(TExpToken* node) noexcept {
   if (node == nullptr) return;
-  std::vector<TExpToken*> pending;
-  pending.push_back(node);
-  while (!pending.empty()) {
-    TExpToken* current = pending.back();
-    pending.pop_back();
+  TPendingNodes pending;
+  pending.Push(node);
+  while (!pending.Empty()) {
+    TExpToken* current = pending.Pop();
     // Detach the operands first so that neither Initialize nor the node's
     // destructor walks them recursively.
-    if (current->Left) pending.push_back(current->Left.release());
-    if (current->Right) pending.push_back(current->Right.release());
-    if (current->ThirdOperand) pending.push_back(current->ThirdOperand.release());
+    if (current->Left) pending.Push(current->Left.release());
+    if (current->Right) pending.Push(current->Right.release());
+    if (current->ThirdOperand) pending.Push(current->ThirdOperand.release());
     for (auto& argument : current->Arguments)
-      if (argument) pending.push_back(argument.release());
+      if (argument) pending.Push(argument.release());
     current->Arguments.clear();
     std::unique_ptr<TExpToken> owned(current);
+    // A spare keeps an ordinary value buffer; one grown for a long text or
+    // BLOB is given back to the system rather than kept in the pool.
+    if (owned->Value.size() > kMaxPooledValueCapacity) std::vector<std::uint8_t>().swap(owned->Value);
     try {
       owned->Initialize();
       if (g_stackAlive.load()) ExpTokenStack().Give(std::move(owned));

@@ -11,6 +11,9 @@
 
 namespace tarn {
 
+// Value buffers above this capacity are freed when their node returns to the pool.
+inline constexpr std::size_t kMaxPooledValueCapacity = 64 * 1024;
+
 class TExpTokenStack {
  public:
   static constexpr std::size_t kMaxFreeNodes = 256;

@@ -141,8 +141,14 @@ void CopyBytes(void* to, const void* from, std::size_t n) {
   if (n != 0) std::memcpy(to, from, n);
 }
 
+// Longest text an expression may produce; REPLACE and concatenation of
+// hostile expressions could otherwise grow without bound.
+constexpr std::size_t kMaxTextResult = 16 * 1024 * 1024;
+
 // Makes room for length text bytes plus the zero byte and answers the buffer.
 char* PrepareText(TExpToken& n, std::size_t length) {
+  if (length >= kMaxTextResult)
+    RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, "Result of expression '" + n.Text + "' is too large");
   const std::int32_t declared = n.DataSize;
   n.SetDataSize(static_cast<std::int32_t>(std::max<std::size_t>(length + 1, static_cast<std::size_t>(std::max(declared, 0)))));
   return reinterpret_cast<char*>(n.Value.data());
