@@ -119,12 +119,12 @@ void CheckDataHeader(const TDataHeader& header, std::span<TFieldDefinition> fiel
   if (header.RecordSize != offset) Corrupt(context);
 
   const std::uint64_t fixedPart = DataFixedPartSize(fields.size());
-  std::uint64_t records = 0;
   if (fileSize > fixedPart) {
-    const std::uint64_t rest = fileSize - fixedPart;
-    if (rest % header.RecordSize != 0) Corrupt(context);
-    records = rest / header.RecordSize;
-    if (static_cast<std::int64_t>(header.NextRecordNumber) != static_cast<std::int64_t>(records) + 1) {
+    // The header must not count records the file lacks. Bytes past the records it
+    // counts are what an append wrote before a writer died ahead of its header
+    // write: they are not part of the table and the next append overwrites them.
+    const std::uint64_t records = (fileSize - fixedPart) / header.RecordSize;
+    if (static_cast<std::int64_t>(header.NextRecordNumber) > static_cast<std::int64_t>(records) + 1) {
       Corrupt(context);
     }
   }
