@@ -2,6 +2,7 @@
 // and root collapse, ordinal positions and ordered scans.
 #include "storage/btree.h"
 
+#include <climits>
 #include <cstring>
 
 #include "engine/errors.h"
@@ -109,7 +110,9 @@ bool TBTree::TryAdd(const std::uint8_t* key, std::int32_t recordNumber) {
     }
     if (pos == 0) pos = 1;
     path_.Current().Position = pos;
-    page->SetLowerKeyEntryCount(pos, page->GetLowerKeyEntryCount(pos) + 1);
+    const std::int32_t lower = page->GetLowerKeyEntryCount(pos);
+    if (lower == INT32_MAX) Corrupt();
+    page->SetLowerKeyEntryCount(pos, lower + 1);
     n = page->GetRecordNumber(pos);
     CheckLink(n);
   }
@@ -269,7 +272,7 @@ bool TBTree::DeleteIndexKey(int level, TPage& page) {
 
   if (ppos > 1) {
     const std::int32_t leftNo = page.LeftPageNumber();
-    if (leftNo == 0 || leftNo != parent->GetRecordNumber(ppos - 1)) Corrupt();
+    if (leftNo == 0 || leftNo == page.PageNumber() || leftNo != parent->GetRecordNumber(ppos - 1)) Corrupt();
     CheckLink(leftNo);
     TPageRef left(file_);
     if (!left.Get(slot_, leftNo)) return false;
@@ -291,7 +294,7 @@ bool TBTree::DeleteIndexKey(int level, TPage& page) {
   // The first child works with its right sibling.
   if (pcount < 2) Corrupt();
   const std::int32_t rightNo = page.RightPageNumber();
-  if (rightNo == 0 || rightNo != parent->GetRecordNumber(2)) Corrupt();
+  if (rightNo == 0 || rightNo == page.PageNumber() || rightNo != parent->GetRecordNumber(2)) Corrupt();
   CheckLink(rightNo);
   TPageRef right(file_);
   if (!right.Get(slot_, rightNo)) return false;

@@ -189,6 +189,7 @@ void TPage::TakeEntries(TPage& src, int srcPos, int n, int dstPos) {
 }
 
 void TPage::SplitIntoPage(TPage& target) {
+  if (&target == this) RaiseError(TARN_INDEXCORRUPT);
   const int c = entryCount_;
   const int moving = c / 2;
   target.SetNumberOfKeyEntries(0);
@@ -223,6 +224,7 @@ void TPage::SplitIntoPage(TPage& target) {
 }
 
 void TPage::BalanceWithLeftPage(TPage& left) {
+  if (&left == this) RaiseError(TARN_INDEXCORRUPT);
   const int total = left.entryCount_ + entryCount_;
   const int leftKeeps = (total + 1) / 2;
   if (left.entryCount_ > leftKeeps) {
@@ -235,6 +237,7 @@ void TPage::BalanceWithLeftPage(TPage& left) {
 }
 
 void TPage::BalanceWithRightPage(TPage& right) {
+  if (&right == this) RaiseError(TARN_INDEXCORRUPT);
   const int total = right.entryCount_ + entryCount_;
   const int keeps = total / 2;
   if (entryCount_ > keeps) {
@@ -247,6 +250,7 @@ void TPage::BalanceWithRightPage(TPage& right) {
 }
 
 void TPage::MergeWithLeftPage(TPage& left) {
+  if (&left == this) RaiseError(TARN_INDEXCORRUPT);
   left.TakeEntries(*this, 1, entryCount_, left.entryCount_ + 1);
   left.SetRightPageNumber(rightPage_);
   SetLeftPageNumber(0);
@@ -256,6 +260,7 @@ void TPage::MergeWithLeftPage(TPage& left) {
 }
 
 void TPage::MergeWithRightPage(TPage& right) {
+  if (&right == this) RaiseError(TARN_INDEXCORRUPT);
   right.TakeEntries(*this, 1, entryCount_, 1);
   right.SetLeftPageNumber(leftPage_);
   SetLeftPageNumber(0);
