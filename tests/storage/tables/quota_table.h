@@ -3,8 +3,6 @@
 // them: under the table's locks, restarting when change detection drops the caches.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -109,7 +107,7 @@ class QuotaOps {
   // Changes USED of the row with this ID, editing it under its record lock.
   void SetUsed(std::int32_t id, std::int32_t used) {
     const std::int32_t number = Find(id);
-    ASSERT_GT(number, 0) << "row " << id;
+    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
     {
       // Locking the record checks for changes under the read lock, which must be
       // gone again before the write lock is taken.
@@ -257,7 +255,8 @@ struct SessionOn {
   }
   TDataTable& Open(const std::string& name, bool exclusive = false) {
     TDataTable* table = nullptr;
-    EXPECT_EQ(directory->OpenDataTable(name, table, false, false, false, false, false, exclusive), 0);
+    if (int result = directory->OpenDataTable(name, table, false, false, false, false, false, exclusive); result < 0)
+      RaiseError(static_cast<TarnErrorCode>(-result));
     return *table;
   }
   TDataSession session;
@@ -267,7 +266,8 @@ struct SessionOn {
 inline void CreateQuotaTable(const std::string& path, const std::string& name, bool withBlob = false) {
   SessionOn s(path);
   TDataTable* table = nullptr;
-  ASSERT_EQ(s.directory->CreateDataTable(name, QuotaDefinition(withBlob), table, false, false), 0);
+  if (int result = s.directory->CreateDataTable(name, QuotaDefinition(withBlob), table, false, false); result < 0)
+    RaiseError(static_cast<TarnErrorCode>(-result));
 }
 
 }  // namespace tarn::testing
