@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "storage/blob_buffer.h"
 #include "storage/tables/quota_table.h"
 
 namespace tarn::testing {
@@ -191,6 +192,74 @@ TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
   EXPECT_EQ(ops.Read(ops.Find(1)), (QuotaRow{1, "r", 5}));
   EXPECT_FALSE(table.InternalReadLocked());
   for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0644);
+}
+
+constexpr std::size_t kNoteOffset = 41;
+
+// Writes the NOTE BLOB of record n the way a cursor posts it: new signature, chain
+// written, reference stored, all under the write lock.
+void WriteNote(TDataTable& table, std::int32_t n, const std::string& text) {
+  TableClient client(table);
+  for (;;) {
+    TWriteLockScope scope(table);
+    TRecord* record = nullptr;
+    if (!table.DataFile().GetRecord(&client, n, record, kReadForward, false, false)) continue;
+    std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                    record->GetRecordBufferPtr() + table.DataFile().GetRecordSize());
+    const TBlobReference old = LoadBlobReference(&bytes[kNoteOffset + 1]);
+    TBlobBuffer blob(table.BlobFile(), &client, n, 4, old.FirstBlock, old.Signature);
+    blob.SetSize(text.size());
+    std::memcpy(blob.GetBuffer(), text.data(), text.size());
+    blob.SetSignature(table.DataFile().GetNextFreeBlobSignature());
+    if (!blob.Write()) {
+      table.DataFile().PutRecord(record);
+      continue;
+    }
+    bytes[kNoteOffset] = 1;
+    StoreBlobReference(&bytes[kNoteOffset + 1], {blob.FirstBlock(), blob.Signature()});
+    record->CopyRecordBuffer(bytes.data());
+    table.DataFile().PutRecord(record);
+    scope.Commit();
+    return;
+  }
+}
+
+TBlobReference NoteReference(TDataTable& table, std::int32_t n) {
+  TableClient client(table);
+  TReadLockScope scope(table);
+  TRecord* record = nullptr;
+  while (!table.DataFile().GetRecord(&client, n, record, kReadForward, false, false)) {
+  }
+  const TBlobReference ref = LoadBlobReference(record->GetRecordBufferPtr() + kNoteOffset + 1);
+  table.DataFile().PutRecord(record);
+  return ref;
+}
+
+std::string ReadNote(TDataTable& table, std::int32_t n, const TBlobReference& ref) {
+  TableClient client(table);
+  TReadLockScope scope(table);
+  TBlobBuffer blob(table.BlobFile(), &client, n, 4, ref.FirstBlock, ref.Signature);
+  blob.Read();
+  return std::string(reinterpret_cast<const char*>(blob.Contents().data()), blob.GetSize());
+}
+
+TEST(DataTableBlobs, NotesPassBetweenSessionsAndAStaleReaderIsTold) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "memo", true);
+  SessionOn a(dir.Path()), b(dir.Path());
+  TDataTable& ta = a.Open("memo");
+  TDataTable& tb = b.Open("memo");
+  ASSERT_TRUE(ta.HasBlobFile());
+  const std::int32_t n = QuotaOps(ta).Append({1, "memo", 0});
+  const std::string long_text(3000, 'x');
+  WriteNote(ta, n, long_text);
+  const TBlobReference ref = NoteReference(tb, n);
+  EXPECT_EQ(ReadNote(tb, n, ref), long_text);
+  // Another session rewrites the BLOB: a reader holding the old reference is told.
+  WriteNote(ta, n, "short");
+  EXPECT_EQ(CodeOf([&] { ReadNote(tb, n, ref); }), TARN_KEYORRECDELETED);
+  EXPECT_EQ(ReadNote(tb, n, NoteReference(tb, n)), "short");
+  EXPECT_GT(tb.GetBlobFileSize(), 0u);
 }
 
 TEST(DataTableMemory, ImageRoundTripAndBadImagesAreRefused) {
