@@ -10,10 +10,10 @@ namespace tarn {
 
 // True when text is a valid default, minimum or maximum for a column of the
 // data type: empty text always; strings, BLOBs, bytes and variable bytes
-// anything;
-// dates CURRENT_DATE or a date; times CURRENT_TIME or a time; timestamps
-// CURRENT_TIMESTAMP, CURRENT_DATE, CURRENT_TIME, a date, a timestamp or a
-// time; booleans, integers, floats and BCD values their literal forms.
+// anything; dates CURRENT_DATE or a date; times CURRENT_TIME or a time;
+// timestamps CURRENT_TIMESTAMP, CURRENT_DATE, CURRENT_TIME, a date, a
+// timestamp or a time; booleans, integers, floats and BCD values their
+// literal forms.
 // Any other type accepts nothing but empty text.
 bool VerifyExpression(std::string_view text, std::uint8_t dataType);
 
