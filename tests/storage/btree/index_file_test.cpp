@@ -145,6 +145,38 @@ TEST_F(IndexFileCache, SlotsWithUnusableDefinitionsAreRefused) {
   EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
 }
 
+TEST_F(IndexFileCache, ShortReadsAreAcceptedOnlyWhenTheOwnerAllowsThem) {
+  // The header names pages the file does not hold yet.
+  fx_.file->MutableHeader().NextPageNumber = 5;
+  TPage* page = nullptr;
+  fx_.owner.acceptShortRead = false;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, 3, page); }), TARN_READERR);
+  EXPECT_EQ(fx_.file->Cache(0).Count(), 0u);
+  fx_.owner.acceptShortRead = true;
+  ASSERT_TRUE(fx_.file->GetPage(0, 3, page));
+  EXPECT_EQ(page->NumberOfKeyEntries(), 0);
+  fx_.file->PutPage(page);
+}
+
+TEST_F(IndexFileCache, DataPagesHangFromTheDataRoot) {
+  fx_.DefineSlot(32, TSlotSpec{68, true, false, icFull});
+  TPage* page = nullptr;
+  ASSERT_TRUE(fx_.file->GetNextFreePage(32, page));
+  page->SetPageType(ptData);
+  for (std::size_t i = 0; i < kPageDataSize; ++i) page->GetPageDataPtr()[i] = static_cast<std::uint8_t>(i % 251);
+  fx_.file->SetDataRootPageNumber(32, page->PageNumber());
+  fx_.file->PutPage(page);
+  fx_.FlushAndDrop();
+  bool changed = true;
+  ASSERT_TRUE(fx_.file->GetDataRootPage(32, page, changed));
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(page->PageType(), ptData);
+  EXPECT_EQ(page->GetPageDataPtr()[1000], 1000 % 251);
+  fx_.file->PutPage(page);
+  EXPECT_FALSE(fx_.file->GetDataRootPage(0, page, changed));
+  EXPECT_FALSE(changed);
+}
+
 TEST(IndexFileHeader, ChangesByAnotherHandlerAreDetected) {
   TIndexFixture fx("changes");
   fx.DefineSlot(0, TSlotSpec{5, true, false, icNone});
@@ -277,6 +309,16 @@ class DamagedIndex : public ::testing::Test {
   TIndexFixture fx_;
   btree_testing::TTreeReport report_;
 };
+
+TEST_F(DamagedIndex, ADamagedPageNeverEntersTheCache) {
+  PokeI32(Leaf(1), 1, 0xFFFF);  // entry count far beyond the page
+  const std::size_t cached = fx_.file->Cache(0).Count();
+  TPage* page = nullptr;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, Leaf(1), page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(fx_.file->Cache(0).Count(), cached);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, Leaf(1), page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(Scan(), TARN_INDEXCORRUPT);
+}
 
 TEST_F(DamagedIndex, SiblingLinkOutOfRange) {
   ASSERT_EQ(Scan(), 0);
