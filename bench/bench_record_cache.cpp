@@ -106,7 +106,7 @@ void BM_ColdForwardScanWithReadAhead(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * records);
 }
-BENCHMARK(BM_ColdForwardScanWithReadAhead)->Arg(10000);
+BENCHMARK(BM_ColdForwardScanWithReadAhead)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 void BM_FlushDirtyRuns(benchmark::State& state) {
   TBenchFile bench(400);
