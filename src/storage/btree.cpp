@@ -427,7 +427,14 @@ bool TBTree::TryScan(const std::function<bool(const std::uint8_t*, std::int32_t)
     if (++visited > limit) Corrupt();
     if (!page->IsLeaf() || page->IsFree() || page->LeftPageNumber() != previous) Corrupt();
     for (int pos = 1; pos <= page->NumberOfKeyEntries(); ++pos) {
-      if (!visit(page->GetKeyEntryPtr(pos), page->GetRecordNumber(pos))) return true;
+      const std::uint8_t* key = page->GetKeyEntryPtr(pos);
+      // After a restart the keys already visited are passed over.
+      if (!scanLast_.empty() && cmp_.CompareKeys(key, scanLast_.data(), keySize_) <= 0) continue;
+      scanLast_.assign(key, key + keySize_);
+      const std::uint64_t generation = file_.CacheGeneration();
+      if (!visit(key, page->GetRecordNumber(pos))) return true;
+      // The visitor's work dropped the cache (and this page with it).
+      if (file_.CacheGeneration() != generation) return false;
     }
     const std::int32_t next = page->RightPageNumber();
     if (next == 0) return true;
@@ -438,8 +445,10 @@ bool TBTree::TryScan(const std::function<bool(const std::uint8_t*, std::int32_t)
 }
 
 void TBTree::ScanKeys(const std::function<bool(const std::uint8_t* key, std::int32_t recordNumber)>& visit) {
+  scanLast_.clear();
   while (!TryScan(visit)) {
   }
+  scanLast_.clear();
 }
 
 }  // namespace tarn

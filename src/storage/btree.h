@@ -52,11 +52,12 @@ class TBTree {
   // Keys of the index that are less than key.
   std::int64_t CountKeysBefore(const std::uint8_t* key);
   // Visits every key in index order along the leaf chain until visit answers
-  // false. A damaged chain (a cycle, a link out of range, a non-leaf) raises
-  // TARN_INDEXCORRUPT.
+  // false. When the walk has to start over, keys not greater than the last
+  // one visited are passed over. A damaged chain (a cycle, a link out of
+  // range, a non-leaf) raises TARN_INDEXCORRUPT.
   void ScanKeys(const std::function<bool(const std::uint8_t* key, std::int32_t recordNumber)>& visit);
 
-  // The index's settings and the record number of the last key found.
+  // The record number at the leaf position the last search ended on.
   std::int32_t FoundRecordNumber() const noexcept { return foundRecordNumber_; }
 
  private:
@@ -87,6 +88,7 @@ class TBTree {
   TIndexPath& path_;
   std::uint16_t keySize_;
   std::int32_t foundRecordNumber_ = 0;
+  std::vector<std::uint8_t> scanLast_;  // last key a scan visited
 };
 
 }  // namespace tarn

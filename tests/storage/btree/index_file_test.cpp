@@ -253,6 +253,23 @@ TEST(IndexFileRestart, DescentsStartOverWhenTheCacheWasDropped) {
   file.FreePageBuffers();
   tree.RemoveIndexKey(IntKey(7).data());
   EXPECT_EQ(CheckTree(file, 0, cmp).Keys, 2000);
+  // A scan that has to start over visits no key twice.
+  file.FlushPageBuffers();
+  file.WriteHeader(false);
+  std::int64_t visited = 0;
+  std::int32_t last = 0;
+  bool ordered = true;
+  tree.ScanKeys([&](const std::uint8_t*, std::int32_t rn) {
+    ordered = ordered && rn > last;
+    last = rn;
+    if (++visited == 700) {
+      owner.pendingChanges = 1;
+      file.FreePageBuffers();
+    }
+    return true;
+  });
+  EXPECT_EQ(visited, 2000);
+  EXPECT_TRUE(ordered);
   file.FreePageBuffers();
   (void)TFileList::Instance().DeleteFile("MEM/restart.IDX", true);
 }
