@@ -3,9 +3,11 @@
 #include "storage/index_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "engine/errors.h"
+#include "storage/check_header.h"
 
 namespace tarn {
 
@@ -101,6 +103,92 @@ bool TIndexFile::CheckForChanges() {
 
 void TIndexFile::CheckSlot(std::size_t slot) const {
   if (slot >= kIndexSlotCount) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+}
+
+void TIndexFile::CheckHeaderVersion(const TTableContext& context) const { CheckIndexHeaderVersion(header_, context); }
+
+void TIndexFile::CheckHeader(std::span<const TFieldDefinition> fields, const TTableContext& context) const {
+  CheckIndexHeader(header_, fields, context);
+}
+
+void TIndexFile::GetIndexDefinition(std::size_t slot, TIndexDefinition& def) const {
+  CheckSlot(slot);
+  def = header_.Slots[slot];
+}
+
+void TIndexFile::SetIndexDefinition(std::size_t slot, const TIndexDefinition& def) {
+  CheckSlot(slot);
+  tarn::SetIndexDefinition(header_, slot, def);
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::UpdateIndexDefinition(std::size_t slot, const TIndexDefinition& def) {
+  CheckSlot(slot);
+  tarn::UpdateIndexDefinition(header_, slot, def);
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::AddPrimaryIndex(const TIndexDefinition& def, std::span<const TFieldDefinition> fields,
+                                 const TTableContext& context) {
+  tarn::AddPrimaryIndex(header_, def, fields, context);
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::AddSecondaryIndex(const TIndexDefinition& def, std::span<const TFieldDefinition> fields,
+                                   const TTableContext& context) {
+  tarn::AddSecondaryIndex(header_, def, fields, context);
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::DeleteIndex(std::size_t slot, bool removeDefinition) {
+  CheckSlot(slot);
+  tarn::DeleteIndex(header_, slot, removeDefinition);
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::SetIndexCount(std::uint8_t count) {
+  header_.IndexCount = count;
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::SetNoPrimaryIndex(bool value) {
+  header_.NoPrimaryIndex = value ? 1 : 0;
+  header_.HeaderChanged = 1;
+}
+
+std::uint8_t TIndexFile::GetKeyFieldCount(std::size_t slot) const {
+  CheckSlot(slot);
+  return header_.Slots[slot].KeyFieldCount;
+}
+
+bool TIndexFile::GetKeyUnique(std::size_t slot) const {
+  CheckSlot(slot);
+  return header_.Slots[slot].Unique != 0;
+}
+
+bool TIndexFile::GetKeyDescending(std::size_t slot) const {
+  CheckSlot(slot);
+  return header_.Slots[slot].Descending != 0;
+}
+
+void TIndexFile::GetKeyFields(std::size_t slot, std::array<std::uint16_t, kMaxKeyFields>& fields) const {
+  CheckSlot(slot);
+  fields = header_.Slots[slot].KeyFields;
+}
+
+void TIndexFile::SetActualRecordCount(std::int32_t count) {
+  header_.ActualRecordCount = count;
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::IncActualRecordCount() {
+  if (header_.ActualRecordCount < INT32_MAX) ++header_.ActualRecordCount;
+  header_.HeaderChanged = 1;
+}
+
+void TIndexFile::DecActualRecordCount() {
+  if (header_.ActualRecordCount > 0) --header_.ActualRecordCount;
+  header_.HeaderChanged = 1;
 }
 
 std::int32_t TIndexFile::GetRootPageNumber(std::size_t slot) const {

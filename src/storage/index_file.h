@@ -10,12 +10,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string_view>
 #include <vector>
 
+#include "storage/field_definition.h"
 #include "storage/file_handler.h"
 #include "storage/index_file_owner.h"
 #include "storage/index_header.h"
 #include "storage/page.h"
+#include "storage/table_context.h"
 #include "storage/buffer_cache.h"
 #include <functional>
 
@@ -64,6 +68,35 @@ class TIndexFile : public TFileHandler {
   // Re-reads the header (descrambled when encrypted); true when its stamp
   // differs from the one in memory. The new header is kept.
   bool CheckForChanges();
+
+  // Header checks against the data file's field definitions (on open).
+  void CheckHeaderVersion(const TTableContext& context) const;
+  void CheckHeader(std::span<const TFieldDefinition> fields, const TTableContext& context) const;
+
+  // Index definitions at file level; each change marks the header changed.
+  void GetIndexDefinition(std::size_t slot, TIndexDefinition& def) const;
+  void SetIndexDefinition(std::size_t slot, const TIndexDefinition& def);
+  void UpdateIndexDefinition(std::size_t slot, const TIndexDefinition& def);
+  void AddPrimaryIndex(const TIndexDefinition& def, std::span<const TFieldDefinition> fields,
+                       const TTableContext& context);
+  void AddSecondaryIndex(const TIndexDefinition& def, std::span<const TFieldDefinition> fields,
+                         const TTableContext& context);
+  void DeleteIndex(std::size_t slot, bool removeDefinition);
+  bool IndexExists(std::string_view name) const noexcept { return tarn::IndexExists(header_, name); }
+  std::uint8_t GetIndexCount() const noexcept { return header_.IndexCount; }
+  void SetIndexCount(std::uint8_t count);
+  bool GetNoPrimaryIndex() const noexcept { return header_.NoPrimaryIndex != 0; }
+  void SetNoPrimaryIndex(bool value);
+  std::uint8_t GetKeyFieldCount(std::size_t slot) const;
+  bool GetKeyUnique(std::size_t slot) const;
+  bool GetKeyDescending(std::size_t slot) const;
+  void GetKeyFields(std::size_t slot, std::array<std::uint16_t, kMaxKeyFields>& fields) const;
+  std::int32_t GetActualRecordCount() const noexcept { return header_.ActualRecordCount; }
+  void SetActualRecordCount(std::int32_t count);
+  void IncActualRecordCount();
+  void DecActualRecordCount();
+  bool CheckPageNumber(std::int64_t n) const noexcept { return tarn::CheckPageNumber(header_, n); }
+  std::uint64_t GetFileSize() const noexcept { return GetIndexFileSize(header_); }
 
   std::int32_t GetRootPageNumber(std::size_t slot) const;
   void SetRootPageNumber(std::size_t slot, std::int32_t n);

@@ -195,6 +195,47 @@ TEST(IndexFileHeader, ChangesByAnotherHandlerAreDetected) {
   EXPECT_EQ(fx.file->Header().LastUpdateStamp, other.Header().LastUpdateStamp);
 }
 
+TEST(IndexFileHeader, ATreeWrittenByOneHandlerIsReadByAnother) {
+  TIndexFixture fx("persist");
+  TIndexDefinition def = MakeEmptyIndexDefinition();
+  def.KeySize = 5;
+  def.Unique = 1;
+  def.KeyFieldCount = 1;
+  def.KeyFields[0] = 1;
+  fx.file->SetIndexDefinition(0, def);
+  fx.file->SetActualRecordCount(0);
+  TLayoutKeyComparator cmp(btree_testing::MakeLayout(TSlotSpec{}));
+  TIndexPath path;
+  TBTree tree(*fx.file, 0, cmp, path);
+  for (std::int32_t v = 1; v <= 1000; ++v) {
+    tree.AddIndexKey(IntKey(v).data(), v);
+    fx.file->IncActualRecordCount();
+  }
+  fx.file->DecActualRecordCount();
+  fx.file->FlushPageBuffers();
+  EXPECT_TRUE(fx.file->WriteHeader(false));
+  EXPECT_FALSE(fx.file->WriteHeader(false));
+
+  TStandaloneIndexFileOwner otherOwner;
+  TIndexFile other(otherOwner);
+  other.SetFileName(fx.Name());
+  other.SetInMemory(true);
+  other.OpenFile();
+  EXPECT_EQ(other.GetActualRecordCount(), 999);
+  EXPECT_TRUE(other.GetKeyUnique(0));
+  EXPECT_EQ(other.GetKeyFieldCount(0), 1);
+  EXPECT_EQ(other.GetFileSize(), kPageSize * (1u + other.GetPhysicalPagesUsed()));
+  TIndexPath otherPath;
+  TBTree otherTree(other, 0, cmp, otherPath);
+  EXPECT_EQ(otherTree.GetKeyCount(), 1000);
+  EXPECT_TRUE(otherTree.VerifyIndexKey(IntKey(777).data(), 777));
+  // Setting the definition again empties the index (root 0) but keeps the
+  // free list.
+  other.SetIndexDefinition(0, def);
+  EXPECT_EQ(other.GetRootPageNumber(0), 0);
+  EXPECT_FALSE(otherTree.SearchIndexKeys(IntKey(777).data()));
+}
+
 // An owner that reports changes made elsewhere once, dropping the caches as
 // the table would.
 class TChangingOwner final : public TIndexFileOwner {
