@@ -48,12 +48,12 @@ struct TModelLess {
 TEST_P(BTreeRandom, MatchesAnOrderedModel) {
   const TRandomCase c = GetParam();
   TIndexFixture fx("random" + CaseName({c, 0}), c.Encrypted);
-  const TSlotSpec spec{c.KeySize, c.Unique, c.Descending, c.Compression};
+  const TSlotSpec shape{c.KeySize, c.Unique, c.Descending, c.Compression};
   const std::size_t slot = c.Slot;
   // Only the text index lacks lower counts, so only there ordinals are off.
   const bool counted = slot != kTextIndexSlot;
   fx.DefineSlot(1, TSlotSpec{5, true, false, icNone});
-  fx.DefineSlot(slot, spec);
+  fx.DefineSlot(slot, shape);
   TBTree& tree = fx.Tree(slot);
   const TPageKeyComparator& cmp = fx.Comparator(slot);
   std::multiset<TKey, TModelLess> model(TModelLess{&cmp, c.KeySize});

@@ -42,12 +42,12 @@ struct TSlotSpec {
   std::uint8_t Compression = icNone;
 };
 
-inline TKeyLayout MakeLayout(const TSlotSpec& spec) {
+inline TKeyLayout MakeLayout(const TSlotSpec& shape) {
   TKeyLayout layout;
   layout.Kind = kkIndex;
   layout.LanguageID = 0;
-  layout.Descending = spec.Descending;
-  layout.Unique = spec.Unique;
+  layout.Descending = shape.Descending;
+  layout.Unique = shape.Unique;
   return layout;
 }
 
@@ -78,19 +78,19 @@ class TIndexFixture {
     (void)TFileList::Instance().DeleteFile(name_, true);
   }
 
-  void DefineSlot(std::size_t slot, const TSlotSpec& spec) {
+  void DefineSlot(std::size_t slot, const TSlotSpec& shape) {
     TIndexDefinition& def = file->MutableHeader().Slots[slot];
-    def.KeySize = spec.KeySize;
-    def.Unique = spec.Unique ? 1 : 0;
-    def.Descending = spec.Descending ? 1 : 0;
-    def.Compression = spec.Compression;
+    def.KeySize = shape.KeySize;
+    def.Unique = shape.Unique ? 1 : 0;
+    def.Descending = shape.Descending ? 1 : 0;
+    def.Compression = shape.Compression;
     def.KeyFieldCount = 1;
     def.KeyFields[0] = 1;
     if (slot >= 1 && slot <= 30) {
       file->MutableHeader().IndexCount =
           std::max<std::uint8_t>(file->MutableHeader().IndexCount, static_cast<std::uint8_t>(slot));
     }
-    comparators_[slot] = std::make_unique<TLayoutKeyComparator>(MakeLayout(spec));
+    comparators_[slot] = std::make_unique<TLayoutKeyComparator>(MakeLayout(shape));
     paths_[slot] = std::make_unique<TIndexPath>();
     trees_[slot] = std::make_unique<TBTree>(*file, slot, *comparators_[slot], *paths_[slot]);
     file->MarkHeaderChanged();
