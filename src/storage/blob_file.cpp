@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <new>
 #include <unordered_set>
 
+#include "storage/cache_io.h"
 #include "storage/check_header.h"
 #include "storage/data_header.h"
 
@@ -19,22 +19,6 @@ namespace {
 constexpr std::size_t kCacheBytes = 32768;
 constexpr std::size_t kMaxCacheBuffers = 8192;
 constexpr std::size_t kReadAheadBytes = 16384;
-
-// Keeps blocks pinned (in use) while a read is merged into the cache, so a
-// later block of the read never evicts an earlier one.
-class TPinnedBlocks {
- public:
-  ~TPinnedBlocks() {
-    for (TBlock* block : pinned_) block->DecUseCount();
-  }
-  void Pin(TBlock* block) {
-    block->IncUseCount();
-    pinned_.push_back(block);
-  }
-
- private:
-  std::vector<TBlock*> pinned_;
-};
 
 }  // namespace
 
@@ -223,7 +207,7 @@ void TBlobFile::ReadBlockBuffers(std::int32_t n, std::int32_t count) {
   ++cache_.Statistics().Misses;
   const std::size_t size = static_cast<std::size_t>(blockSize_);
   const std::int64_t bytes = static_cast<std::int64_t>(count) * static_cast<std::int64_t>(size);
-  if (!ResizeBuffer(bytes, FileBufferGranularity, readBuffer_, readCapacity_)) throw std::bad_alloc();
+  GrowFileBuffer(readBuffer_, readCapacity_, bytes);
 
   readFirst_ = n;
   readCount_ = count;
@@ -251,21 +235,10 @@ void TBlobFile::ReadBlockBuffers(std::int32_t n, std::int32_t count) {
     blocks = 1;
   }
 
-  TPinnedBlocks pinned;
-  for (std::int32_t i = 0; i < blocks; ++i) {
-    const std::int32_t number = n + i;
-    const std::uint8_t* disk = readBuffer_.get() + static_cast<std::size_t>(i) * size;
-    TBlock* cached = cache_.Peek(number);
-    if (cached != nullptr) {
-      // Blocks read ahead refresh clean unused copies; dirty or held ones
-      // keep their contents.
-      if (!cached->Dirty() && !cached->InUse()) cached->Read(disk);
-    } else {
-      cached = NewCacheBuffer(number);
-      cached->Read(disk);
-    }
-    pinned.Pin(cached);
-  }
+  // Blocks read ahead refresh clean unused copies; dirty or held ones keep
+  // their contents.
+  MergeReadBuffers(cache_, n, blocks, readBuffer_.get(), size,
+                   [this](std::int32_t number) { return NewCacheBuffer(number); });
 }
 
 void TBlobFile::PutBlock(TBlock* block) noexcept {
@@ -380,33 +353,22 @@ bool TBlobFile::WalkAndFree(TCacheClient* cursor, TBlock* start, bool force, std
 }
 
 bool TBlobFile::FlushBlockBuffers() {
-  std::vector<TBlock*> dirty = cache_.DirtyUnused();
-  if (readCount_ > 0) {
-    std::erase_if(dirty, [this](const TBlock* b) {
-      return b->Number() >= readFirst_ && b->Number() < readFirst_ + readCount_;
-    });
-  }
-  if (dirty.empty()) return false;
   const std::size_t size = static_cast<std::size_t>(blockSize_);
-  std::size_t start = 0;
-  while (start < dirty.size()) {
-    std::size_t end = start + 1;
-    while (end < dirty.size() && dirty[end]->Number() == dirty[end - 1]->Number() + 1) ++end;
-    const std::size_t run = end - start;
-    const std::int64_t bytes = static_cast<std::int64_t>(run * size);
-    if (!ResizeBuffer(bytes, FileBufferGranularity, writeBuffer_, writeCapacity_)) throw std::bad_alloc();
-    for (std::size_t i = 0; i < run; ++i) dirty[start + i]->Write(writeBuffer_.get() + i * size);
-    {
-      TFileHandlerLock lock(*this);
-      Seek(0, static_cast<std::int64_t>(BlockPosition(static_cast<std::uint32_t>(dirty[start]->Number()),
-                                                      static_cast<std::uint32_t>(size))));
-      Write(writeBuffer_.get(), bytes);
-    }
-    ++cache_.Statistics().Writes;
-    MarkTableChanged();
-    start = end;
-  }
-  return true;
+  return WriteBufferRuns<TBlock>(
+      *this, DirtyUnusedOutside(cache_, readFirst_, readCount_),
+      {.Size = size,
+       .Area = [this](std::int64_t bytes) { return GrowFileBuffer(writeBuffer_, writeCapacity_, bytes); },
+       .Encode = [](TBlock& block, std::uint8_t* at) { block.Write(at); },
+       .Position =
+           [size](std::int32_t n) {
+             return static_cast<std::int64_t>(
+                 BlockPosition(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(size)));
+           },
+       .RunWritten =
+           [this] {
+             ++cache_.Statistics().Writes;
+             MarkTableChanged();
+           }});
 }
 
 void TBlobFile::FreeBlockBuffers() {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <ctime>
-#include <new>
 
 #include "platform/code_page.h"
+#include "storage/cache_io.h"
 #include "storage/check_header.h"
 #include "storage/object_names.h"
 #include "storage/record_layout.h"
@@ -38,22 +38,6 @@ double NowAsDays() {
       (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ts.tv_nsec / 1e9) / 86400.0;
   return static_cast<double>(days1970 + 25569) + timeOfDay;  // 1970-01-01 is day 25,569
 }
-
-// Keeps buffers pinned (in use) while a block is merged into the cache, so
-// a later record of the block never evicts an earlier one.
-class TPinnedBuffers {
- public:
-  ~TPinnedBuffers() {
-    for (TRecord* record : pinned_) record->DecUseCount();
-  }
-  void Pin(TRecord* record) {
-    record->IncUseCount();
-    pinned_.push_back(record);
-  }
-
- private:
-  std::vector<TRecord*> pinned_;
-};
 
 }  // namespace
 
@@ -324,7 +308,7 @@ void TDataFile::ReadRecordBuffers(std::int32_t n, std::int32_t count, std::int32
   const std::int32_t first = direction == kReadForward ? n : std::max(1, n - count + 1);
   count = direction == kReadForward ? count : n - first + 1;
   const std::int64_t bytes = static_cast<std::int64_t>(count) * static_cast<std::int64_t>(size);
-  if (!ResizeBuffer(bytes, FileBufferGranularity, readBuffer_, readCapacity_)) throw std::bad_alloc();
+  GrowFileBuffer(readBuffer_, readCapacity_, bytes);
 
   const bool allowShort = link_ != nullptr && link_->ShortReadsAllowed();
   std::int64_t got = 0;
@@ -342,19 +326,8 @@ void TDataFile::ReadRecordBuffers(std::int32_t n, std::int32_t count, std::int32
   ++cache_.Statistics().Reads;
 
   const std::int32_t records = static_cast<std::int32_t>(std::max<std::int64_t>(got, 0) / static_cast<std::int64_t>(size));
-  TPinnedBuffers pinned;
-  for (std::int32_t i = 0; i < records; ++i) {
-    const std::int32_t number = first + i;
-    const std::uint8_t* disk = readBuffer_.get() + static_cast<std::size_t>(i) * size;
-    TRecord* cached = cache_.Peek(number);
-    if (cached != nullptr) {
-      if (!cached->Dirty() && !cached->InUse()) cached->Read(disk);
-    } else {
-      cached = NewCacheBuffer(number);
-      cached->Read(disk);
-    }
-    pinned.Pin(cached);
-  }
+  MergeReadBuffers(cache_, first, records, readBuffer_.get(), size,
+                   [this](std::int32_t number) { return NewCacheBuffer(number); });
 }
 
 void TDataFile::PutRecord(TRecord* record) noexcept {
@@ -400,33 +373,21 @@ void TDataFile::SetNextFreeRecord(TRecord& record) {
 }
 
 bool TDataFile::FlushRecordBuffers() {
-  std::vector<TRecord*> dirty = cache_.DirtyUnused();
-  if (readCount_ > 0) {
-    std::erase_if(dirty, [this](const TRecord* r) {
-      return r->Number() >= readFirst_ && r->Number() < readFirst_ + readCount_;
-    });
-  }
-  if (dirty.empty()) return false;
   const std::size_t size = header_.RecordSize;
-  std::size_t start = 0;
-  while (start < dirty.size()) {
-    std::size_t end = start + 1;
-    while (end < dirty.size() && dirty[end]->Number() == dirty[end - 1]->Number() + 1) ++end;
-    const std::size_t run = end - start;
-    const std::int64_t bytes = static_cast<std::int64_t>(run * size);
-    if (!ResizeBuffer(bytes, FileBufferGranularity, writeBuffer_, writeCapacity_)) throw std::bad_alloc();
-    for (std::size_t i = 0; i < run; ++i) dirty[start + i]->Write(writeBuffer_.get() + i * size);
-    {
-      TFileHandlerLock lock(*this);
-      Seek(0, static_cast<std::int64_t>(
-                  RecordPosition(static_cast<std::uint32_t>(dirty[start]->Number()), fields_.size(), size)));
-      Write(writeBuffer_.get(), bytes);
-    }
-    ++cache_.Statistics().Writes;
-    MarkTableChanged();
-    start = end;
-  }
-  return true;
+  return WriteBufferRuns<TRecord>(
+      *this, DirtyUnusedOutside(cache_, readFirst_, readCount_),
+      {.Size = size,
+       .Area = [this](std::int64_t bytes) { return GrowFileBuffer(writeBuffer_, writeCapacity_, bytes); },
+       .Encode = [](TRecord& record, std::uint8_t* at) { record.Write(at); },
+       .Position =
+           [this, size](std::int32_t n) {
+             return static_cast<std::int64_t>(RecordPosition(static_cast<std::uint32_t>(n), fields_.size(), size));
+           },
+       .RunWritten =
+           [this] {
+             ++cache_.Statistics().Writes;
+             MarkTableChanged();
+           }});
 }
 
 void TDataFile::FreeRecordBuffers() { cache_.FreeAll(); }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "storage/cache_io.h"
 #include "storage/check_header.h"
 
 namespace tarn {
@@ -191,37 +192,39 @@ void TIndexFile::DecActualRecordCount() {
   header_.HeaderChanged = 1;
 }
 
-std::int32_t TIndexFile::GetRootPageNumber(std::size_t slot) const {
+std::int32_t TIndexFile::SlotPageNumber(std::size_t slot, TSlotPageField field) const {
   CheckSlot(slot);
-  return header_.Slots[slot].RootPageNumber;
+  return header_.Slots[slot].*field;
+}
+
+void TIndexFile::SetSlotPageNumber(std::size_t slot, TSlotPageField field, std::int32_t n) {
+  CheckSlot(slot);
+  header_.Slots[slot].*field = n;
+  header_.HeaderChanged = 1;
+}
+
+std::int32_t TIndexFile::GetRootPageNumber(std::size_t slot) const {
+  return SlotPageNumber(slot, &TIndexDefinition::RootPageNumber);
 }
 
 void TIndexFile::SetRootPageNumber(std::size_t slot, std::int32_t n) {
-  CheckSlot(slot);
-  header_.Slots[slot].RootPageNumber = n;
-  header_.HeaderChanged = 1;
+  SetSlotPageNumber(slot, &TIndexDefinition::RootPageNumber, n);
 }
 
 std::int32_t TIndexFile::GetDataRootPageNumber(std::size_t slot) const {
-  CheckSlot(slot);
-  return header_.Slots[slot].DataRootPageNumber;
+  return SlotPageNumber(slot, &TIndexDefinition::DataRootPageNumber);
 }
 
 void TIndexFile::SetDataRootPageNumber(std::size_t slot, std::int32_t n) {
-  CheckSlot(slot);
-  header_.Slots[slot].DataRootPageNumber = n;
-  header_.HeaderChanged = 1;
+  SetSlotPageNumber(slot, &TIndexDefinition::DataRootPageNumber, n);
 }
 
 std::int32_t TIndexFile::GetNextFreePageNumber(std::size_t slot) const {
-  CheckSlot(slot);
-  return header_.Slots[slot].NextFreePageNumber;
+  return SlotPageNumber(slot, &TIndexDefinition::NextFreePageNumber);
 }
 
 void TIndexFile::SetNextFreePageNumber(std::size_t slot, std::int32_t n) {
-  CheckSlot(slot);
-  header_.Slots[slot].NextFreePageNumber = n;
-  header_.HeaderChanged = 1;
+  SetSlotPageNumber(slot, &TIndexDefinition::NextFreePageNumber, n);
 }
 
 TPageSettings TIndexFile::SlotSettings(std::size_t slot) const {
@@ -304,30 +307,25 @@ void TIndexFile::PutPage(TPage* page) noexcept {
   if (page != nullptr) page->DecUseCount();
 }
 
-bool TIndexFile::GetRootPage(std::size_t slot, TPage*& page, bool& changed) {
+bool TIndexFile::GetSlotRootPage(std::size_t slot, TSlotPageField root, TPage*& page, bool& changed) {
   page = nullptr;
   changed = false;
-  const std::int32_t root = GetRootPageNumber(slot);
-  if (root == 0) return false;
-  if (!IsLinkablePage(root)) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
-  if (!GetPage(slot, root, page)) {
+  const std::int32_t n = SlotPageNumber(slot, root);
+  if (n == 0) return false;
+  if (!IsLinkablePage(n)) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
+  if (!GetPage(slot, n, page)) {
     changed = true;
     return false;
   }
   return true;
 }
 
+bool TIndexFile::GetRootPage(std::size_t slot, TPage*& page, bool& changed) {
+  return GetSlotRootPage(slot, &TIndexDefinition::RootPageNumber, page, changed);
+}
+
 bool TIndexFile::GetDataRootPage(std::size_t slot, TPage*& page, bool& changed) {
-  page = nullptr;
-  changed = false;
-  const std::int32_t root = GetDataRootPageNumber(slot);
-  if (root == 0) return false;
-  if (!IsLinkablePage(root)) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
-  if (!GetPage(slot, root, page)) {
-    changed = true;
-    return false;
-  }
-  return true;
+  return GetSlotRootPage(slot, &TIndexDefinition::DataRootPageNumber, page, changed);
 }
 
 bool TIndexFile::GetNextFreePage(std::size_t slot, TPage*& page) {
@@ -375,27 +373,22 @@ bool TIndexFile::FlushPageBuffers() {
     const std::vector<TPage*> pages = cache->DirtyUnused();
     dirty.insert(dirty.end(), pages.begin(), pages.end());
   }
-  if (dirty.empty()) return false;
   std::sort(dirty.begin(), dirty.end(), [](const TPage* a, const TPage* b) { return a->PageNumber() < b->PageNumber(); });
-  std::size_t i = 0;
-  while (i < dirty.size()) {
-    std::size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->PageNumber() == dirty[j - 1]->PageNumber() + 1) ++j;
-    const std::size_t pages = j - i;
-    writeBuffer_.resize(pages * kPageSize);
-    for (std::size_t k = 0; k < pages; ++k) {
-      dirty[i + k]->Write(std::span<std::uint8_t, kPageSize>(writeBuffer_.data() + k * kPageSize, kPageSize));
-    }
-    {
-      TFileHandlerLock section(*this);
-      Seek(0, static_cast<std::int64_t>(PagePosition(static_cast<std::uint32_t>(dirty[i]->PageNumber()))));
-      Write(writeBuffer_.data(), static_cast<std::int64_t>(pages * kPageSize));
-    }
-    ++statistics_.Writes;
-    owner_.MarkTableChanged();
-    i = j;
-  }
-  return true;
+  return WriteBufferRuns<TPage>(
+      *this, dirty,
+      {.Size = kPageSize,
+       .Area =
+           [this](std::int64_t bytes) {
+             writeBuffer_.resize(static_cast<std::size_t>(bytes));
+             return writeBuffer_.data();
+           },
+       .Encode = [](TPage& page, std::uint8_t* at) { page.Write(std::span<std::uint8_t, kPageSize>(at, kPageSize)); },
+       .Position = [](std::int32_t n) { return static_cast<std::int64_t>(PagePosition(static_cast<std::uint32_t>(n))); },
+       .RunWritten =
+           [this] {
+             ++statistics_.Writes;
+             owner_.MarkTableChanged();
+           }});
 }
 
 void TIndexFile::FreePageBuffers() {

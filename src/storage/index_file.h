@@ -151,6 +151,14 @@ class TIndexFile : public TFileHandler {
   // once outside a transaction), else the capacity grows.
   TPage* ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings);
   void CheckSlot(std::size_t slot) const;
+  // A page number kept in a slot's definition (root, data root, free-list
+  // head), read or set after the slot is checked; setting marks the header
+  // changed.
+  using TSlotPageField = std::int32_t TIndexDefinition::*;
+  std::int32_t SlotPageNumber(std::size_t slot, TSlotPageField field) const;
+  void SetSlotPageNumber(std::size_t slot, TSlotPageField field, std::int32_t n);
+  // The page a slot's root field names (see GetRootPage).
+  bool GetSlotRootPage(std::size_t slot, TSlotPageField root, TPage*& page, bool& changed);
 
   TIndexFileOwner& owner_;
   TIndexHeader header_{};
