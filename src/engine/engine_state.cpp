@@ -6,6 +6,7 @@
 
 #include "engine/data_session.h"
 #include "engine/errors.h"
+#include "storage/character_maps.h"
 #include "storage/file_list.h"
 
 namespace tarn {
@@ -25,6 +26,7 @@ thread_local TDataSession* tCurrentSession = nullptr;
 void InitializeTarn() {
   std::lock_guard lock(gEngineLock);
   if (gStarted) return;
+  InitializeCharMaps();
   gDefaultSession = std::make_unique<TDataSession>(false);
   gStarted = true;
 }
@@ -36,6 +38,7 @@ void ExitTarn() {
   gDefaultSession.reset();
   for (auto& release : ShutdownHooks()) release();
   TFileList::Instance().Clear();
+  FinalizeCharMaps();
   gStarted = false;
 }
 

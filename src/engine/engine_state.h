@@ -12,7 +12,8 @@ class TDataSession;
 // becomes the current data session of the calling thread.
 void InitializeTarn();
 // Stops the engine: destroys the default session and the process-wide support
-// structures (open-file list and whatever the upper layers registered).
+// structures (character maps, open-file list and whatever the upper layers
+// registered).
 void ExitTarn();
 bool TarnStarted();
 
