@@ -8,8 +8,9 @@ namespace tarn {
 
 class TDataSession;
 
-// Starts the engine once per process: the default data session is created and
-// becomes the current data session of the calling thread.
+// Starts the engine once per process: the character maps and the default data
+// session are created; the default session is the current data session of every
+// thread that has not set its own.
 void InitializeTarn();
 // Stops the engine: destroys the default session and the process-wide support
 // structures (character maps, open-file list and whatever the upper layers
