@@ -23,6 +23,7 @@
 #include "storage/file_list.h"
 #include "storage/index_file.h"
 #include "storage/key_encoding.h"
+#include "storage/table_link.h"
 
 namespace {
 
@@ -70,15 +71,31 @@ std::string Scratch() {
 
 // --- ours ------------------------------------------------------------------
 
+// The table's part: the transaction lock flag the benchmark sets.
+class TBenchTableLink final : public TTableLink {
+ public:
+  bool StrictChangeDetection() const override { return false; }
+  bool TransactionLocked() const override { return transactionLocked; }
+  bool ShortReadsAllowed() const override { return true; }
+  bool HasPrimaryIndex() const override { return true; }
+  void MarkTableChanged() override {}
+  bool ForceBufferFlush() const override { return false; }
+  std::string PrivateDirectory() const override { return {}; }
+  void SetActualRecordCount(std::int32_t) override {}
+
+  bool transactionLocked = false;
+};
+
 struct TOurs {
-  TStandaloneIndexFileOwner owner;
+  TBenchTableLink link;
   std::unique_ptr<TIndexFile> file;
   std::unique_ptr<TLayoutKeyComparator> cmp;
   TIndexPath path;
   std::unique_ptr<TBTree> tree;
 
   TOurs() {
-    file = std::make_unique<TIndexFile>(owner);
+    file = std::make_unique<TIndexFile>();
+    file->SetTableLink(&link);
     file->SetFileName(Scratch() + "BENCH.IDX");
     file->CreateFile();
     TIndexDefinition& def = file->MutableHeader().Slots[0];
@@ -89,7 +106,7 @@ struct TOurs {
     def.KeyFields[0] = 1;
     TKeyLayout layout;
     cmp = std::make_unique<TLayoutKeyComparator>(layout);
-    tree = std::make_unique<TBTree>(*file, 0, *cmp, path);
+    tree = std::make_unique<TBTree>(*file, nullptr, 0, *cmp, path);
   }
 };
 
@@ -107,14 +124,14 @@ void BM_Insert_Tarn(benchmark::State& state) {
   for (auto _ : state) {
     TOurs& ours = Ours();
     const auto start = std::chrono::steady_clock::now();
-    ours.owner.transactionLocked = true;
+    ours.link.transactionLocked = true;
     std::uint8_t key[5];
     std::int32_t record = 0;
     for (const std::int32_t v : Keys()) {
       Key(v, key);
       ours.tree->AddIndexKey(key, ++record);
     }
-    ours.owner.transactionLocked = false;
+    ours.link.transactionLocked = false;
     ours.file->FlushPageBuffers();
     ours.file->WriteHeader(false);
     Seconds()["insert Tarn"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

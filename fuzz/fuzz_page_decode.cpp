@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/errors.h"
@@ -14,6 +15,7 @@
 #include "storage/file_list.h"
 #include "storage/index_file.h"
 #include "storage/page.h"
+#include "storage/table_link.h"
 
 namespace {
 
@@ -84,13 +86,27 @@ void DecodeOnePage(TInput& in) {
   }
 }
 
+// The table's part for the fuzzed file: used by this process alone.
+class TFuzzTableLink final : public TTableLink {
+ public:
+  bool StrictChangeDetection() const override { return false; }
+  bool TransactionLocked() const override { return false; }
+  bool ShortReadsAllowed() const override { return true; }
+  bool HasPrimaryIndex() const override { return true; }
+  void MarkTableChanged() override {}
+  bool ForceBufferFlush() const override { return false; }
+  std::string PrivateDirectory() const override { return {}; }
+  void SetActualRecordCount(std::int32_t) override {}
+};
+
 void WalkHostileFile(TInput& in) {
   const char* name = "MEM/FUZZPAGE.IDX";
-  TStandaloneIndexFileOwner owner;
+  TFuzzTableLink link;
   {
     const TPageSettings settings = ChooseSettings(in);
-    owner.encrypted = settings.Encrypted;
-    TIndexFile file(owner);
+    TIndexFile file;
+    file.SetTableLink(&link);
+    file.SetEncrypted(settings.Encrypted);
     file.SetFileName(name);
     file.SetInMemory(true);
     file.CreateFile();
@@ -108,7 +124,7 @@ void WalkHostileFile(TInput& in) {
     file.Write(body.data(), static_cast<std::int64_t>(body.size()));
     TBytesComparator cmp;
     TIndexPath path;
-    TBTree tree(file, 0, cmp, path);
+    TBTree tree(file, nullptr, 0, cmp, path);
     std::vector<std::uint8_t> key(settings.KeySize);
     auto guarded = [](auto&& op) {
       try {

@@ -20,8 +20,14 @@ TKeyCopy FirstKey(const TPage& page) {
 std::int32_t Total(const TPage& page) { return static_cast<std::int32_t>(page.GetTotalLowerKeyEntryCount()); }
 }  // namespace
 
-TBTree::TBTree(TIndexFile& file, std::size_t slot, const TPageKeyComparator& comparator, TIndexPath& path)
-    : file_(file), slot_(slot), cmp_(comparator), path_(path), keySize_(file.SlotSettings(slot).KeySize) {
+TBTree::TBTree(TIndexFile& file, TCacheClient* cursor, std::size_t slot, const TPageKeyComparator& comparator,
+               TIndexPath& path)
+    : file_(file),
+      cursor_(cursor),
+      slot_(slot),
+      cmp_(comparator),
+      path_(path),
+      keySize_(file.SlotSettings(slot).KeySize) {
   path_.Slot = slot;
 }
 
@@ -46,7 +52,7 @@ bool TBTree::TrySearch(const std::uint8_t* key, bool& found) {
   std::int32_t n = file_.GetRootPageNumber(slot_);
   if (n == 0) return true;
   CheckLink(n);
-  TPageRef page(file_);
+  TPageRef page(file_, cursor_);
   for (;;) {
     path_.Descend(n);
     if (!page.Get(slot_, n)) return false;
@@ -86,10 +92,10 @@ bool TBTree::CheckForKeyViolation(const std::uint8_t* key) {
 bool TBTree::TryAdd(const std::uint8_t* key, std::int32_t recordNumber) {
   path_.Clear();
   std::int32_t n = file_.GetRootPageNumber(slot_);
-  TPageRef page(file_);
+  TPageRef page(file_, cursor_);
   if (n == 0) {
     TPage* fresh = nullptr;
-    if (!file_.GetNextFreePage(slot_, fresh)) return false;
+    if (!file_.GetNextFreePage(cursor_, slot_, fresh)) return false;
     page.Adopt(fresh);
     fresh->SetPageType(ptRootLeaf);
     fresh->InsertKeyEntry(1, key, recordNumber, 0);
@@ -125,7 +131,7 @@ void TBTree::AddIndexKey(const std::uint8_t* key, std::int32_t recordNumber) {
 
 bool TBTree::UpdateUpperIndexKeys(int level, const std::uint8_t* key) {
   const TKeyCopy copy(key, key + keySize_);
-  TPageRef parent(file_);
+  TPageRef parent(file_, cursor_);
   for (int lvl = level; lvl > 1; --lvl) {
     const TIndexPathLevel& above = path_.At(lvl - 1);
     if (!parent.Get(slot_, above.PageNumber)) return false;
@@ -139,7 +145,7 @@ bool TBTree::UpdateUpperIndexKeys(int level, const std::uint8_t* key) {
 bool TBTree::RelinkNeighbour(std::int32_t n, bool setLeft, std::int32_t target) {
   if (n == 0) return true;
   CheckLink(n);
-  TPageRef neighbour(file_);
+  TPageRef neighbour(file_, cursor_);
   if (!neighbour.Get(slot_, n)) return false;
   if (setLeft) {
     neighbour->SetLeftPageNumber(target);
@@ -156,17 +162,17 @@ bool TBTree::InsertIndexKey(int level, TPage& page, const std::uint8_t* key, std
   if (pos == 1 && !UpdateUpperIndexKeys(level, key)) return false;
   if (!page.PageDataOverflowed()) return true;
 
-  TPageRef split(file_);
+  TPageRef split(file_, cursor_);
   TPage* fresh = nullptr;
-  if (!file_.GetNextFreePage(slot_, fresh)) return false;
+  if (!file_.GetNextFreePage(cursor_, slot_, fresh)) return false;
   split.Adopt(fresh);
   page.SplitIntoPage(*fresh);
   if (!RelinkNeighbour(fresh->RightPageNumber(), true, fresh->PageNumber())) return false;
 
   if (level == 1) {
-    TPageRef root(file_);
+    TPageRef root(file_, cursor_);
     TPage* newRoot = nullptr;
-    if (!file_.GetNextFreePage(slot_, newRoot)) return false;
+    if (!file_.GetNextFreePage(cursor_, slot_, newRoot)) return false;
     root.Adopt(newRoot);
     newRoot->SetPageType(ptRootBranch);
     newRoot->InsertKeyEntry(1, FirstKey(page).data(), page.PageNumber(), Total(page));
@@ -174,7 +180,7 @@ bool TBTree::InsertIndexKey(int level, TPage& page, const std::uint8_t* key, std
     file_.SetRootPageNumber(slot_, newRoot->PageNumber());
     return true;
   }
-  TPageRef parent(file_);
+  TPageRef parent(file_, cursor_);
   if (!parent.Get(slot_, path_.At(level - 1).PageNumber)) return false;
   const int ppos = path_.At(level - 1).Position;
   if (ppos < 1 || ppos > parent->NumberOfKeyEntries()) Corrupt();
@@ -191,7 +197,7 @@ bool TBTree::TryRemove(const std::uint8_t* key) {
   path_.Clear();
   std::int32_t n = file_.GetRootPageNumber(slot_);
   CheckLink(n);
-  TPageRef page(file_);
+  TPageRef page(file_, cursor_);
   for (;;) {
     path_.Descend(n);
     if (!page.Get(slot_, n)) return false;
@@ -238,7 +244,7 @@ bool TBTree::DeleteIndexKey(int level, TPage& page) {
     if (count == 1) {
       const std::int32_t childNo = page.GetRecordNumber(1);
       CheckLink(childNo);
-      TPageRef child(file_);
+      TPageRef child(file_, cursor_);
       if (!child.Get(slot_, childNo)) return false;
       child->SetPageType(child->IsLeaf() ? ptRootLeaf : ptRootBranch);
       child->SetLeftPageNumber(0);
@@ -249,7 +255,7 @@ bool TBTree::DeleteIndexKey(int level, TPage& page) {
     return true;
   }
 
-  TPageRef parent(file_);
+  TPageRef parent(file_, cursor_);
   const TIndexPathLevel above = path_.At(level - 1);
   if (page.IsCompressedLeaf()) {
     // Compressed leaves are never merged or balanced; an empty one leaves
@@ -274,7 +280,7 @@ bool TBTree::DeleteIndexKey(int level, TPage& page) {
     const std::int32_t leftNo = page.LeftPageNumber();
     if (leftNo == 0 || leftNo == page.PageNumber() || leftNo != parent->GetRecordNumber(ppos - 1)) Corrupt();
     CheckLink(leftNo);
-    TPageRef left(file_);
+    TPageRef left(file_, cursor_);
     if (!left.Get(slot_, leftNo)) return false;
     if (left->NumberOfKeyEntries() + count < max) {
       const std::int32_t far = page.RightPageNumber();
@@ -296,7 +302,7 @@ bool TBTree::DeleteIndexKey(int level, TPage& page) {
   const std::int32_t rightNo = page.RightPageNumber();
   if (rightNo == 0 || rightNo == page.PageNumber() || rightNo != parent->GetRecordNumber(2)) Corrupt();
   CheckLink(rightNo);
-  TPageRef right(file_);
+  TPageRef right(file_, cursor_);
   if (!right.Get(slot_, rightNo)) return false;
   if (right->NumberOfKeyEntries() + count < max) {
     const std::int32_t far = page.LeftPageNumber();
@@ -321,11 +327,11 @@ std::int64_t TBTree::GetKeyCount() {
   for (;;) {
     TPage* root = nullptr;
     bool changed = false;
-    if (!file_.GetRootPage(slot_, root, changed)) {
+    if (!file_.GetRootPage(cursor_, slot_, root, changed)) {
       if (changed) continue;
       return 0;
     }
-    TPageRef ref(file_);
+    TPageRef ref(file_, cursor_);
     ref.Adopt(root);
     return root->GetTotalLowerKeyEntryCount();
   }
@@ -337,7 +343,7 @@ bool TBTree::TrySeekOrdinal(std::int64_t ordinal, std::uint8_t* key, std::int32_
   std::int32_t n = file_.GetRootPageNumber(slot_);
   if (n == 0 || ordinal < 1) return true;
   CheckLink(n);
-  TPageRef page(file_);
+  TPageRef page(file_, cursor_);
   std::int64_t remaining = ordinal;  // 1-based rank within the current subtree
   for (;;) {
     path_.Descend(n);
@@ -381,7 +387,7 @@ bool TBTree::TryCountKeysBefore(const std::uint8_t* key, std::int64_t& count) {
   std::int32_t n = file_.GetRootPageNumber(slot_);
   if (n == 0) return true;
   CheckLink(n);
-  TPageRef page(file_);
+  TPageRef page(file_, cursor_);
   for (;;) {
     path_.Descend(n);
     if (!page.Get(slot_, n)) return false;
@@ -409,7 +415,7 @@ bool TBTree::TryScan(const std::function<bool(const std::uint8_t*, std::int32_t)
   std::int32_t n = file_.GetRootPageNumber(slot_);
   if (n == 0) return true;
   CheckLink(n);
-  TPageRef page(file_);
+  TPageRef page(file_, cursor_);
   // Down the leftmost path to the first leaf.
   for (int level = 1;; ++level) {
     if (level > kMaxIndexLevels) Corrupt();

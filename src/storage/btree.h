@@ -23,7 +23,9 @@ namespace tarn {
 
 class TBTree {
  public:
-  TBTree(TIndexFile& file, std::size_t slot, const TPageKeyComparator& comparator, TIndexPath& path);
+  // cursor (may be null) takes the read lock before a page is read from disk.
+  TBTree(TIndexFile& file, TCacheClient* cursor, std::size_t slot, const TPageKeyComparator& comparator,
+         TIndexPath& path);
 
   std::size_t Slot() const noexcept { return slot_; }
   std::uint16_t KeySize() const noexcept { return keySize_; }
@@ -83,6 +85,7 @@ class TBTree {
   [[noreturn]] void Corrupt() const;
 
   TIndexFile& file_;
+  TCacheClient* cursor_;
   std::size_t slot_;
   const TPageKeyComparator& cmp_;
   TIndexPath& path_;

@@ -36,9 +36,10 @@ std::string WithExtension(const std::string& name, const char* extension) {
 TDataTable::TDataTable(TTableOwner& owner)
     : owner_(owner),
       dataFile_(std::make_unique<TDataFile>()),
-      indexFile_(std::make_unique<TIndexFile>(static_cast<TIndexFileOwner&>(*this))),
+      indexFile_(std::make_unique<TIndexFile>()),
       blobFile_(std::make_unique<TBlobFile>()) {
   dataFile_->SetTableLink(this);
+  indexFile_->SetTableLink(this);
   blobFile_->SetTableLink(this);
 }
 
@@ -88,6 +89,7 @@ void TDataTable::OpenTable() {
   AssignTableParams();
   try {
     dataFile_->OpenFile();
+    indexFile_->SetEncrypted(dataFile_->GetEncrypted());
     try {
       indexFile_->OpenFile();
     } catch (const ETarnEngineError& e) {
@@ -185,6 +187,7 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
     dataFile_->CreateDataFile(definition.LanguageID, definition.SortID, definition.UserMajorVersion,
                               definition.UserMinorVersion, definition.Encrypted, definition.Password,
                               definition.Description, definition.BlobBlockSize, definition.Fields);
+    indexFile_->SetEncrypted(dataFile_->GetEncrypted());
     indexFile_->CreateFile();
     TIndexHeader& header = indexFile_->MutableHeader();
     const TTableContext context{owner_.DirectoryPath(), tableName_};
@@ -741,6 +744,7 @@ void TDataTable::EndBufferSave() {
   if (withBlob) WriteWholeFile(*blobFile_, parts[2]);
   dataFile_->ReadHeader();
   dataFile_->ReadFields();
+  indexFile_->SetEncrypted(dataFile_->GetEncrypted());
   indexFile_->ReadHeader();
   if (withBlob) blobFile_->ReadHeader();
 }

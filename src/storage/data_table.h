@@ -43,7 +43,7 @@ struct TTableDefinition {
   TIndexDefinition TextIndex{};
 };
 
-class TDataTable final : public TTableLink, public TIndexFileOwner {
+class TDataTable final : public TTableLink {
  public:
   explicit TDataTable(TTableOwner& owner);
   ~TDataTable() override;
@@ -188,7 +188,7 @@ class TDataTable final : public TTableLink, public TIndexFileOwner {
   std::uint64_t GetIndexFileSize() const { return tarn::GetIndexFileSize(indexFile_->Header()); }
   std::uint64_t GetBlobFileSize() const;
 
-  // --- TTableLink / TIndexFileOwner -------------------------------------------
+  // --- TTableLink ------------------------------------------------------------
   bool StrictChangeDetection() const override { return owner_.StrictChangeDetection(); }
   bool TransactionLocked() const override { return transactionLocked_; }
   bool ShortReadsAllowed() const override;
@@ -197,9 +197,6 @@ class TDataTable final : public TTableLink, public TIndexFileOwner {
   bool ForceBufferFlush() const override { return owner_.ForceBufferFlush(); }
   std::string PrivateDirectory() const override { return owner_.PrivateDirectory(); }
   void SetActualRecordCount(std::int32_t count) override;
-  bool Encrypted() const override { return dataFile_->GetEncrypted(); }
-  bool ReadLockDetectingChanges() override { return ReadLockTable(); }
-  bool AcceptShortRead() const override { return ShortReadsAllowed(); }
 
  private:
   TLockRetry UserRetry() const { return TLockRetry{owner_.LockRetries(), owner_.LockWait()}; }

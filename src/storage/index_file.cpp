@@ -12,7 +12,7 @@
 
 namespace tarn {
 
-TIndexFile::TIndexFile(TIndexFileOwner& owner) : owner_(owner) {
+TIndexFile::TIndexFile() {
   header_ = CreateIndexHeader();
   flush_ = [this] { return FlushPageBuffers(); };
   for (auto& cache : caches_) {
@@ -62,19 +62,19 @@ void TIndexFile::ReadHeader() {
     Seek(0, 0);
     Read(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   }
-  header_ = ReadIndexHeader(bytes, owner_.Encrypted());
+  header_ = ReadIndexHeader(bytes, encrypted_);
 }
 
 bool TIndexFile::WriteHeader(bool force) {
   if (!force && header_.HeaderChanged == 0) return false;
   PrepareIndexHeaderWrite(header_);
-  const auto bytes = IndexHeaderBytes(header_, owner_.Encrypted());
+  const auto bytes = IndexHeaderBytes(header_, encrypted_);
   {
     TFileHandlerLock section(*this);
     Seek(0, 0);
     Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   }
-  owner_.MarkTableChanged();
+  MarkTableChanged();
   header_.HeaderChanged = 0;
   return true;
 }
@@ -82,7 +82,7 @@ bool TIndexFile::WriteHeader(bool force) {
 void TIndexFile::UpdateHeaderStamp() {
   ++header_.LastUpdateStamp;
   header_.HeaderChanged = 1;
-  owner_.MarkTableChanged();
+  MarkTableChanged();
 }
 
 void TIndexFile::ClearHeader() {
@@ -240,19 +240,19 @@ TPageSettings TIndexFile::SlotSettings(std::size_t slot) const {
   s.Descending = def.Descending != 0;
   s.Unique = def.Unique != 0;
   s.Compression = def.Compression;
-  s.Encrypted = owner_.Encrypted();
+  s.Encrypted = encrypted_;
   return s;
 }
 
 // --- pages -----------------------------------------------------------------
 
 TPage* TIndexFile::ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings) {
-  TPage* page = caches_[slot]->Acquire(n, flush_, !owner_.TransactionLocked());
+  TPage* page = caches_[slot]->Acquire(n, flush_, !TransactionLocked());
   page->SetSettings(settings);
   return page;
 }
 
-bool TIndexFile::GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool reuse) {
+bool TIndexFile::GetPage(TCacheClient* cursor, std::size_t slot, std::int32_t n, TPage*& page, bool reuse) {
   page = nullptr;
   if (n <= 0) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
   const TPageSettings settings = SlotSettings(slot);
@@ -280,12 +280,15 @@ bool TIndexFile::GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool re
         found->SetNumberOfKeyEntries(0);
       }
     } else {
-      if (!owner_.StrictChangeDetection() && owner_.ReadLockDetectingChanges()) return false;
+      if (cursor != nullptr && (link_ == nullptr || !link_->StrictChangeDetection())) {
+        if (cursor->ReadLockForCache()) return false;
+      }
       readBuffer_.assign(kPageSize, 0);
+      const bool allowShort = link_ != nullptr && link_->ShortReadsAllowed();
       {
         TFileHandlerLock section(*this);
         Seek(0, static_cast<std::int64_t>(PagePosition(static_cast<std::uint32_t>(n))));
-        Read(readBuffer_.data(), static_cast<std::int64_t>(kPageSize), owner_.AcceptShortRead());
+        Read(readBuffer_.data(), static_cast<std::int64_t>(kPageSize), allowShort);
       }
       ++statistics_.CacheMisses;
       ++statistics_.Reads;
@@ -307,28 +310,29 @@ void TIndexFile::PutPage(TPage* page) noexcept {
   if (page != nullptr) page->DecUseCount();
 }
 
-bool TIndexFile::GetSlotRootPage(std::size_t slot, TSlotPageField root, TPage*& page, bool& changed) {
+bool TIndexFile::GetSlotRootPage(TCacheClient* cursor, std::size_t slot, TSlotPageField root, TPage*& page,
+                                 bool& changed) {
   page = nullptr;
   changed = false;
   const std::int32_t n = SlotPageNumber(slot, root);
   if (n == 0) return false;
   if (!IsLinkablePage(n)) RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
-  if (!GetPage(slot, n, page)) {
+  if (!GetPage(cursor, slot, n, page)) {
     changed = true;
     return false;
   }
   return true;
 }
 
-bool TIndexFile::GetRootPage(std::size_t slot, TPage*& page, bool& changed) {
-  return GetSlotRootPage(slot, &TIndexDefinition::RootPageNumber, page, changed);
+bool TIndexFile::GetRootPage(TCacheClient* cursor, std::size_t slot, TPage*& page, bool& changed) {
+  return GetSlotRootPage(cursor, slot, &TIndexDefinition::RootPageNumber, page, changed);
 }
 
-bool TIndexFile::GetDataRootPage(std::size_t slot, TPage*& page, bool& changed) {
-  return GetSlotRootPage(slot, &TIndexDefinition::DataRootPageNumber, page, changed);
+bool TIndexFile::GetDataRootPage(TCacheClient* cursor, std::size_t slot, TPage*& page, bool& changed) {
+  return GetSlotRootPage(cursor, slot, &TIndexDefinition::DataRootPageNumber, page, changed);
 }
 
-bool TIndexFile::GetNextFreePage(std::size_t slot, TPage*& page) {
+bool TIndexFile::GetNextFreePage(TCacheClient* cursor, std::size_t slot, TPage*& page) {
   page = nullptr;
   const std::int32_t head = GetNextFreePageNumber(slot);
   TPage* taken = nullptr;
@@ -337,7 +341,7 @@ bool TIndexFile::GetNextFreePage(std::size_t slot, TPage*& page) {
         head == header_.Slots[slot].DataRootPageNumber) {
       RaiseError(TARN_INDEXCORRUPT, {}, {}, {}, FileName());
     }
-    if (!GetPage(slot, head, taken, true)) return false;
+    if (!GetPage(cursor, slot, head, taken, true)) return false;
     const std::int32_t next = taken->RightPageNumber();
     if (next != 0 && (!IsLinkablePage(next) || next == head)) {
       PutPage(taken);
@@ -345,7 +349,7 @@ bool TIndexFile::GetNextFreePage(std::size_t slot, TPage*& page) {
     }
     SetNextFreePageNumber(slot, next);
   } else {
-    if (!GetPage(slot, header_.NextPageNumber, taken, true)) return false;
+    if (!GetPage(cursor, slot, header_.NextPageNumber, taken, true)) return false;
   }
   const bool appended = head == 0;
   taken->SetSettings(SlotSettings(slot));
@@ -387,7 +391,7 @@ bool TIndexFile::FlushPageBuffers() {
        .RunWritten =
            [this] {
              ++statistics_.Writes;
-             owner_.MarkTableChanged();
+             MarkTableChanged();
            }});
 }
 
@@ -397,7 +401,7 @@ void TIndexFile::FreePageBuffers() {
 }
 
 void TIndexFile::AdjustPageBuffers() {
-  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, !owner_.TransactionLocked());
+  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, !TransactionLocked());
 }
 
 }  // namespace tarn

@@ -16,10 +16,10 @@
 
 #include "storage/field_definition.h"
 #include "storage/file_handler.h"
-#include "storage/index_file_owner.h"
 #include "storage/index_header.h"
 #include "storage/page.h"
 #include "storage/table_context.h"
+#include "storage/table_link.h"
 #include "storage/buffer_cache.h"
 #include <functional>
 
@@ -44,8 +44,16 @@ struct TIndexFileStatistics {
 
 class TIndexFile : public TFileHandler {
  public:
-  explicit TIndexFile(TIndexFileOwner& owner);
+  TIndexFile();
   ~TIndexFile() override;
+
+  // The shared table (may stay unset for files used on their own: then no
+  // transaction, short reads refused).
+  void SetTableLink(TTableLink* link) noexcept { link_ = link; }
+  // Pages and header are scrambled on disk; set by the table before the file
+  // is opened or created.
+  void SetEncrypted(bool encrypted) noexcept { encrypted_ = encrypted; }
+  bool GetEncrypted() const noexcept { return encrypted_; }
 
   // --- file and header ---------------------------------------------------
   // Creates the file with a new empty header (written by WriteHeader).
@@ -112,21 +120,22 @@ class TIndexFile : public TFileHandler {
   TPageSettings SlotSettings(std::size_t slot) const;
 
   // --- pages -------------------------------------------------------------
-  // Page n of the slot with its use count raised. False (page null) when the
-  // read lock taken before a disk read revealed changes made elsewhere (the
-  // caller starts over). With reuse the page comes off a free list: its old
-  // entries are dropped, and a page that is not free raises
+  // Page n of the slot with its use count raised. A miss first takes the read
+  // lock through the cursor (none when cursor is null or the link detects
+  // changes strictly); false (page null) when that revealed changes made
+  // elsewhere (the caller starts over). With reuse the page comes off a free
+  // list: its old entries are dropped, and a page that is not free raises
   // TARN_INDEXCORRUPT. n equal to the next page number appends a page.
-  bool GetPage(std::size_t slot, std::int32_t n, TPage*& page, bool reuse = false);
+  bool GetPage(TCacheClient* cursor, std::size_t slot, std::int32_t n, TPage*& page, bool reuse = false);
   void PutPage(TPage* page) noexcept;
   // The slot's root page; false when the index is empty (changed false) or
   // when changes were found (changed true).
-  bool GetRootPage(std::size_t slot, TPage*& page, bool& changed);
-  bool GetDataRootPage(std::size_t slot, TPage*& page, bool& changed);
+  bool GetRootPage(TCacheClient* cursor, std::size_t slot, TPage*& page, bool& changed);
+  bool GetDataRootPage(TCacheClient* cursor, std::size_t slot, TPage*& page, bool& changed);
   // A page for new use: the head of the slot's free list (checked before it
   // is reused) or a new page at the end; initialised empty with the slot's
   // settings. False when changes were found.
-  bool GetNextFreePage(std::size_t slot, TPage*& page);
+  bool GetNextFreePage(TCacheClient* cursor, std::size_t slot, TPage*& page);
   // Puts the page on the slot's free list.
   void SetNextFreePage(std::size_t slot, TPage* page);
 
@@ -143,7 +152,6 @@ class TIndexFile : public TFileHandler {
   const TPageCache& Cache(std::size_t slot) const { return *caches_.at(slot); }
   // Rises whenever the cache is dropped; page handles taken before are stale.
   std::uint64_t CacheGeneration() const noexcept { return generation_; }
-  TIndexFileOwner& Owner() const noexcept { return owner_; }
 
  private:
   // A buffer for page n of the slot (not cached): a new instance below the
@@ -158,9 +166,14 @@ class TIndexFile : public TFileHandler {
   std::int32_t SlotPageNumber(std::size_t slot, TSlotPageField field) const;
   void SetSlotPageNumber(std::size_t slot, TSlotPageField field, std::int32_t n);
   // The page a slot's root field names (see GetRootPage).
-  bool GetSlotRootPage(std::size_t slot, TSlotPageField root, TPage*& page, bool& changed);
+  bool GetSlotRootPage(TCacheClient* cursor, std::size_t slot, TSlotPageField root, TPage*& page, bool& changed);
+  bool TransactionLocked() const { return link_ != nullptr && link_->TransactionLocked(); }
+  void MarkTableChanged() {
+    if (link_ != nullptr) link_->MarkTableChanged();
+  }
 
-  TIndexFileOwner& owner_;
+  TTableLink* link_ = nullptr;
+  bool encrypted_ = false;
   TIndexHeader header_{};
   std::array<std::unique_ptr<TPageCache>, kIndexSlotCount> caches_;
   // Decodes a page read from disk before it takes a cache buffer, so a
@@ -173,12 +186,13 @@ class TIndexFile : public TFileHandler {
   std::uint64_t generation_ = 0;
 };
 
-// Holds a page between GetPage and PutPage; a handle taken before the cache
-// was dropped lets the page go without touching it.
+// Holds a page between GetPage and PutPage, read for the given cursor (may be
+// null); a handle taken before the cache was dropped lets the page go without
+// touching it.
 class TPageRef {
  public:
   TPageRef() = default;
-  explicit TPageRef(TIndexFile& file) : file_(&file) {}
+  TPageRef(TIndexFile& file, TCacheClient* cursor) : file_(&file), cursor_(cursor) {}
   ~TPageRef() { Release(); }
   TPageRef(const TPageRef&) = delete;
   TPageRef& operator=(const TPageRef&) = delete;
@@ -187,6 +201,7 @@ class TPageRef {
     if (this != &other) {
       Release();
       file_ = other.file_;
+      cursor_ = other.cursor_;
       page_ = other.page_;
       generation_ = other.generation_;
       other.page_ = nullptr;
@@ -198,7 +213,7 @@ class TPageRef {
   bool Get(std::size_t slot, std::int32_t n, bool reuse = false) {
     Release();
     TPage* page = nullptr;
-    if (!file_->GetPage(slot, n, page, reuse)) return false;
+    if (!file_->GetPage(cursor_, slot, n, page, reuse)) return false;
     Adopt(page);
     return true;
   }
@@ -219,6 +234,7 @@ class TPageRef {
 
  private:
   TIndexFile* file_ = nullptr;
+  TCacheClient* cursor_ = nullptr;
   TPage* page_ = nullptr;
   std::uint64_t generation_ = 0;
 };

@@ -79,7 +79,7 @@ TEST_P(BTreeRandom, MatchesAnOrderedModel) {
     return key;
   };
   auto check = [&]() {
-    const auto report = CheckTree(*fx.file, slot, cmp);
+    const auto report = CheckTree(*fx.file, &fx.cursor, slot, cmp);
     if (counted) {
       ASSERT_EQ(report.Keys, static_cast<std::int64_t>(model.size()));
     }
@@ -156,7 +156,7 @@ TEST_P(BTreeRandom, MatchesAnOrderedModel) {
   }
   EXPECT_EQ(fx.file->GetRootPageNumber(slot), 0);
   fx.FlushAndDrop();
-  const auto report = CheckTree(*fx.file, slot, cmp);
+  const auto report = CheckTree(*fx.file, &fx.cursor, slot, cmp);
   EXPECT_EQ(static_cast<std::int32_t>(report.FreePages.size()), fx.file->GetPhysicalPagesUsed());
   EXPECT_EQ(fx.file->GetNextFreePageNumber(1), 0);
 }

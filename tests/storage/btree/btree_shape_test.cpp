@@ -24,8 +24,8 @@ class IntegerIndex : public ::testing::Test {
   IntegerIndex() : fx_("shape") { fx_.DefineSlot(0, TSlotSpec{5, true, false, icNone}); }
   void Add(std::int32_t v) { fx_.Tree().AddIndexKey(IntKey(v).data(), v); }
   void Remove(std::int32_t v) { fx_.Tree().RemoveIndexKey(IntKey(v).data()); }
-  TPageRef Page(std::int32_t n) { return Fetch(*fx_.file, 0, n); }
-  btree_testing::TTreeReport Check() { return CheckTree(*fx_.file, 0, fx_.Comparator()); }
+  TPageRef Page(std::int32_t n) { return Fetch(*fx_.file, &fx_.cursor, 0, n); }
+  btree_testing::TTreeReport Check() { return CheckTree(*fx_.file, &fx_.cursor, 0, fx_.Comparator()); }
 
   TIndexFixture fx_;
 };
@@ -195,25 +195,25 @@ TEST(BTreeShape, SmallestKeyUpdatesEveryBranchOnTheLeftmostPath) {
     return k;
   };
   for (int v = 100; v < 300; ++v) fx.Tree().AddIndexKey(key(v).data(), v);
-  auto report = CheckTree(*fx.file, 0, fx.Comparator());
+  auto report = CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator());
   ASSERT_GE(report.Levels, 3);
   fx.Tree().AddIndexKey(key(5).data(), 5);
   // Every first entry down the leftmost path carries the new smallest key.
   std::int32_t n = fx.file->GetRootPageNumber(0);
   int levels = 0;
   for (;;) {
-    TPageRef page = Fetch(*fx.file, 0, n);
+    TPageRef page = Fetch(*fx.file, &fx.cursor, 0, n);
     EXPECT_EQ(TKey(page->GetKeyEntryPtr(1), page->GetKeyEntryPtr(1) + 522), key(5)) << "level " << levels + 1;
     ++levels;
     if (page->IsLeaf()) break;
     n = page->GetRecordNumber(1);
   }
   EXPECT_EQ(levels, report.Levels);
-  report = CheckTree(*fx.file, 0, fx.Comparator());
+  report = CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator());
   EXPECT_EQ(report.Keys, 201);
   // Deleting everything from the left end keeps the tree valid at every step.
   for (int v : {5, 100, 101, 102, 103, 104, 105, 106, 107}) fx.Tree().RemoveIndexKey(key(v).data());
-  EXPECT_EQ(CheckTree(*fx.file, 0, fx.Comparator()).Keys, 192);
+  EXPECT_EQ(CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator()).Keys, 192);
 }
 
 TEST(BTreeShape, PagesFreedByOneIndexAreReusedOnlyByIt) {
@@ -222,7 +222,7 @@ TEST(BTreeShape, PagesFreedByOneIndexAreReusedOnlyByIt) {
   fx.DefineSlot(1, TSlotSpec{5, true, false, icNone});
   for (std::int32_t v = 1; v <= 460; ++v) fx.Tree(1).AddIndexKey(IntKey(v).data(), v);
   for (std::int32_t v = 460; v >= 10; --v) fx.Tree(1).RemoveIndexKey(IntKey(v).data());
-  const auto secondary = CheckTree(*fx.file, 1, fx.Comparator(1));
+  const auto secondary = CheckTree(*fx.file, &fx.cursor, 1, fx.Comparator(1));
   ASSERT_EQ(secondary.FreePages.size(), 2u);
   const std::int32_t used = fx.file->GetPhysicalPagesUsed();
   const std::int32_t head = fx.file->GetNextFreePageNumber(1);
@@ -230,7 +230,7 @@ TEST(BTreeShape, PagesFreedByOneIndexAreReusedOnlyByIt) {
   // The primary index took a new page; the secondary's free list is intact.
   EXPECT_EQ(fx.file->GetRootPageNumber(0), used + 1);
   EXPECT_EQ(fx.file->GetNextFreePageNumber(1), head);
-  EXPECT_EQ(CheckTree(*fx.file, 1, fx.Comparator(1)).FreePages, secondary.FreePages);
+  EXPECT_EQ(CheckTree(*fx.file, &fx.cursor, 1, fx.Comparator(1)).FreePages, secondary.FreePages);
   for (std::int32_t v = 10; v <= 500; ++v) fx.Tree(1).AddIndexKey(IntKey(v).data(), v);
   EXPECT_EQ(fx.file->GetNextFreePageNumber(1), 0);
   EXPECT_EQ(fx.file->GetPhysicalPagesUsed(), used + 1);
@@ -247,21 +247,21 @@ TEST(BTreeShape, CompressedLeavesAreFreedWhenEmptyAndNeverMerged) {
     return k;
   };
   for (int v = 0; v < 600; ++v) fx.Tree().AddIndexKey(key(v).data(), v + 1);
-  auto report = CheckTree(*fx.file, 0, fx.Comparator());
+  auto report = CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator());
   ASSERT_EQ(report.Levels, 2);
   const std::size_t leaves = report.PagesByLevel[1].size();
   ASSERT_GE(leaves, 3u);
   // Emptying the second leaf frees it alone; its neighbours stay as they are.
-  TPageRef second = Fetch(*fx.file, 0, report.PagesByLevel[1][1]);
+  TPageRef second = Fetch(*fx.file, &fx.cursor, 0, report.PagesByLevel[1][1]);
   std::vector<TKey> keys;
   for (int i = 1; i <= second->NumberOfKeyEntries(); ++i) {
     keys.emplace_back(second->GetKeyEntryPtr(i), second->GetKeyEntryPtr(i) + 40);
   }
   second.Release();
   for (std::size_t i = 0; i + 1 < keys.size(); ++i) fx.Tree().RemoveIndexKey(keys[i].data());
-  EXPECT_EQ(CheckTree(*fx.file, 0, fx.Comparator()).PagesByLevel[1].size(), leaves);
+  EXPECT_EQ(CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator()).PagesByLevel[1].size(), leaves);
   fx.Tree().RemoveIndexKey(keys.back().data());
-  report = CheckTree(*fx.file, 0, fx.Comparator());
+  report = CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator());
   EXPECT_EQ(report.PagesByLevel[1].size(), leaves - 1);
   EXPECT_EQ(report.FreePages.size(), 1u);
 }

@@ -19,6 +19,7 @@
 #include "storage/file_list.h"
 #include "storage/index_file.h"
 #include "storage/key_encoding.h"
+#include "storage/table_link.h"
 
 namespace tarn::btree_testing {
 
@@ -59,12 +60,47 @@ inline TKey IntKey(std::int32_t v) {
   return key;
 }
 
-// An index file in a memory file, with an owner whose settings tests change.
+// The table's part for an index file in a test: settings tests change, and a
+// count of the changes marked.
+class TTestTableLink final : public TTableLink {
+ public:
+  bool StrictChangeDetection() const override { return strict; }
+  bool TransactionLocked() const override { return transactionLocked; }
+  bool ShortReadsAllowed() const override { return shortReads; }
+  bool HasPrimaryIndex() const override { return true; }
+  void MarkTableChanged() override { ++changes; }
+  bool ForceBufferFlush() const override { return false; }
+  std::string PrivateDirectory() const override { return {}; }
+  void SetActualRecordCount(std::int32_t count) override { actualRecordCount = count; }
+
+  bool strict = false;
+  bool transactionLocked = false;
+  bool shortReads = true;
+  long changes = 0;
+  std::int32_t actualRecordCount = 0;
+};
+
+// The cursor's part: counts the read locks taken before disk reads and finds
+// no changes.
+class TTestCacheClient final : public TCacheClient {
+ public:
+  bool ReadLockForCache() override {
+    ++readLocks;
+    return false;
+  }
+  std::int32_t ReadAheadCount() const override { return 1; }
+
+  long readLocks = 0;
+};
+
+// An index file in a memory file, with a table link whose settings tests
+// change and a cursor that the trees read through.
 class TIndexFixture {
  public:
   explicit TIndexFixture(const std::string& name, bool encrypted = false) : name_("MEM/" + name + ".IDX") {
-    owner.encrypted = encrypted;
-    file = std::make_unique<TIndexFile>(owner);
+    file = std::make_unique<TIndexFile>();
+    file->SetTableLink(&link);
+    file->SetEncrypted(encrypted);
     file->SetFileName(name_);
     file->SetInMemory(true);
     file->CreateFile();
@@ -92,7 +128,7 @@ class TIndexFixture {
     }
     comparators_[slot] = std::make_unique<TLayoutKeyComparator>(MakeLayout(shape));
     paths_[slot] = std::make_unique<TIndexPath>();
-    trees_[slot] = std::make_unique<TBTree>(*file, slot, *comparators_[slot], *paths_[slot]);
+    trees_[slot] = std::make_unique<TBTree>(*file, &cursor, slot, *comparators_[slot], *paths_[slot]);
     file->MarkHeaderChanged();
   }
   TBTree& Tree(std::size_t slot = 0) { return *trees_.at(slot); }
@@ -107,7 +143,8 @@ class TIndexFixture {
     file->FreePageBuffers();
   }
 
-  TStandaloneIndexFileOwner owner;
+  TTestTableLink link;
+  TTestCacheClient cursor;
   std::unique_ptr<TIndexFile> file;
 
  private:
@@ -117,9 +154,9 @@ class TIndexFixture {
   std::map<std::size_t, std::unique_ptr<TBTree>> trees_;
 };
 
-// A page held for the length of a scope.
-inline TPageRef Fetch(TIndexFile& file, std::size_t slot, std::int32_t n) {
-  TPageRef ref(file);
+// A page held for the length of a scope, read for the cursor (may be null).
+inline TPageRef Fetch(TIndexFile& file, TCacheClient* cursor, std::size_t slot, std::int32_t n) {
+  TPageRef ref(file, cursor);
   EXPECT_TRUE(ref.Get(slot, n));
   return ref;
 }
@@ -134,7 +171,7 @@ struct TTreeReport {
 
 // Walks one slot's tree and free list and checks every invariant with gtest
 // assertions (non-fatal), answering what it saw.
-inline TTreeReport CheckTree(TIndexFile& file, std::size_t slot, const TPageKeyComparator& cmp) {
+inline TTreeReport CheckTree(TIndexFile& file, TCacheClient* cursor, std::size_t slot, const TPageKeyComparator& cmp) {
   TTreeReport report;
   const std::int32_t root = file.GetRootPageNumber(slot);
   std::set<std::int32_t> seen;
@@ -144,7 +181,7 @@ inline TTreeReport CheckTree(TIndexFile& file, std::size_t slot, const TPageKeyC
     EXPECT_TRUE(seen.insert(n).second) << "page " << n << " reached twice";
     if (static_cast<int>(report.PagesByLevel.size()) < level) report.PagesByLevel.resize(level);
     report.PagesByLevel[level - 1].push_back(n);
-    TPageRef page = Fetch(file, slot, n);
+    TPageRef page = Fetch(file, cursor, slot, n);
     if (!page) return 0;
     const int count = page->NumberOfKeyEntries();
     EXPECT_GT(count, 0) << "empty page " << n;
@@ -198,7 +235,7 @@ inline TTreeReport CheckTree(TIndexFile& file, std::size_t slot, const TPageKeyC
   // Sibling chains, level by level.
   for (const auto& pages : report.PagesByLevel) {
     for (std::size_t i = 0; i < pages.size(); ++i) {
-      TPageRef page = Fetch(file, slot, pages[i]);
+      TPageRef page = Fetch(file, cursor, slot, pages[i]);
       if (!page) continue;
       EXPECT_EQ(page->LeftPageNumber(), i == 0 ? 0 : pages[i - 1]) << "left link of " << pages[i];
       EXPECT_EQ(page->RightPageNumber(), i + 1 == pages.size() ? 0 : pages[i + 1]) << "right link of " << pages[i];
@@ -212,7 +249,7 @@ inline TTreeReport CheckTree(TIndexFile& file, std::size_t slot, const TPageKeyC
     EXPECT_TRUE(report.FreePages.insert(n).second) << "free list cycle at " << n;
     if (report.FreePages.size() > static_cast<std::size_t>(file.GetPhysicalPagesUsed())) break;
     EXPECT_EQ(seen.count(n), 0u) << "page " << n << " both free and in the tree";
-    TPageRef page = Fetch(file, slot, n);
+    TPageRef page = Fetch(file, cursor, slot, n);
     if (!page) break;
     EXPECT_TRUE(page->IsFree() || (page->StoredEntryCount() == 0 && page->NumberOfKeyEntries() == 0));
     n = page->RightPageNumber();

@@ -20,11 +20,11 @@ using btree_testing::TKey;
 using btree_testing::TSlotSpec;
 
 // Takes n new pages of the slot and lets them go.
-std::vector<std::int32_t> NewPages(TIndexFile& file, std::size_t slot, int n) {
+std::vector<std::int32_t> NewPages(TIndexFile& file, TCacheClient* cursor, std::size_t slot, int n) {
   std::vector<std::int32_t> pages;
   for (int i = 0; i < n; ++i) {
     TPage* page = nullptr;
-    EXPECT_TRUE(file.GetNextFreePage(slot, page));
+    EXPECT_TRUE(file.GetNextFreePage(cursor, slot, page));
     page->SetPageType(ptRootLeaf);
     page->InsertKeyEntry(1, IntKey(i).data(), i, 0);
     pages.push_back(page->PageNumber());
@@ -40,17 +40,17 @@ class IndexFileCache : public ::testing::Test {
     fx_.DefineSlot(1, TSlotSpec{5, true, false, icNone});
   }
   void Touch(std::int32_t n) {
-    TPageRef page = Fetch(*fx_.file, 0, n);
+    TPageRef page = Fetch(*fx_.file, &fx_.cursor, 0, n);
     page->SetRecordNumber(1, page->GetRecordNumber(1) + 100);
   }
   TIndexFixture fx_;
 };
 
 TEST_F(IndexFileCache, DirtyPagesAreWrittenInRunsOfConsecutivePages) {
-  fx_.owner.transactionLocked = true;  // keeps every dirty page in the cache
-  ASSERT_EQ(NewPages(*fx_.file, 0, 6), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
+  fx_.link.transactionLocked = true;  // keeps every dirty page in the cache
+  ASSERT_EQ(NewPages(*fx_.file, &fx_.cursor, 0, 6), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
   EXPECT_GE(fx_.file->Cache(0).Capacity(), 6u);
-  fx_.owner.transactionLocked = false;
+  fx_.link.transactionLocked = false;
   fx_.file->ClearStatistics();
   EXPECT_TRUE(fx_.file->FlushPageBuffers());
   EXPECT_EQ(fx_.file->Statistics().Writes, 1);
@@ -59,49 +59,49 @@ TEST_F(IndexFileCache, DirtyPagesAreWrittenInRunsOfConsecutivePages) {
   EXPECT_TRUE(fx_.file->FlushPageBuffers());
   EXPECT_EQ(fx_.file->Statistics().Writes, 4);  // 1-2, 4, 6
   // A page in use stays dirty for a later flush.
-  TPageRef held = Fetch(*fx_.file, 0, 3);
+  TPageRef held = Fetch(*fx_.file, &fx_.cursor, 0, 3);
   held->SetRecordNumber(1, 77);
   EXPECT_FALSE(fx_.file->FlushPageBuffers());
   EXPECT_TRUE(held->Dirty());
   held.Release();
   EXPECT_TRUE(fx_.file->FlushPageBuffers());
   fx_.file->FreePageBuffers();
-  EXPECT_EQ(Fetch(*fx_.file, 0, 3)->GetRecordNumber(1), 77);
-  EXPECT_EQ(Fetch(*fx_.file, 0, 2)->GetRecordNumber(1), 101);
+  EXPECT_EQ(Fetch(*fx_.file, &fx_.cursor, 0, 3)->GetRecordNumber(1), 77);
+  EXPECT_EQ(Fetch(*fx_.file, &fx_.cursor, 0, 2)->GetRecordNumber(1), 101);
 }
 
 TEST_F(IndexFileCache, HitsMissesAndEvictionOfCleanPages) {
-  NewPages(*fx_.file, 0, 8);
+  NewPages(*fx_.file, &fx_.cursor, 0, 8);
   fx_.FlushAndDrop();
   fx_.file->ClearStatistics();
-  for (std::int32_t n = 1; n <= 8; ++n) Fetch(*fx_.file, 0, n);
+  for (std::int32_t n = 1; n <= 8; ++n) Fetch(*fx_.file, &fx_.cursor, 0, n);
   EXPECT_EQ(fx_.file->Statistics().CacheMisses, 8);
   EXPECT_EQ(fx_.file->Statistics().Reads, 8);
   EXPECT_EQ(fx_.file->Cache(0).Count(), 2u);  // clean pages are evicted, the cache does not grow
-  Fetch(*fx_.file, 0, 8);
-  Fetch(*fx_.file, 0, 7);
+  Fetch(*fx_.file, &fx_.cursor, 0, 8);
+  Fetch(*fx_.file, &fx_.cursor, 0, 7);
   EXPECT_EQ(fx_.file->Statistics().CacheHits, 2);
   
   // A miss takes the read lock first, unless the session detects changes strictly.
-  const long locks = fx_.owner.readLocks;
-  Fetch(*fx_.file, 0, 1);
-  EXPECT_EQ(fx_.owner.readLocks, locks + 1);
-  Fetch(*fx_.file, 0, 1);
-  EXPECT_EQ(fx_.owner.readLocks, locks + 1);
-  fx_.owner.strict = true;
-  Fetch(*fx_.file, 0, 2);
-  EXPECT_EQ(fx_.owner.readLocks, locks + 1);
+  const long locks = fx_.cursor.readLocks;
+  Fetch(*fx_.file, &fx_.cursor, 0, 1);
+  EXPECT_EQ(fx_.cursor.readLocks, locks + 1);
+  Fetch(*fx_.file, &fx_.cursor, 0, 1);
+  EXPECT_EQ(fx_.cursor.readLocks, locks + 1);
+  fx_.link.strict = true;
+  Fetch(*fx_.file, &fx_.cursor, 0, 2);
+  EXPECT_EQ(fx_.cursor.readLocks, locks + 1);
 }
 
 TEST_F(IndexFileCache, DirtyPagesAreFlushedToMakeRoomOutsideTransactions) {
-  NewPages(*fx_.file, 0, 5);
+  NewPages(*fx_.file, &fx_.cursor, 0, 5);
   // Every page was dirty when the next was needed: flushed instead of grown.
   EXPECT_EQ(fx_.file->Cache(0).Capacity(), 2u);
   EXPECT_GT(fx_.file->Statistics().Writes, 0);
   // Pages held in use make the cache grow by four.
-  TPageRef a = Fetch(*fx_.file, 0, 1);
-  TPageRef b = Fetch(*fx_.file, 0, 2);
-  TPageRef c = Fetch(*fx_.file, 0, 3);
+  TPageRef a = Fetch(*fx_.file, &fx_.cursor, 0, 1);
+  TPageRef b = Fetch(*fx_.file, &fx_.cursor, 0, 2);
+  TPageRef c = Fetch(*fx_.file, &fx_.cursor, 0, 3);
   EXPECT_EQ(fx_.file->Cache(0).Capacity(), 6u);
   a.Release();
   b.Release();
@@ -112,48 +112,49 @@ TEST_F(IndexFileCache, DirtyPagesAreFlushedToMakeRoomOutsideTransactions) {
 }
 
 TEST_F(IndexFileCache, FreeingTheCacheDiscardsUnwrittenChanges) {
-  NewPages(*fx_.file, 0, 1);
+  NewPages(*fx_.file, &fx_.cursor, 0, 1);
   fx_.FlushAndDrop();
   Touch(1);
   fx_.file->FreePageBuffers();
-  EXPECT_EQ(Fetch(*fx_.file, 0, 1)->GetRecordNumber(1), 0);
+  EXPECT_EQ(Fetch(*fx_.file, &fx_.cursor, 0, 1)->GetRecordNumber(1), 0);
 }
 
 TEST_F(IndexFileCache, PageNumbersAndLimits) {
   TPage* page = nullptr;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, 0, page); }), TARN_INDEXCORRUPT);
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, 5, page); }), TARN_INDEXCORRUPT);  // beyond the next page
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(40, 1, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 0, 0, page); }), TARN_INDEXCORRUPT);
+  // Beyond the next page.
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 0, 5, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 40, 1, page); }), TARN_INDEXCORRUPT);
   // The last page that ends at or before byte 4,000,000,000 can be appended,
   // the next cannot.
   fx_.file->MutableHeader().NextPageNumber = 976561;
-  ASSERT_TRUE(fx_.file->GetNextFreePage(0, page));
+  ASSERT_TRUE(fx_.file->GetNextFreePage(&fx_.cursor, 0, page));
   EXPECT_EQ(page->PageNumber(), 976561);
   fx_.file->PutPage(page);
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(0, page); }), TARN_TABLEFULL);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 0, page); }), TARN_TABLEFULL);
   fx_.file->FreePageBuffers();
 }
 
 TEST_F(IndexFileCache, SlotsWithUnusableDefinitionsAreRefused) {
   TPage* page = nullptr;
   fx_.file->MutableHeader().Slots[5].KeySize = 0;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 5, page); }), TARN_INDEXCORRUPT);
   fx_.file->MutableHeader().Slots[5].KeySize = 600;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 5, page); }), TARN_INDEXCORRUPT);
   fx_.file->MutableHeader().Slots[5].KeySize = 10;
   fx_.file->MutableHeader().Slots[5].Compression = 4;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(5, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 5, page); }), TARN_INDEXCORRUPT);
 }
 
 TEST_F(IndexFileCache, ShortReadsAreAcceptedOnlyWhenTheOwnerAllowsThem) {
   // The header names pages the file does not hold yet.
   fx_.file->MutableHeader().NextPageNumber = 5;
   TPage* page = nullptr;
-  fx_.owner.acceptShortRead = false;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, 3, page); }), TARN_READERR);
+  fx_.link.shortReads = false;
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 0, 3, page); }), TARN_READERR);
   EXPECT_EQ(fx_.file->Cache(0).Count(), 0u);
-  fx_.owner.acceptShortRead = true;
-  ASSERT_TRUE(fx_.file->GetPage(0, 3, page));
+  fx_.link.shortReads = true;
+  ASSERT_TRUE(fx_.file->GetPage(&fx_.cursor, 0, 3, page));
   EXPECT_EQ(page->NumberOfKeyEntries(), 0);
   fx_.file->PutPage(page);
 }
@@ -161,19 +162,19 @@ TEST_F(IndexFileCache, ShortReadsAreAcceptedOnlyWhenTheOwnerAllowsThem) {
 TEST_F(IndexFileCache, DataPagesHangFromTheDataRoot) {
   fx_.DefineSlot(32, TSlotSpec{68, true, false, icFull});
   TPage* page = nullptr;
-  ASSERT_TRUE(fx_.file->GetNextFreePage(32, page));
+  ASSERT_TRUE(fx_.file->GetNextFreePage(&fx_.cursor, 32, page));
   page->SetPageType(ptData);
   for (std::size_t i = 0; i < kPageDataSize; ++i) page->GetPageDataPtr()[i] = static_cast<std::uint8_t>(i % 251);
   fx_.file->SetDataRootPageNumber(32, page->PageNumber());
   fx_.file->PutPage(page);
   fx_.FlushAndDrop();
   bool changed = true;
-  ASSERT_TRUE(fx_.file->GetDataRootPage(32, page, changed));
+  ASSERT_TRUE(fx_.file->GetDataRootPage(&fx_.cursor, 32, page, changed));
   EXPECT_FALSE(changed);
   EXPECT_EQ(page->PageType(), ptData);
   EXPECT_EQ(page->GetPageDataPtr()[1000], 1000 % 251);
   fx_.file->PutPage(page);
-  EXPECT_FALSE(fx_.file->GetDataRootPage(0, page, changed));
+  EXPECT_FALSE(fx_.file->GetDataRootPage(&fx_.cursor, 0, page, changed));
   EXPECT_FALSE(changed);
 }
 
@@ -182,8 +183,7 @@ TEST(IndexFileHeader, ChangesByAnotherHandlerAreDetected) {
   fx.DefineSlot(0, TSlotSpec{5, true, false, icNone});
   fx.file->WriteHeader(true);
   EXPECT_FALSE(fx.file->CheckForChanges());
-  TStandaloneIndexFileOwner otherOwner;
-  TIndexFile other(otherOwner);
+  TIndexFile other;
   other.SetFileName(fx.Name());
   other.SetInMemory(true);
   other.OpenFile();
@@ -206,7 +206,7 @@ TEST(IndexFileHeader, ATreeWrittenByOneHandlerIsReadByAnother) {
   fx.file->SetActualRecordCount(0);
   TLayoutKeyComparator cmp(btree_testing::MakeLayout(TSlotSpec{}));
   TIndexPath path;
-  TBTree tree(*fx.file, 0, cmp, path);
+  TBTree tree(*fx.file, &fx.cursor, 0, cmp, path);
   for (std::int32_t v = 1; v <= 1000; ++v) {
     tree.AddIndexKey(IntKey(v).data(), v);
     fx.file->IncActualRecordCount();
@@ -216,8 +216,7 @@ TEST(IndexFileHeader, ATreeWrittenByOneHandlerIsReadByAnother) {
   EXPECT_TRUE(fx.file->WriteHeader(false));
   EXPECT_FALSE(fx.file->WriteHeader(false));
 
-  TStandaloneIndexFileOwner otherOwner;
-  TIndexFile other(otherOwner);
+  TIndexFile other;
   other.SetFileName(fx.Name());
   other.SetInMemory(true);
   other.OpenFile();
@@ -226,7 +225,7 @@ TEST(IndexFileHeader, ATreeWrittenByOneHandlerIsReadByAnother) {
   EXPECT_EQ(other.GetKeyFieldCount(0), 1);
   EXPECT_EQ(other.GetFileSize(), kPageSize * (1u + other.GetPhysicalPagesUsed()));
   TIndexPath otherPath;
-  TBTree otherTree(other, 0, cmp, otherPath);
+  TBTree otherTree(other, nullptr, 0, cmp, otherPath);
   EXPECT_EQ(otherTree.GetKeyCount(), 1000);
   EXPECT_TRUE(otherTree.VerifyIndexKey(IntKey(777).data(), 777));
   // Setting the definition again empties the index (root 0) but keeps the
@@ -236,13 +235,11 @@ TEST(IndexFileHeader, ATreeWrittenByOneHandlerIsReadByAnother) {
   EXPECT_FALSE(otherTree.SearchIndexKeys(IntKey(777).data()));
 }
 
-// An owner that reports changes made elsewhere once, dropping the caches as
-// the table would.
-class TChangingOwner final : public TIndexFileOwner {
+// A cursor whose read lock reports changes made elsewhere once, dropping the
+// caches as the table would.
+class TChangingCursor final : public TCacheClient {
  public:
-  bool Encrypted() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  bool ReadLockDetectingChanges() override {
+  bool ReadLockForCache() override {
     ++calls;
     if (pendingChanges == 0) return false;
     --pendingChanges;
@@ -250,18 +247,18 @@ class TChangingOwner final : public TIndexFileOwner {
     file->ReadHeader();
     return true;
   }
-  bool TransactionLocked() const override { return false; }
-  bool AcceptShortRead() const override { return true; }
-  void MarkTableChanged() override {}
+  std::int32_t ReadAheadCount() const override { return 1; }
   TIndexFile* file = nullptr;
   int pendingChanges = 0;
   int calls = 0;
 };
 
 TEST(IndexFileRestart, DescentsStartOverWhenTheCacheWasDropped) {
-  TChangingOwner owner;
-  TIndexFile file(owner);
-  owner.file = &file;
+  btree_testing::TTestTableLink link;
+  TChangingCursor cursor;
+  TIndexFile file;
+  file.SetTableLink(&link);
+  cursor.file = &file;
   file.SetFileName("MEM/restart.IDX");
   file.SetInMemory(true);
   file.CreateFile();
@@ -270,30 +267,30 @@ TEST(IndexFileRestart, DescentsStartOverWhenTheCacheWasDropped) {
   def.Unique = 1;
   TLayoutKeyComparator cmp(btree_testing::MakeLayout(TSlotSpec{}));
   TIndexPath path;
-  TBTree tree(file, 0, cmp, path);
+  TBTree tree(file, &cursor, 0, cmp, path);
   for (std::int32_t v = 1; v <= 2000; ++v) tree.AddIndexKey(IntKey(v).data(), v);
   file.FlushPageBuffers();
   file.WriteHeader(true);
   file.FreePageBuffers();
   // The first page read finds changes: the search starts over and succeeds.
-  owner.pendingChanges = 1;
-  owner.calls = 0;
+  cursor.pendingChanges = 1;
+  cursor.calls = 0;
   EXPECT_TRUE(tree.VerifyIndexKey(IntKey(1500).data(), 1500));
-  EXPECT_GE(owner.calls, 2);
+  EXPECT_GE(cursor.calls, 2);
   // Likewise in the middle of an insert: the half-made change went with the
   // cache, the insert is made again from the file's state.
-  owner.pendingChanges = 1;
+  cursor.pendingChanges = 1;
   file.FreePageBuffers();
-  owner.calls = 0;
+  cursor.calls = 0;
   tree.AddIndexKey(IntKey(5000).data(), 5000);
   EXPECT_TRUE(tree.VerifyIndexKey(IntKey(5000).data(), 5000));
-  EXPECT_EQ(CheckTree(file, 0, cmp).Keys, 2001);
+  EXPECT_EQ(CheckTree(file, &cursor, 0, cmp).Keys, 2001);
   file.FlushPageBuffers();
   file.WriteHeader(false);
-  owner.pendingChanges = 2;
+  cursor.pendingChanges = 2;
   file.FreePageBuffers();
   tree.RemoveIndexKey(IntKey(7).data());
-  EXPECT_EQ(CheckTree(file, 0, cmp).Keys, 2000);
+  EXPECT_EQ(CheckTree(file, &cursor, 0, cmp).Keys, 2000);
   // A scan that has to start over visits no key twice.
   file.FlushPageBuffers();
   file.WriteHeader(false);
@@ -304,7 +301,7 @@ TEST(IndexFileRestart, DescentsStartOverWhenTheCacheWasDropped) {
     ordered = ordered && rn > last;
     last = rn;
     if (++visited == 700) {
-      owner.pendingChanges = 1;
+      cursor.pendingChanges = 1;
       file.FreePageBuffers();
     }
     return true;
@@ -330,7 +327,7 @@ TEST(IndexFileEncrypted, PagesAreScrambledOnDisk) {
   DecryptBuffer(image.data(), image.size(), kRecordSeeds);
   EXPECT_EQ(image[0], ptLeaf);
   EXPECT_EQ(codec::GetU16(image.data(), 1), 227);  // the left half of the first split
-  EXPECT_EQ(CheckTree(*fx.file, 0, fx.Comparator()).Keys, 600);
+  EXPECT_EQ(CheckTree(*fx.file, &fx.cursor, 0, fx.Comparator()).Keys, 600);
 }
 
 // Damage written into the file directly; every case ends in a corruption
@@ -344,7 +341,7 @@ class DamagedIndex : public ::testing::Test {
     for (std::int32_t v = 1; v <= 800; ++v) fx_.Tree().AddIndexKey(IntKey(v).data(), v);
     for (std::int32_t v = 1; v <= 460; ++v) fx_.Tree(1).AddIndexKey(IntKey(v).data(), v);
     for (std::int32_t v = 460; v >= 100; --v) fx_.Tree(1).RemoveIndexKey(IntKey(v).data());
-    report_ = CheckTree(*fx_.file, 0, fx_.Comparator());
+    report_ = CheckTree(*fx_.file, &fx_.cursor, 0, fx_.Comparator());
     fx_.FlushAndDrop();
   }
   void PokeI32(std::int32_t page, std::size_t offset, std::int32_t value) {
@@ -372,9 +369,9 @@ TEST_F(DamagedIndex, ADamagedPageNeverEntersTheCache) {
   PokeI32(Leaf(1), 1, 0xFFFF);  // entry count far beyond the page
   const std::size_t cached = fx_.file->Cache(0).Count();
   TPage* page = nullptr;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, Leaf(1), page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 0, Leaf(1), page); }), TARN_INDEXCORRUPT);
   EXPECT_EQ(fx_.file->Cache(0).Count(), cached);
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(0, Leaf(1), page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 0, Leaf(1), page); }), TARN_INDEXCORRUPT);
   EXPECT_EQ(Scan(), TARN_INDEXCORRUPT);
 }
 
@@ -412,10 +409,10 @@ TEST_F(DamagedIndex, RootBeyondTheFile) {
 TEST_F(DamagedIndex, FreeListHeadOutOfRangeOrLive) {
   fx_.file->SetNextFreePageNumber(1, 9999);
   TPage* page = nullptr;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 1, page); }), TARN_INDEXCORRUPT);
   fx_.file->SetNextFreePageNumber(1, Leaf(0));  // a live page of another index
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
-  EXPECT_EQ(CheckTree(*fx_.file, 0, fx_.Comparator()).Keys, 800);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 1, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(CheckTree(*fx_.file, &fx_.cursor, 0, fx_.Comparator()).Keys, 800);
 }
 
 TEST_F(DamagedIndex, FreeListCycle) {
@@ -423,35 +420,35 @@ TEST_F(DamagedIndex, FreeListCycle) {
   ASSERT_NE(head, 0);
   PokeI32(head, 7, head);  // points at itself
   TPage* page = nullptr;
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 1, page); }), TARN_INDEXCORRUPT);
   // A longer cycle: the second free page points back at the first.
   PokeI32(head, 7, 0);
-  TPageRef first = Fetch(*fx_.file, 1, head);
+  TPageRef first = Fetch(*fx_.file, &fx_.cursor, 1, head);
   first.Release();
   fx_.file->FreePageBuffers();
   std::int32_t second = 0;
   {
-    TPageRef p = Fetch(*fx_.file, 1, head);
+    TPageRef p = Fetch(*fx_.file, &fx_.cursor, 1, head);
     second = p->RightPageNumber();
   }
   if (second == 0) {
     // Only one free page: link it to a page holding keys instead.
     PokeI32(head, 7, Leaf(1));
-    ASSERT_TRUE(fx_.file->GetNextFreePage(1, page));
+    ASSERT_TRUE(fx_.file->GetNextFreePage(&fx_.cursor, 1, page));
     fx_.file->PutPage(page);
-    EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+    EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 1, page); }), TARN_INDEXCORRUPT);
     return;
   }
   PokeI32(second, 7, head);
-  ASSERT_TRUE(fx_.file->GetNextFreePage(1, page));
+  ASSERT_TRUE(fx_.file->GetNextFreePage(&fx_.cursor, 1, page));
   page->SetPageType(ptRootLeaf);
   page->InsertKeyEntry(1, IntKey(1).data(), 1, 0);
   fx_.file->PutPage(page);
-  ASSERT_TRUE(fx_.file->GetNextFreePage(1, page));
+  ASSERT_TRUE(fx_.file->GetNextFreePage(&fx_.cursor, 1, page));
   page->SetPageType(ptRootLeaf);
   page->InsertKeyEntry(1, IntKey(1).data(), 1, 0);
   fx_.file->PutPage(page);
-  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(1, page); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { fx_.file->GetNextFreePage(&fx_.cursor, 1, page); }), TARN_INDEXCORRUPT);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ class QuotaOps {
       std::vector<std::uint8_t> key = KeyOf(bytes);
       table_.DataFile().PutRecord(record);
       TIndexPath path;
-      TBTree tree(table_.IndexFile(), 0, *Comparator(), path);
+      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
       if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
       tree.AddIndexKey(key.data(), number);
       table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount + 1);
@@ -138,7 +138,7 @@ class QuotaOps {
     std::vector<std::uint8_t> key = KeyOf(bytes);
     for (;;) {
       TIndexPath path;
-      TBTree tree(table_.IndexFile(), 0, *Comparator(), path);
+      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
       if (!tree.SearchIndexKeys(key.data())) return 0;
       return tree.FoundRecordNumber();
     }
@@ -178,7 +178,7 @@ class QuotaOps {
     TReadLockScope scope(table_);
     std::vector<std::pair<std::int32_t, std::int32_t>> entries;
     TIndexPath path;
-    TBTree tree(table_.IndexFile(), 0, *Comparator(), path);
+    TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
     tree.ScanKeys([&](const std::uint8_t* key, std::int32_t number) {
       // The key is the presence byte and the flipped integer.
       const std::uint32_t flipped = (std::uint32_t{key[1]} << 24) | (std::uint32_t{key[2]} << 16) |
