@@ -10,4 +10,5 @@ endif()
 if(DOVECREST_FUZZ)
   # Instrument the libraries for coverage; the fuzz programs add the fuzzer runtime.
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 endif()
