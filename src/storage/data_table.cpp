@@ -67,6 +67,12 @@ std::string TDataTable::DataFileName() const { return FilePath(".DAT"); }
 std::string TDataTable::IndexFileName() const { return FilePath(".IDX"); }
 std::string TDataTable::BlobFileName() const { return FilePath(".BLB"); }
 
+void TDataTable::ShareEncryption() {
+  // The index and BLOB files are scrambled exactly when the data header says so.
+  indexFile_->SetEncrypted(dataFile_->GetEncrypted());
+  blobFile_->SetEncrypted(dataFile_->GetEncrypted());
+}
+
 void TDataTable::AssignTableParams() {
   TFileHandler* handlers[] = {dataFile_.get(), indexFile_.get(), blobFile_.get()};
   const std::string names[] = {DataFileName(), IndexFileName(), BlobFileName()};
@@ -89,7 +95,7 @@ void TDataTable::OpenTable() {
   AssignTableParams();
   try {
     dataFile_->OpenFile();
-    indexFile_->SetEncrypted(dataFile_->GetEncrypted());
+    ShareEncryption();
     try {
       indexFile_->OpenFile();
     } catch (const ETarnEngineError& e) {
@@ -104,7 +110,6 @@ void TDataTable::OpenTable() {
     }
     if (dataFile_->GetBlobFieldCount() > 0) {
       blobFile_->SetBlockSize(dataFile_->GetBlobBlockSize());
-      blobFile_->SetEncrypted(dataFile_->GetEncrypted());
       blobFile_->OpenFile();
     }
   } catch (...) {
@@ -187,7 +192,7 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
     dataFile_->CreateDataFile(definition.LanguageID, definition.SortID, definition.UserMajorVersion,
                               definition.UserMinorVersion, definition.Encrypted, definition.Password,
                               definition.Description, definition.BlobBlockSize, definition.Fields);
-    indexFile_->SetEncrypted(dataFile_->GetEncrypted());
+    ShareEncryption();
     indexFile_->CreateFile();
     TIndexHeader& header = indexFile_->MutableHeader();
     const TTableContext context{owner_.DirectoryPath(), tableName_};
@@ -200,7 +205,6 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
     indexFile_->MarkHeaderChanged();
     if (dataFile_->GetBlobFieldCount() > 0) {
       blobFile_->SetBlockSize(dataFile_->GetBlobBlockSize());
-      blobFile_->SetEncrypted(dataFile_->GetEncrypted());
       blobFile_->CreateFile();
     }
   } catch (...) {
@@ -744,7 +748,7 @@ void TDataTable::EndBufferSave() {
   if (withBlob) WriteWholeFile(*blobFile_, parts[2]);
   dataFile_->ReadHeader();
   dataFile_->ReadFields();
-  indexFile_->SetEncrypted(dataFile_->GetEncrypted());
+  ShareEncryption();
   indexFile_->ReadHeader();
   if (withBlob) blobFile_->ReadHeader();
 }

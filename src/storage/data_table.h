@@ -203,6 +203,7 @@ class TDataTable final : public TTableLink {
   bool LocksSkipped() const noexcept { return exclusive_ || readOnlyMedia_; }
   [[noreturn]] void Raise(TarnErrorCode code) const;
   void CloseFiles() noexcept;
+  void ShareEncryption();
   std::string FilePath(const char* extension) const;
 
   TTableOwner& owner_;

@@ -262,6 +262,30 @@ TEST(DataTableBlobs, NotesPassBetweenSessionsAndAStaleReaderIsTold) {
   EXPECT_GT(tb.GetBlobFileSize(), 0u);
 }
 
+TEST(DataTableEncrypted, ScrambledTableWorksAcrossSessionsAndHidesItsText) {
+  TempDirectory dir;
+  {
+    SessionOn s(dir.Path());
+    TTableDefinition definition = QuotaDefinition(true);
+    definition.Encrypted = true;
+    definition.Password = "KT62WB38";
+    TDataTable* table = nullptr;
+    ASSERT_EQ(s.directory->CreateDataTable("secret", definition, table, false, false), 0);
+  }
+  SessionOn a(dir.Path()), b(dir.Path());
+  TDataTable& ta = a.Open("secret");
+  QuotaOps writer(ta), reader(b.Open("secret"));
+  for (int i = 1; i <= 200; ++i) writer.Append({i, "plainname", i});
+  WriteNote(ta, writer.Find(7), "plainnote plainnote");
+  EXPECT_EQ(reader.Read(reader.Find(150)), (QuotaRow{150, "plainname", 150}));
+  EXPECT_EQ(reader.IndexEntries().size(), 200u);
+  TDataTable& tb = b.Open("secret");
+  EXPECT_EQ(ReadNote(tb, reader.Find(7), NoteReference(tb, reader.Find(7))), "plainnote plainnote");
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+    EXPECT_EQ(FileBytes(dir.Path() + "secret" + ext).find("plain"), std::string::npos) << ext;
+  }
+}
+
 TEST(DataTableMemory, ImageRoundTripAndBadImagesAreRefused) {
   TDataSession session;
   TDataDirectory& memory = session.OpenDataDirectory("Memory", "");
