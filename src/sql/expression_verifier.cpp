@@ -85,6 +85,19 @@ class TVerifier {
     Raise(std::move(text));
   }
 
+  // "Invalid column ..." naming the column and its table.
+  [[noreturn]] void RaiseInvalidColumn(const TExpToken& node) const {
+    std::string message(expmsg::kInvalidColumn);
+    message += node.FieldName;
+    message += '\'';
+    message += expmsg::kInvalidColumnTable;
+    message += '\'';
+    message += node.TableName;
+    message += '\'';
+    message += expmsg::kSpecifiedIn;
+    RaiseIn(message);
+  }
+
   void Verify(TExpToken* parent, TExpToken& node, bool transform, int depth);
   void VerifyDataType(TExpToken& node);
 
@@ -213,30 +226,14 @@ void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int d
       break;
     case enFIELD:
       if (node.FieldName != "*" && !node.WasConstant && !FindField(node)) {
-        std::string message(expmsg::kInvalidColumn);
-        message += node.FieldName;
-        message += '\'';
-        message += expmsg::kInvalidColumnTable;
-        message += '\'';
-        message += node.TableName;
-        message += '\'';
-        message += expmsg::kSpecifiedIn;
-        RaiseIn(message);
+        RaiseInvalidColumn(node);
       }
       MaybeTransform(node, transform);
       break;
     case enTUPLE:
       if (node.SubQuery == nullptr || node.SubQuery->SubSelectColumnCount() != 1) RaiseIn(expmsg::kSubSelectColumns);
       if (!node.SubQuery->TypeSubSelectColumn(node)) {
-        std::string message(expmsg::kInvalidColumn);
-        message += node.FieldName;
-        message += '\'';
-        message += expmsg::kInvalidColumnTable;
-        message += '\'';
-        message += node.TableName;
-        message += '\'';
-        message += expmsg::kSpecifiedIn;
-        RaiseIn(message);
+        RaiseInvalidColumn(node);
       }
       break;
     case enFUNC:
