@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/errors.h"
 #include "platform/code_page.h"
@@ -315,6 +317,68 @@ std::size_t FindText(std::string_view text, std::string_view what, std::size_t f
   return std::string_view::npos;
 }
 
+// Intermediate values live in scratch nodes kept per thread and reused
+// between evaluations, so evaluating a record takes only its result node from
+// the shared pool. A thread keeps at most kMaxScratchNodes spares; beyond that,
+// and while the thread ends, nodes come from and go back to the shared pool.
+constexpr std::size_t kMaxScratchNodes = 64;
+
+// The state of this thread's list; constant-initialised, so it is valid
+// before the list is made and after it is destroyed.
+enum class TScratchState : std::uint8_t { None, Alive, Gone };
+thread_local TScratchState tScratchState = TScratchState::None;
+
+class TScratchNodes {
+ public:
+  TScratchNodes() {
+    free_.reserve(kMaxScratchNodes);
+    tScratchState = TScratchState::Alive;
+  }
+  ~TScratchNodes() { tScratchState = TScratchState::Gone; }
+  TScratchNodes(const TScratchNodes&) = delete;
+  TScratchNodes& operator=(const TScratchNodes&) = delete;
+
+  TExpToken* Take() {
+    if (free_.empty()) return GetNewExpTokenInstance().release();
+    TExpToken* node = free_.back().release();
+    free_.pop_back();
+    return node;
+  }
+  // A kept node's fields are all overwritten by the next Copy. A node with
+  // operands, or with a buffer grown for a long text or BLOB, goes back
+  // through the shared pool, which frees or trims it.
+  void Give(TExpToken* node) noexcept {
+    if (free_.size() >= kMaxScratchNodes || node->Value.size() > kMaxPooledValueCapacity || node->Left ||
+        node->Right || node->ThirdOperand || !node->Arguments.empty()) {
+      ReturnExpTokenInstance(node);
+      return;
+    }
+    free_.emplace_back(node);  // within the reserved capacity: does not allocate
+  }
+
+ private:
+  std::vector<std::unique_ptr<TExpToken>> free_;
+};
+
+TScratchNodes& ThreadScratchNodes() {
+  thread_local TScratchNodes nodes;
+  return nodes;
+}
+
+struct TScratchReturn {
+  void operator()(TExpToken* node) const noexcept {
+    if (tScratchState == TScratchState::Alive) ThreadScratchNodes().Give(node);
+    else ReturnExpTokenInstance(node);
+  }
+};
+using TScratchPtr = std::unique_ptr<TExpToken, TScratchReturn>;
+
+TScratchPtr TakeScratchNode() {
+  // While the thread ends (its list destroyed) the shared pool serves.
+  if (tScratchState == TScratchState::Gone) return TScratchPtr(GetNewExpTokenInstance().release());
+  return TScratchPtr(ThreadScratchNodes().Take());
+}
+
 class TEvaluator {
  public:
   TEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
@@ -322,14 +386,15 @@ class TEvaluator {
       : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
         languageID_(languageID) {}
 
-  TExpTokenPtr Evaluate(const TExpToken& node);
+  // Makes out a constant copy of node holding the node's value.
+  void EvaluateInto(const TExpToken& node, TExpToken& out);
 
  private:
-  TExpTokenPtr ResultFor(const TExpToken& node) {
-    TExpTokenPtr result = GetNewExpTokenInstance();
-    result->Copy(node);
-    result->NodeClass = enCONST;
-    return result;
+  // The value of node in a scratch node of this thread.
+  TScratchPtr Evaluate(const TExpToken& node) {
+    TScratchPtr out = TakeScratchNode();
+    EvaluateInto(node, *out);
+    return out;
   }
   const TExpToken& Argument(const TExpToken& node, std::size_t i) const {
     const TExpToken* a = node.GetArgumentExpToken(i);
@@ -349,31 +414,32 @@ class TEvaluator {
   std::uint16_t languageID_;
 };
 
-TExpTokenPtr TEvaluator::Evaluate(const TExpToken& node) {
-  TExpTokenPtr out = ResultFor(node);
+void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
+  out.Copy(node);
+  out.NodeClass = enCONST;
   switch (node.NodeClass) {
     case enCONST:
       break;
     case enFIELD:
       if (node.WasConstant) {
-        out->DataType = node.SavedDataType;
-        out->SubType = node.SavedSubType;
-        out->DataSize = node.SavedDataSize;
-        out->Decimals = node.SavedDecimals;
+        out.DataType = node.SavedDataType;
+        out.SubType = node.SavedSubType;
+        out.DataSize = node.SavedDataSize;
+        out.Decimals = node.SavedDecimals;
         break;
       }
       if (callback_ == nullptr)
         RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {},
                    "Internal error: Column '" + node.FieldName + "' specified illegally");
-      callback_(context_, record_, *out);
+      callback_(context_, record_, out);
       break;
     case enTUPLE:
-      out->NodeClass = enFIELD;
+      out.NodeClass = enFIELD;
       break;
     case enUNARY: {
       if (!node.Left) NotEvaluable(node);
-      TExpTokenPtr v = Evaluate(*node.Left);
-      EvaluateUnary(node.Operator, *v, *out);
+      TScratchPtr v = Evaluate(*node.Left);
+      EvaluateUnary(node.Operator, *v, out);
       break;
     }
     case enBINARY:
@@ -382,38 +448,37 @@ TExpTokenPtr TEvaluator::Evaluate(const TExpToken& node) {
       if (node.Operator == eoAND || node.Operator == eoOR) {
         // The right side first: it decides alone when it is false (AND) or true (OR).
         const bool right = BooleanValue(*Evaluate(*node.Right));
-        if (node.Operator == eoAND && !right) { SetBoolean(*out, false); break; }
-        if (node.Operator == eoOR && right) { SetBoolean(*out, true); break; }
-        SetBoolean(*out, BooleanValue(*Evaluate(*node.Left)));
+        if (node.Operator == eoAND && !right) { SetBoolean(out, false); break; }
+        if (node.Operator == eoOR && right) { SetBoolean(out, true); break; }
+        SetBoolean(out, BooleanValue(*Evaluate(*node.Left)));
         break;
       }
-      TExpTokenPtr l = Evaluate(*node.Left);
-      TExpTokenPtr r = Evaluate(*node.Right);
+      TScratchPtr l = Evaluate(*node.Left);
+      TScratchPtr r = Evaluate(*node.Right);
       if (node.NodeClass == enCOMPARE && IsTextValue(*l))
-        EvaluateCompare(node.Operator, node.PartialLength, node.CaseInsensitive, sortID_, languageID_, *out, *r, *l);
+        EvaluateCompare(node.Operator, node.PartialLength, node.CaseInsensitive, sortID_, languageID_, out, *r, *l);
       else
-        EvaluateBinary(node.Operator, *l, *r, sortID_, languageID_, *out);
+        EvaluateBinary(node.Operator, *l, *r, sortID_, languageID_, out);
       break;
     }
     case enEXTBINARY:
-      SetBoolean(*out, Extended(node));
+      SetBoolean(out, Extended(node));
       break;
     case enFUNC:
-      Function(node, *out);
+      Function(node, out);
       break;
     default:
       NotEvaluable(node);
   }
-  if (out->DataType == dtBoolean && !out->IsNull && Read<std::uint16_t>(*out) > 1) out->SetBooleanValue(true);
-  return out;
+  if (out.DataType == dtBoolean && !out.IsNull && Read<std::uint16_t>(out) > 1) out.SetBooleanValue(true);
 }
 
 bool TEvaluator::Extended(const TExpToken& node) {
-  TExpTokenPtr value = Evaluate(Argument(node, 0));
+  TScratchPtr value = Evaluate(Argument(node, 0));
   bool result = false;
   switch (node.Operator) {
     case eoLIKE: case eoNOTLIKE: {
-      TExpTokenPtr pattern = Evaluate(Argument(node, 1));
+      TScratchPtr pattern = Evaluate(Argument(node, 1));
       result = !value->IsNull && !pattern->IsNull &&
                MatchLikePattern(TextOf(*value), TextOf(*pattern), sortID_, languageID_);
       return node.Operator == eoNOTLIKE ? !result : result;
@@ -488,9 +553,9 @@ void TEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToke
 
 void TEvaluator::TextFunction(const TExpToken& node, TExpToken& out) {
   const bool occurs = node.Operator == eoTEXTOCCURS;
-  TExpTokenPtr search = Evaluate(Argument(node, 0));
+  TScratchPtr search = Evaluate(Argument(node, 0));
   const TExpToken& columnNode = Argument(node, 1);
-  TExpTokenPtr column = Evaluate(columnNode);
+  TScratchPtr column = Evaluate(columnNode);
   std::int32_t answer = 0;
   if (columnNode.Source != nullptr) {
     if (textCallback_ != nullptr) {
@@ -514,13 +579,13 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
   auto arg = [&](std::size_t i) { return Evaluate(Argument(node, i)); };
   switch (node.Operator) {
     case eoSUM: case eoRUNSUM: case eoAVG: case eoMIN: case eoMAX: case eoCOUNT: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       out.Copy(*v);
       out.NodeClass = enCONST;
       return;
     }
     case eoUPPER: case eoLOWER: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       const std::string_view s = TextOf(*v);
       char* p = PrepareText(out, s.size());
@@ -537,19 +602,19 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       return;
     }
     case eoLENGTH: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       return Write(out, static_cast<std::int32_t>(TextOf(*v).size()));
     }
     case eoSUBSTRING: {
-      TExpTokenPtr v = arg(0);
-      TExpTokenPtr from = arg(1);
+      TScratchPtr v = arg(0);
+      TScratchPtr from = arg(1);
       if (v->IsNull || from->IsNull) return SetNull(out);
       const std::string_view s = TextOf(*v);
       const std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
       std::int64_t count = static_cast<std::int64_t>(s.size());
       if (node.Arguments.size() > 2) {
-        TExpTokenPtr length = arg(2);
+        TScratchPtr length = arg(2);
         if (length->IsNull) return SetNull(out);
         count = IntValue(*length);
       }
@@ -557,8 +622,8 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       return SetText(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
     }
     case eoPOS: case eoOCCURS: {
-      TExpTokenPtr what = arg(0);
-      TExpTokenPtr v = arg(1);
+      TScratchPtr what = arg(0);
+      TScratchPtr v = arg(1);
       if (v->IsNull) return SetNull(out);
       const std::string_view s = TextOf(*v), t = TextOf(*what);
       std::int32_t result = 0;
@@ -572,9 +637,9 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       return Write(out, result);
     }
     case eoREPLACE: {
-      TExpTokenPtr what = arg(0);
-      TExpTokenPtr with = arg(1);
-      TExpTokenPtr v = arg(2);
+      TScratchPtr what = arg(0);
+      TScratchPtr with = arg(1);
+      TScratchPtr v = arg(2);
       if (v->IsNull) return SetNull(out);
       const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
       if (t.empty() || t == r) return SetText(out, s);
@@ -596,8 +661,8 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       return;
     }
     case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
-      TExpTokenPtr c = arg(0);
-      TExpTokenPtr v = arg(1);
+      TScratchPtr c = arg(0);
+      TScratchPtr v = arg(1);
       if (v->IsNull) return SetNull(out);
       std::string_view s = TextOf(*v);
       const std::string_view ch = TextOf(*c);
@@ -613,12 +678,12 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       return SetText(out, s);
     }
     case eoCAST: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       return Convert(node, *v, out, true);
     }
     case eoABS: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       if (v->DataType == dtFloat) return Write(out, std::fabs(Read<double>(*v)));
       if (v->DataType == dtBCD) {
@@ -631,11 +696,11 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       return WriteInteger(out, i < 0 ? 0 - static_cast<std::uint64_t>(i) : static_cast<std::uint64_t>(i));
     }
     case eoROUND: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       std::int64_t places = 0;
       if (node.Arguments.size() > 1 && node.Arguments[1]) {
-        TExpTokenPtr d = arg(1);
+        TScratchPtr d = arg(1);
         places = d->IsNull ? 0 : std::clamp<std::int64_t>(IntValue(*d), 0, 32);
       }
       if (v->DataType == dtBCD) {
@@ -654,7 +719,7 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
     }
     case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTWEEK: case eoEXTRACTDAY: case eoEXTRACTDAYOFWEEK:
     case eoEXTRACTHOUR: case eoEXTRACTMINUTE: case eoEXTRACTSECOND: {
-      TExpTokenPtr v = arg(0);
+      TScratchPtr v = arg(0);
       if (v->IsNull) return SetNull(out);
       std::int32_t day = 0, ms = 0;
       const bool hasDate = v->DataType != dtTime, hasTime = v->DataType != dtDate;
@@ -687,7 +752,7 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
     }
     case eoIF: {
       const bool condition = BooleanValue(*arg(0));
-      TExpTokenPtr chosen = arg(condition ? 1 : 2);
+      TScratchPtr chosen = arg(condition ? 1 : 2);
       if (chosen->IsNull) return SetNull(out);
       if (chosen->DataType == out.DataType && (out.DataType != dtBCD || chosen->Decimals == out.Decimals)) {
         const std::uint8_t type = out.DataType, subType = out.SubType, decimals = out.Decimals;
@@ -849,7 +914,9 @@ TExpTokenPtr EvaluateExpressionToken(const TExpToken& node, const std::uint8_t* 
                                      TEvaluateTextSearchCallback textSearchCallback, std::uint16_t sortID,
                                      std::uint16_t languageID) {
   TEvaluator evaluator(record, context, fieldCallback, textSearchCallback, sortID, languageID);
-  return evaluator.Evaluate(node);
+  TExpTokenPtr result = GetNewExpTokenInstance();
+  evaluator.EvaluateInto(node, *result);
+  return result;
 }
 
 }  // namespace tarn

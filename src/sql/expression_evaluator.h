@@ -2,7 +2,8 @@
 // the engine's NULL rules, integer, float, BCD, date and time arithmetic,
 // string concatenation, LIKE, IN (lists and sub-selects), BETWEEN, the
 // prefix and case-insensitive string comparisons of prepared filters and
-// every function. Every intermediate value is a pooled node.
+// every function. Intermediate values live in scratch nodes kept per thread;
+// only the result is a node of the shared pool.
 #pragma once
 
 #include <cstdint>
