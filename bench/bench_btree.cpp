@@ -71,19 +71,9 @@ std::string Scratch() {
 
 // --- ours ------------------------------------------------------------------
 
-// The table's part: the transaction lock flag the benchmark sets.
-class TBenchTableLink final : public TTableLink {
- public:
-  bool StrictChangeDetection() const override { return false; }
-  bool TransactionLocked() const override { return transactionLocked; }
-  bool ShortReadsAllowed() const override { return true; }
-  bool HasPrimaryIndex() const override { return true; }
-  void MarkTableChanged() override {}
-  bool ForceBufferFlush() const override { return false; }
-  std::string PrivateDirectory() const override { return {}; }
-  void SetActualRecordCount(std::int32_t) override {}
-
-  bool transactionLocked = false;
+// The table's part: short reads accepted; the benchmark sets the transaction flag.
+struct TBenchTableLink : TStandaloneTableLink {
+  TBenchTableLink() { shortReads = true; }
 };
 
 struct TOurs {
@@ -124,14 +114,14 @@ void BM_Insert_Tarn(benchmark::State& state) {
   for (auto _ : state) {
     TOurs& ours = Ours();
     const auto start = std::chrono::steady_clock::now();
-    ours.link.transactionLocked = true;
+    ours.link.transaction = true;
     std::uint8_t key[5];
     std::int32_t record = 0;
     for (const std::int32_t v : Keys()) {
       Key(v, key);
       ours.tree->AddIndexKey(key, ++record);
     }
-    ours.link.transactionLocked = false;
+    ours.link.transaction = false;
     ours.file->FlushPageBuffers();
     ours.file->WriteHeader(false);
     Seconds()["insert Tarn"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

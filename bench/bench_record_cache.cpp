@@ -18,16 +18,8 @@ namespace {
 
 using namespace tarn;
 
-struct TBenchTable : TTableLink {
-  std::string directory;
-  bool StrictChangeDetection() const override { return true; }
-  bool TransactionLocked() const override { return false; }
-  bool ShortReadsAllowed() const override { return false; }
-  bool HasPrimaryIndex() const override { return true; }
-  void MarkTableChanged() override {}
-  bool ForceBufferFlush() const override { return false; }
-  std::string PrivateDirectory() const override { return directory; }
-  void SetActualRecordCount(std::int32_t) override {}
+struct TBenchTable : TStandaloneTableLink {
+  TBenchTable() { strict = true; }
 };
 
 // A table of `records` records: NAME string(20), LIMIT integer.

@@ -86,17 +86,10 @@ void DecodeOnePage(TInput& in) {
   }
 }
 
-// The table's part for the fuzzed file: used by this process alone.
-class TFuzzTableLink final : public TTableLink {
- public:
-  bool StrictChangeDetection() const override { return false; }
-  bool TransactionLocked() const override { return false; }
-  bool ShortReadsAllowed() const override { return true; }
-  bool HasPrimaryIndex() const override { return true; }
-  void MarkTableChanged() override {}
-  bool ForceBufferFlush() const override { return false; }
-  std::string PrivateDirectory() const override { return {}; }
-  void SetActualRecordCount(std::int32_t) override {}
+// The table's part for the fuzzed file: used by this process alone, short reads
+// accepted.
+struct TFuzzTableLink : TStandaloneTableLink {
+  TFuzzTableLink() { shortReads = true; }
 };
 
 void WalkHostileFile(TInput& in) {

@@ -40,4 +40,27 @@ class TCacheClient {
   virtual std::int32_t ReadAheadCount() const = 0;
 };
 
+// The table of a file used by this process alone (tools, tests, benchmarks):
+// its settings are plain fields, its changes are counted.
+class TStandaloneTableLink : public TTableLink {
+ public:
+  bool StrictChangeDetection() const override { return strict; }
+  bool TransactionLocked() const override { return transaction; }
+  bool ShortReadsAllowed() const override { return shortReads; }
+  bool HasPrimaryIndex() const override { return primary; }
+  void MarkTableChanged() override { ++changes; }
+  bool ForceBufferFlush() const override { return forceFlush; }
+  std::string PrivateDirectory() const override { return directory; }
+  void SetActualRecordCount(std::int32_t count) override { actualCount = count; }
+
+  bool strict = false;
+  bool transaction = false;
+  bool shortReads = false;
+  bool primary = true;
+  bool forceFlush = false;
+  std::string directory = "/tmp/";
+  long changes = 0;
+  std::int32_t actualCount = -1;
+};
+
 }  // namespace tarn

@@ -21,18 +21,6 @@
 
 namespace tarn {
 
-struct TFakeBlobTable : TTableLink {
-  bool strict = false, transaction = false, shortReads = false;
-  int changes = 0;
-  bool StrictChangeDetection() const override { return strict; }
-  bool TransactionLocked() const override { return transaction; }
-  bool ShortReadsAllowed() const override { return shortReads; }
-  bool HasPrimaryIndex() const override { return true; }
-  void MarkTableChanged() override { ++changes; }
-  bool ForceBufferFlush() const override { return false; }
-  std::string PrivateDirectory() const override { return "/tmp/"; }
-  void SetActualRecordCount(std::int32_t) override {}
-};
 
 // The cursor: taking the read lock runs change detection on its BLOB file the
 // way the shared table does (a changed stamp drops the block cache).
@@ -150,7 +138,7 @@ class BlobTest : public ::testing::Test {
 
   std::string dir_;
   std::string name_;
-  TFakeBlobTable table_;
+  TStandaloneTableLink table_;
 };
 
 }  // namespace tarn

@@ -47,10 +47,10 @@ class IndexFileCache : public ::testing::Test {
 };
 
 TEST_F(IndexFileCache, DirtyPagesAreWrittenInRunsOfConsecutivePages) {
-  fx_.link.transactionLocked = true;  // keeps every dirty page in the cache
+  fx_.link.transaction = true;  // keeps every dirty page in the cache
   ASSERT_EQ(NewPages(*fx_.file, &fx_.cursor, 0, 6), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6}));
   EXPECT_GE(fx_.file->Cache(0).Capacity(), 6u);
-  fx_.link.transactionLocked = false;
+  fx_.link.transaction = false;
   fx_.file->ClearStatistics();
   EXPECT_TRUE(fx_.file->FlushPageBuffers());
   EXPECT_EQ(fx_.file->Statistics().Writes, 1);

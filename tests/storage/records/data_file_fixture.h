@@ -44,21 +44,6 @@ inline std::vector<TFieldDefinition> LaidOut(std::vector<TFieldDefinition> field
   return fields;
 }
 
-struct TFakeTable : TTableLink {
-  bool strict = true, transaction = false, shortReads = false, primary = true;
-  int changes = 0;
-  bool StrictChangeDetection() const override { return strict; }
-  bool TransactionLocked() const override { return transaction; }
-  bool ShortReadsAllowed() const override { return shortReads; }
-  bool HasPrimaryIndex() const override { return primary; }
-  void MarkTableChanged() override { ++changes; }
-  bool ForceBufferFlush() const override { return false; }
-  std::string PrivateDirectory() const override { return directory; }
-  void SetActualRecordCount(std::int32_t count) override { actualCount = count; }
-  std::string directory = "/tmp/";
-  std::int32_t actualCount = -1;
-};
-
 inline TarnErrorCode RaisedCode(const std::function<void()>& fn) {
   try {
     fn();
@@ -71,6 +56,7 @@ inline TarnErrorCode RaisedCode(const std::function<void()>& fn) {
 class DataFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    table_.strict = true;
     char pattern[] = "/tmp/tarn-records-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
@@ -120,7 +106,7 @@ class DataFileTest : public ::testing::Test {
 
   std::string dir_;
   std::string name_;
-  TFakeTable table_;
+  TStandaloneTableLink table_;
 };
 
 }  // namespace tarn
