@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/blob_buffer.h"
-#include "storage/blob_file.h"
+#include "storage/blobs/blob_buffer.h"
+#include "storage/blobs/blob_file.h"
 
 namespace {
 

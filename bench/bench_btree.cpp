@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "storage/btree.h"
-#include "storage/file_list.h"
-#include "storage/index_file.h"
-#include "storage/key_encoding.h"
-#include "storage/table_link.h"
+#include "storage/btree/btree.h"
+#include "storage/files/file_list.h"
+#include "storage/btree/index_file.h"
+#include "storage/keys/key_encoding.h"
+#include "storage/files/table_link.h"
 
 namespace {
 

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "platform/code_page.h"
-#include "sql/exp_token_stack.h"
-#include "sql/expression_evaluator.h"
-#include "sql/expression_parser.h"
-#include "sql/expression_verifier.h"
-#include "sql/filter_preparation.h"
-#include "storage/data_types.h"
+#include "expressions/exp_token_stack.h"
+#include "expressions/expression_evaluator.h"
+#include "expressions/expression_parser.h"
+#include "expressions/expression_verifier.h"
+#include "expressions/filter_preparation.h"
+#include "storage/formats/data_types.h"
 
 namespace {
 

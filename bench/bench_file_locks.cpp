@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/file_handler.h"
-#include "storage/lock_map.h"
+#include "storage/files/file_handler.h"
+#include "storage/files/lock_map.h"
 
 namespace {
 

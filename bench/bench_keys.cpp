@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/locale_services.h"
-#include "storage/data_types.h"
-#include "storage/key_builder.h"
-#include "storage/key_compare.h"
+#include "storage/formats/data_types.h"
+#include "storage/keys/key_builder.h"
+#include "storage/keys/key_compare.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/data_file.h"
-#include "storage/record_layout.h"
+#include "storage/records/data_file.h"
+#include "storage/formats/record_layout.h"
 
 namespace {
 

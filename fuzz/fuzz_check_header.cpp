@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/errors.h"
-#include "storage/check_header.h"
-#include "storage/record_layout.h"
+#include "core/errors.h"
+#include "storage/formats/check_header.h"
+#include "storage/formats/record_layout.h"
 
 namespace {
 

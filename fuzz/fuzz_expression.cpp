@@ -13,17 +13,17 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/errors.h"
-#include "sql/bcd_values.h"
-#include "sql/expression_evaluator.h"
-#include "sql/filter_preparation.h"
-#include "sql/ansi_text_forms.h"
+#include "core/errors.h"
+#include "expressions/bcd_values.h"
+#include "expressions/expression_evaluator.h"
+#include "expressions/filter_preparation.h"
+#include "expressions/ansi_text_forms.h"
 #include "platform/code_page.h"
-#include "sql/exp_token_pack.h"
-#include "sql/exp_tree.h"
-#include "sql/expression_parser.h"
-#include "sql/expression_verifier.h"
-#include "storage/data_types.h"
+#include "expressions/exp_token_pack.h"
+#include "expressions/exp_tree.h"
+#include "expressions/expression_parser.h"
+#include "expressions/expression_verifier.h"
+#include "storage/formats/data_types.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
-#include "storage/btree.h"
-#include "storage/file_list.h"
-#include "storage/index_file.h"
-#include "storage/page.h"
-#include "storage/table_link.h"
+#include "core/errors.h"
+#include "storage/btree/btree.h"
+#include "storage/files/file_list.h"
+#include "storage/btree/index_file.h"
+#include "storage/btree/page.h"
+#include "storage/files/table_link.h"
 
 namespace {
 

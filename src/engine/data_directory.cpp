@@ -11,11 +11,11 @@
 #include <cstdlib>
 
 #include "engine/data_session.h"
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "platform/code_page.h"
 #include "platform/file_names.h"
-#include "storage/file_list.h"
-#include "storage/temp_file.h"
+#include "storage/files/file_list.h"
+#include "storage/files/temp_file.h"
 
 namespace tarn {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/data_table.h"
-#include "storage/table_owner.h"
+#include "storage/tables/data_table.h"
+#include "storage/tables/table_owner.h"
 
 namespace tarn {
 

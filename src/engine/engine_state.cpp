@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "engine/data_session.h"
-#include "engine/errors.h"
-#include "storage/character_maps.h"
-#include "storage/file_list.h"
+#include "core/errors.h"
+#include "storage/keys/character_maps.h"
+#include "storage/files/file_list.h"
 
 namespace tarn {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "blob_fixture.h"
-#include "storage/scrambling.h"
+#include "storage/formats/scrambling.h"
 
 namespace tarn {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "storage/blob_buffer.h"
-#include "storage/blob_file.h"
-#include "storage/byte_codec.h"
+#include "storage/blobs/blob_buffer.h"
+#include "storage/blobs/blob_file.h"
+#include "storage/formats/byte_codec.h"
 
 namespace tarn {
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "btree_test_support.h"
-#include "storage/byte_codec.h"
-#include "storage/scrambling.h"
+#include "storage/formats/byte_codec.h"
+#include "storage/formats/scrambling.h"
 
 namespace tarn {
 namespace {

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "btree_test_support.h"
-#include "storage/byte_codec.h"
-#include "storage/page.h"
-#include "storage/scrambling.h"
+#include "storage/formats/byte_codec.h"
+#include "storage/btree/page.h"
+#include "storage/formats/scrambling.h"
 
 namespace tarn {
 namespace {

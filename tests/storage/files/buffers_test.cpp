@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "file_test_support.h"
-#include "storage/compression.h"
-#include "storage/file_list.h"
-#include "storage/resize_buffer.h"
-#include "storage/temp_file.h"
+#include "storage/files/compression.h"
+#include "storage/files/file_list.h"
+#include "storage/files/resize_buffer.h"
+#include "storage/files/temp_file.h"
 
 namespace tarn {
 namespace {

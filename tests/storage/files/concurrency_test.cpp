@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "file_test_support.h"
-#include "storage/lock_map.h"
+#include "storage/files/lock_map.h"
 
 namespace tarn {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "file_test_support.h"
 #include "platform/os_file.h"
-#include "storage/file_errors.h"
-#include "storage/file_list.h"
-#include "storage/memory_file.h"
-#include "storage/physical_file.h"
+#include "storage/files/file_errors.h"
+#include "storage/files/file_list.h"
+#include "storage/files/memory_file.h"
+#include "storage/files/physical_file.h"
 
 namespace tarn {
 namespace {

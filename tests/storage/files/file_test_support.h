@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
-#include "storage/file_handler.h"
+#include "core/errors.h"
+#include "storage/files/file_handler.h"
 
 namespace tarn::testing_support {
 

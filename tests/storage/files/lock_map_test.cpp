@@ -11,8 +11,8 @@
 
 #include "file_test_support.h"
 #include "platform/os_locks.h"
-#include "storage/lock_map.h"
-#include "storage/physical_file.h"
+#include "storage/files/lock_map.h"
+#include "storage/files/physical_file.h"
 
 namespace tarn {
 namespace {

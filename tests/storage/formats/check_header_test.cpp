@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "format_fixtures.h"
-#include "storage/check_header.h"
+#include "storage/formats/check_header.h"
 
 namespace tarn {
 namespace {

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/errors.h"
-#include "storage/data_header.h"
-#include "storage/field_definition.h"
-#include "storage/index_header.h"
-#include "storage/record_layout.h"
+#include "core/errors.h"
+#include "storage/formats/data_header.h"
+#include "storage/formats/field_definition.h"
+#include "storage/formats/index_header.h"
+#include "storage/formats/record_layout.h"
 
 namespace tarn::testing {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "format_fixtures.h"
-#include "storage/blob_header.h"
+#include "storage/formats/blob_header.h"
 
 namespace tarn {
 namespace {

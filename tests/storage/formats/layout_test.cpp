@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "format_fixtures.h"
-#include "storage/blob_header.h"
-#include "storage/page_header.h"
-#include "storage/scrambling.h"
+#include "storage/formats/blob_header.h"
+#include "storage/btree/page_header.h"
+#include "storage/formats/scrambling.h"
 
 namespace tarn {
 namespace {

@@ -4,9 +4,9 @@
 #include <numeric>
 
 #include "format_fixtures.h"
-#include "storage/blob_header.h"
-#include "storage/check_header.h"
-#include "storage/scrambling.h"
+#include "storage/formats/blob_header.h"
+#include "storage/formats/check_header.h"
+#include "storage/formats/scrambling.h"
 
 namespace tarn {
 namespace {

@@ -3,7 +3,7 @@
 // locale collation), ascending, descending, per-field descending,
 // case-insensitive, non-unique indexes ordered by record ID, prefixes, the
 // deleted-records and text indexes, and the key size limit.
-#include "storage/key_compare.h"
+#include "storage/keys/key_compare.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
-#include "storage/data_types.h"
-#include "storage/index_header.h"
-#include "storage/key_builder.h"
-#include "storage/key_encoding.h"
-#include "storage/record_layout.h"
+#include "core/errors.h"
+#include "storage/formats/data_types.h"
+#include "storage/formats/index_header.h"
+#include "storage/keys/key_builder.h"
+#include "storage/keys/key_encoding.h"
+#include "storage/formats/record_layout.h"
 
 namespace tarn {
 namespace {

@@ -1,7 +1,7 @@
 // Key forms of field values: for every keyed data type, the unsigned byte
 // order of the prepared keys is the value order (ascending), its reverse
 // (descending in ANSI Standard tables), and nulls sort first (or last).
-#include "storage/key_encoding.h"
+#include "storage/keys/key_encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/data_types.h"
-#include "storage/key_compare.h"
+#include "storage/formats/data_types.h"
+#include "storage/keys/key_compare.h"
 
 namespace tarn {
 namespace {

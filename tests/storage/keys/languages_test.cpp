@@ -1,5 +1,5 @@
 // The language and sort catalogue, character maps and language settings.
-#include "storage/languages.h"
+#include "storage/keys/languages.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/locale_services.h"
-#include "storage/character_maps.h"
-#include "storage/key_compare.h"
-#include "storage/language_settings.h"
+#include "storage/keys/character_maps.h"
+#include "storage/keys/key_compare.h"
+#include "storage/keys/language_settings.h"
 
 namespace tarn {
 namespace {

@@ -1,7 +1,7 @@
 // The shared buffer cache: lookups, eviction order, growth and shrinking.
 #include <gtest/gtest.h>
 
-#include "storage/buffer_cache.h"
+#include "storage/files/buffer_cache.h"
 
 namespace tarn {
 namespace {

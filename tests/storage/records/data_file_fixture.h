@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "storage/check_header.h"
-#include "storage/data_file.h"
-#include "storage/record_layout.h"
+#include "storage/formats/check_header.h"
+#include "storage/records/data_file.h"
+#include "storage/formats/record_layout.h"
 
 namespace tarn {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "storage/blob_buffer.h"
+#include "storage/blobs/blob_buffer.h"
 #include "storage/tables/quota_table.h"
 
 namespace tarn::testing {

@@ -13,12 +13,12 @@
 
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
-#include "storage/btree.h"
-#include "storage/data_table.h"
-#include "storage/key_builder.h"
-#include "storage/key_layout.h"
-#include "storage/page_key_comparator.h"
-#include "storage/record_layout.h"
+#include "storage/btree/btree.h"
+#include "storage/tables/data_table.h"
+#include "storage/keys/key_builder.h"
+#include "storage/keys/key_layout.h"
+#include "storage/btree/page_key_comparator.h"
+#include "storage/formats/record_layout.h"
 
 namespace tarn::testing {
 

@@ -1,0 +1,105 @@
+// TFileHandler: the base of the per-table file handlers (data, index, BLOB).
+// It holds a handle on a shared file object of the process-wide file list and
+// gives the table code reading, writing, seeking, flushing, truncating,
+// byte-range locking, creating, deleting, renaming and copying of its file.
+// Every failure raises ETarnEngineError with the file name as the table name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/errors.h"
+#include "storage/files/file_list.h"
+#include "storage/files/file_object.h"
+
+namespace tarn {
+
+class TFileHandler {
+ public:
+  TFileHandler() = default;
+  virtual ~TFileHandler();
+  TFileHandler(const TFileHandler&) = delete;
+  TFileHandler& operator=(const TFileHandler&) = delete;
+
+  virtual void OpenFile();
+  virtual void CloseFile();
+  virtual void CreateFile();
+  virtual void DeleteFile();
+  virtual void RenameFile(const std::string& newName);
+  // Whole-file copies (only while open); progress as in TFileList.
+  virtual void CopyToFile(const std::string& destName, bool destInMemory, int progressStep = 0,
+                          const TCopyProgress& progress = {});
+  virtual void CopyFromFile(const std::string& sourceName, bool sourceInMemory, int progressStep = 0,
+                            const TCopyProgress& progress = {});
+  // Reads at the handle's position; fewer bytes than count raise TARN_READERR
+  // unless allowShort. Answers the bytes read.
+  virtual std::int64_t Read(void* buffer, std::int64_t count, bool allowShort = false);
+  // Writes at the position; a count of 0 truncates the file there.
+  virtual void Write(const void* buffer, std::int64_t count);
+  virtual void Flush();
+
+  // Origin 0 from the start, 1 from the current position, 2 from the end.
+  // Answers the new position (0 when there is no file).
+  std::int64_t Seek(int origin, std::int64_t offset);
+  std::int64_t GetPos();
+  std::int64_t GetSize();
+
+  // Locks (lock = true) or unlocks one byte range; false when it could not or
+  // there is no file. Never waits.
+  bool LockRegion(bool lock, std::int64_t offset, std::int64_t length, TLockKind kind = lkExclusive);
+  // One lock attempt telling a busy range from an impossible request.
+  TLockResult TryLockRegion(std::int64_t offset, std::int64_t length, TLockKind kind = lkExclusive);
+
+  // The shared file object's file section, held across a seek and the read or
+  // write that follows.
+  void LockFileHandler();
+  void UnlockFileHandler();
+
+  void SetIsOpen(bool open);
+  bool Exists() const;
+
+  const std::string& FileName() const noexcept { return fileName_; }
+  void SetFileName(const std::string& name) { fileName_ = name; }
+  bool InMemory() const noexcept { return inMemory_; }
+  void SetInMemory(bool value) noexcept { inMemory_ = value; }
+  bool Exclusive() const noexcept { return exclusive_; }
+  void SetExclusive(bool value) noexcept { exclusive_ = value; }
+  bool Temporary() const noexcept { return temporary_; }
+  void SetTemporary(bool value) noexcept { temporary_ = value; }
+  bool OpenedReadOnly() const noexcept { return openedReadOnly_; }
+  bool ReadOnlyMedia() const noexcept { return readOnlyMedia_; }
+  bool IsOpen() const noexcept { return isOpen_; }
+  std::int32_t Handle() const noexcept { return handle_; }
+  TAbstractFile* File() const noexcept { return file_; }
+
+ protected:
+  // Raises code with the file name as the table-name context.
+  [[noreturn]] void Raise(TarnErrorCode code) const;
+  // Raises -result when result is negative.
+  void CheckResult(std::int64_t result) const;
+
+ private:
+  bool inMemory_ = false;
+  TAbstractFile* file_ = nullptr;  // shared, owned by the file list
+  std::string fileName_;
+  std::int32_t handle_ = 0;
+  bool exclusive_ = false;
+  bool openedReadOnly_ = false;
+  bool readOnlyMedia_ = false;
+  bool temporary_ = false;
+  bool isOpen_ = false;
+};
+
+// Holds a handler's file section for a scope.
+class TFileHandlerLock {
+ public:
+  explicit TFileHandlerLock(TFileHandler& handler) : handler_(handler) { handler_.LockFileHandler(); }
+  ~TFileHandlerLock() { handler_.UnlockFileHandler(); }
+  TFileHandlerLock(const TFileHandlerLock&) = delete;
+  TFileHandlerLock& operator=(const TFileHandlerLock&) = delete;
+
+ private:
+  TFileHandler& handler_;
+};
+
+}  // namespace tarn

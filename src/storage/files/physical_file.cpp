@@ -1,0 +1,242 @@
+// Disk file objects: one descriptor per name, share modes, positioned I/O and
+// byte-range locks.
+#include "storage/files/physical_file.h"
+
+#include <cerrno>
+
+#include "core/errors.h"
+#include "platform/file_names.h"
+#include "storage/files/file_errors.h"
+
+namespace tarn {
+namespace {
+
+std::int32_t Failure(int osError) { return -static_cast<std::int32_t>(OSLastNativeError(osError)); }
+
+bool CoversShareByte(std::int64_t offset, std::int64_t length) {
+  return offset <= ShareModeLockOffset && ShareModeLockOffset - offset < length;
+}
+
+}  // namespace
+
+TPhysicalFile::~TPhysicalFile() {
+  if (fd_.Valid()) CloseDescriptor();
+}
+
+bool TPhysicalFile::TakeShareLock(bool exclusive) {
+  const int fd = fd_.Get();
+  if (exclusive && writable_) return OSLockRange(fd, ShareModeLockOffset, 1, false) == TLockResult::lrLocked;
+  if (exclusive) {
+    // A read-only descriptor cannot hold an exclusive lock: make sure nobody
+    // holds the byte at all, then hold it shared.
+    TOSLockProbe probe;
+    if (!OSProbeRange(fd, ShareModeLockOffset, 1, false, probe) || probe.conflict) return false;
+  }
+  return OSLockRange(fd, ShareModeLockOffset, 1, true) == TLockResult::lrLocked;
+}
+
+void TPhysicalFile::CloseDescriptor() {
+  if (deleteOnClose_ && fd_.Valid()) {
+    // Deleted only when no other process still has the file open.
+    if (writable_ && OSLockRange(fd_.Get(), ShareModeLockOffset, 1, false) == TLockResult::lrLocked)
+      (void)OSFileDelete(osPath_);
+  }
+  fd_.Reset();
+  deleteOnClose_ = false;
+  writable_ = false;
+  ClearLockRecords();
+}
+
+std::int32_t TPhysicalFile::Open() {
+  std::lock_guard guard(section_);
+  if (openCount_ == 0) {
+    osPath_ = ResolveFileName(fileName_);
+    TOSFileAttributes attributes;
+    if (int e = OSFileAttributes(osPath_, attributes); e != 0) return Failure(e);
+    if (attributes.isDirectory) return -TARN_OSEACCES;
+    readOnlyMedia_ = attributes.readOnly;
+    openedReadOnly_ = attributes.readOnly;
+    TUniqueFd fd;
+    int e = OSFileOpen(osPath_, !openedReadOnly_, fd);
+    if (e != 0 && !openedReadOnly_) {
+      // A file that cannot be written here opens read-only.
+      if (OSFileOpen(osPath_, false, fd) == 0) {
+        openedReadOnly_ = true;
+        e = 0;
+      }
+    }
+    if (e != 0) return Failure(e);
+    fd_ = std::move(fd);
+    writable_ = !openedReadOnly_;
+    if (!TakeShareLock(exclusive_)) {
+      fd_.Reset();
+      writable_ = false;
+      return -TARN_OSEACCES;
+    }
+    OSFileAdviseSequential(fd_.Get());
+    deleteOnClose_ = temporary_;
+  }
+  const std::int32_t handle = AddHandle();
+  if (handle < 0 && openCount_ == 0) CloseDescriptor();
+  return handle;
+}
+
+std::int32_t TPhysicalFile::CreateNew() {
+  std::lock_guard guard(section_);
+  if (openCount_ > 0) return -TARN_OSEACCES;
+  osPath_ = temporary_ ? fileName_ : ResolveFileName(fileName_);
+  TUniqueFd fd;
+  // Temporary names must be new; other files are emptied once held exclusively.
+  if (int e = OSFileCreate(osPath_, temporary_, fd); e != 0) return Failure(e);
+  fd_ = std::move(fd);
+  writable_ = true;
+  openedReadOnly_ = false;
+  readOnlyMedia_ = false;
+  deleteOnClose_ = false;
+  if (!TakeShareLock(true)) {
+    fd_.Reset();
+    writable_ = false;
+    return -TARN_OSEACCES;
+  }
+  if (int e = OSFileTruncate(fd_.Get(), 0); e != 0) {
+    fd_.Reset();
+    writable_ = false;
+    return Failure(e);
+  }
+  OSFileAdviseSequential(fd_.Get());
+  exclusive_ = true;
+  const std::int32_t handle = AddHandle();
+  if (handle < 0) {
+    CloseDescriptor();
+    return handle;
+  }
+  size_ = 0;
+  return handle;
+}
+
+std::int32_t TPhysicalFile::Close(std::int32_t handle) {
+  std::lock_guard guard(section_);
+  const std::int32_t result = TAbstractFile::Close(handle);
+  if (result < 0) return result;
+  if (openCount_ == 0) CloseDescriptor();
+  return 0;
+}
+
+std::int32_t TPhysicalFile::Rename(const std::string& newName) {
+  std::lock_guard guard(section_);
+  if (openCount_ > 0) return -TARN_OSEACCES;
+  const std::string source = ResolveFileName(fileName_);
+  TOSFileAttributes attributes;
+  if (int e = OSFileAttributes(source, attributes); e != 0) return Failure(e);
+  if (attributes.isDirectory) return -TARN_OSEACCES;
+  const std::string target = NormalizeFileName(newName);
+  const std::string existing = ResolveFileName(target);
+  TOSFileAttributes targetAttributes;
+  if (existing != source && OSFileAttributes(existing, targetAttributes) == 0) return -TARN_TABLEEXISTS;
+  TUniqueFd fd;
+  if (int e = OSFileOpen(source, !attributes.readOnly, fd); e != 0) return Failure(e);
+  fd_ = std::move(fd);
+  writable_ = !attributes.readOnly;
+  const bool held = TakeShareLock(true);
+  int e = held ? OSFileRename(source, target) : 0;
+  fd_.Reset();
+  writable_ = false;
+  if (!held) return -TARN_OSEACCES;
+  if (e != 0) return Failure(e);
+  fileName_ = target;
+  osPath_ = target;
+  return 0;
+}
+
+std::int32_t TPhysicalFile::Delete() {
+  std::lock_guard guard(section_);
+  if (openCount_ > 0) return -TARN_OSEACCES;
+  const std::string path = ResolveFileName(fileName_);
+  TOSFileAttributes attributes;
+  if (int e = OSFileAttributes(path, attributes); e != 0) return Failure(e);
+  // Directories and files with the read-only attribute are not deleted.
+  if (attributes.isDirectory || attributes.readOnly) return -TARN_OSEACCES;
+  TUniqueFd fd;
+  if (int e = OSFileOpen(path, true, fd); e != 0) return Failure(e);
+  if (OSLockRange(fd.Get(), ShareModeLockOffset, 1, false) != TLockResult::lrLocked) return -TARN_OSEACCES;
+  if (int e = OSFileDelete(path); e != 0) return Failure(e);
+  return 0;
+}
+
+std::int64_t TPhysicalFile::Read(std::int32_t handle, void* buffer, std::int64_t count) {
+  std::lock_guard guard(section_);
+  TPositionRecord* record = FindHandle(handle);
+  if (record == nullptr || !fd_.Valid()) return -TARN_OSEBADF;
+  if (count <= 0 || record->position < 0) return 0;
+  const std::int64_t n = OSFileRead(fd_.Get(), buffer, count, record->position);
+  if (n < 0) return Failure(static_cast<int>(-n));
+  record->position += n;
+  return n;
+}
+
+std::int64_t TPhysicalFile::Write(std::int32_t handle, const void* buffer, std::int64_t count) {
+  std::lock_guard guard(section_);
+  TPositionRecord* record = FindHandle(handle);
+  if (record == nullptr || !fd_.Valid()) return -TARN_OSEBADF;
+  if (!writable_) return -TARN_OSEACCES;
+  if (record->position < 0 || count < 0) return -TARN_WRITEERR;
+  if (count == 0) {
+    std::int64_t size = 0;
+    if (int e = OSFileSize(fd_.Get(), size); e != 0) return Failure(e);
+    if (record->position < size && !exclusive_) {
+      // Shortening a shared file needs it to ourselves for the moment.
+      if (OSLockRange(fd_.Get(), ShareModeLockOffset, 1, false) != TLockResult::lrLocked) return -TARN_OSEACCES;
+      const int e = OSFileTruncate(fd_.Get(), record->position);
+      (void)OSLockRange(fd_.Get(), ShareModeLockOffset, 1, true);
+      return e == 0 ? 0 : Failure(e);
+    }
+    const int e = OSFileTruncate(fd_.Get(), record->position);
+    return e == 0 ? 0 : Failure(e);
+  }
+  const std::int64_t n = OSFileWrite(fd_.Get(), buffer, count, record->position);
+  if (n < 0) return Failure(static_cast<int>(-n));
+  record->position += n;
+  return n;
+}
+
+std::int32_t TPhysicalFile::Flush() {
+  std::lock_guard guard(section_);
+  if (!fd_.Valid()) return -TARN_OSEBADF;
+  if (!writable_) return 0;
+  const int e = OSFileFlush(fd_.Get());
+  return e == 0 ? 0 : Failure(e);
+}
+
+std::int64_t TPhysicalFile::GetSize() {
+  std::lock_guard guard(section_);
+  if (!fd_.Valid()) return -TARN_OSEBADF;
+  std::int64_t size = 0;
+  if (int e = OSFileSize(fd_.Get(), size); e != 0) return Failure(e);
+  return size;
+}
+
+TLockResult TPhysicalFile::Lock(std::int64_t offset, std::int64_t length, TLockKind kind) {
+  if (!ValidLockRange(offset, length) || CoversShareByte(offset, length)) return TLockResult::lrFailed;
+  std::lock_guard guard(section_);
+  if (!fd_.Valid()) return TLockResult::lrFailed;
+  // The OS does not refuse a second lock through the same descriptor, so
+  // overlaps inside the process are refused here first.
+  if (OverlapsHeldLock(offset, length)) return TLockResult::lrBusy;
+  const TLockResult result = OSLockRange(fd_.Get(), offset, length, kind == lkShared);
+  if (result == TLockResult::lrLocked) AddLockRecord(offset, length);
+  return result;
+}
+
+bool TPhysicalFile::Unlock(std::int64_t offset, std::int64_t length) {
+  if (!ValidLockRange(offset, length) || CoversShareByte(offset, length)) return false;
+  std::lock_guard guard(section_);
+  if (!fd_.Valid()) return false;
+  bool held = false;
+  for (const auto& lock : lockList_)
+    if (lock.firstByte == offset && lock.length == length) held = true;
+  if (!held) return false;
+  if (!OSUnlockRange(fd_.Get(), offset, length)) return false;
+  return RemoveLockRecord(offset, length);
+}
+
+}  // namespace tarn

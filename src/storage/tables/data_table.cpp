@@ -1,0 +1,811 @@
+// The shared table: file life cycle, the lock protocol on the lock map, change
+// detection through header stamps, flushing, transactions, index backup and the
+// in-memory table image.
+#include "storage/tables/data_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/errors.h"
+#include "platform/code_page.h"
+#include "storage/formats/byte_codec.h"
+#include "storage/formats/check_header.h"
+#include "storage/files/file_list.h"
+
+namespace tarn {
+namespace {
+
+constexpr std::int64_t kImageStep = 4096;
+
+// The name with `extension` ensured: a name ending in ".DAT" (any case) has it
+// replaced, a name without an extension gets it appended.
+std::string WithExtension(const std::string& name, const char* extension) {
+  std::string base = name;
+  if (base.size() >= 4 && AnsiSameText(std::string_view(base).substr(base.size() - 4), ".DAT"))
+    base.resize(base.size() - 4);
+  auto slash = base.rfind('/');
+  auto dot = base.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash) && !AnsiSameText(extension, ".DAT") &&
+      base.size() - dot == 4 && AnsiSameText(std::string_view(base).substr(dot), extension))
+    return base;
+  return base + extension;
+}
+
+}  // namespace
+
+TDataTable::TDataTable(TTableOwner& owner)
+    : owner_(owner),
+      dataFile_(std::make_unique<TDataFile>()),
+      indexFile_(std::make_unique<TIndexFile>()),
+      blobFile_(std::make_unique<TBlobFile>()) {
+  dataFile_->SetTableLink(this);
+  indexFile_->SetTableLink(this);
+  blobFile_->SetTableLink(this);
+}
+
+TDataTable::~TDataTable() {
+  if (!open_) return;
+  try {
+    useCount_ = 1;
+    transactionInProgress_ = false;
+    CloseTable(false);
+  } catch (...) {
+    // Destruction cannot report; the files are closed by their handlers.
+  }
+}
+
+void TDataTable::Raise(TarnErrorCode code) const {
+  RaiseError(code, {}, {}, owner_.DirectoryPath(), tableName_);
+}
+
+void TDataTable::SetTableName(const std::string& name) { tableName_ = CutToLength(name, 255); }
+
+std::string TDataTable::FilePath(const char* extension) const {
+  return WithExtension(owner_.DirectoryPath() + tableName_, extension);
+}
+std::string TDataTable::DataFileName() const { return FilePath(".DAT"); }
+std::string TDataTable::IndexFileName() const { return FilePath(".IDX"); }
+std::string TDataTable::BlobFileName() const { return FilePath(".BLB"); }
+
+void TDataTable::ShareEncryption() {
+  // The index and BLOB files are scrambled exactly when the data header says so.
+  indexFile_->SetEncrypted(dataFile_->GetEncrypted());
+  blobFile_->SetEncrypted(dataFile_->GetEncrypted());
+}
+
+void TDataTable::AssignTableParams() {
+  TFileHandler* handlers[] = {dataFile_.get(), indexFile_.get(), blobFile_.get()};
+  const std::string names[] = {DataFileName(), IndexFileName(), BlobFileName()};
+  for (int i = 0; i < 3; ++i) {
+    handlers[i]->SetFileName(names[i]);
+    handlers[i]->SetExclusive(exclusive_);
+    handlers[i]->SetInMemory(inMemory_);
+    handlers[i]->SetTemporary(temporary_);
+  }
+  dataFile_->SetContextNames(tableName_, owner_.DirectoryPath());
+  blobFile_->SetContextNames(tableName_, owner_.DirectoryPath());
+}
+
+// --- life cycle ---------------------------------------------------------------
+
+void TDataTable::OpenTable() {
+  IncUseCount();
+  if (open_) return;
+  open_ = true;
+  AssignTableParams();
+  try {
+    dataFile_->OpenFile();
+    ShareEncryption();
+    try {
+      indexFile_->OpenFile();
+    } catch (const ETarnEngineError& e) {
+      if (e.ErrorCode() != TARN_OSENOENT) throw;
+      // A lost index file is recreated empty; the cursor rebuilds what it needs.
+      indexRecreated_ = true;
+      indexFile_->CreateFile();
+      indexFile_->WriteHeader(true);
+      indexFile_->CloseFile();
+      indexFile_->SetExclusive(exclusive_);
+      indexFile_->OpenFile();
+    }
+    if (dataFile_->GetBlobFieldCount() > 0) {
+      blobFile_->SetBlockSize(dataFile_->GetBlobBlockSize());
+      blobFile_->OpenFile();
+    }
+  } catch (...) {
+    CloseFiles();
+    open_ = false;
+    indexRecreated_ = false;
+    DecUseCount();
+    throw;
+  }
+  readOnlyMedia_ = dataFile_->ReadOnlyMedia() || indexFile_->ReadOnlyMedia() ||
+                   (blobFile_->IsOpen() && blobFile_->ReadOnlyMedia());
+  readOnly_ = readOnlyMedia_ || dataFile_->OpenedReadOnly() || indexFile_->OpenedReadOnly() ||
+              (blobFile_->IsOpen() && blobFile_->OpenedReadOnly());
+  internalIndexToken_ = internalBlobToken_ = userIndexToken_ = userBlobToken_ = 0;
+}
+
+void TDataTable::CloseFiles() noexcept {
+  for (TFileHandler* handler : {static_cast<TFileHandler*>(indexFile_.get()),
+                                static_cast<TFileHandler*>(blobFile_.get()), static_cast<TFileHandler*>(dataFile_.get())}) {
+    try {
+      if (handler->IsOpen()) handler->CloseFile();
+    } catch (...) {
+      // Closing goes on with the other files.
+    }
+  }
+}
+
+void TDataTable::CloseTable(bool discardTemporary) {
+  if (!open_) return;
+  DecUseCount();
+  if (useCount_ > 0 || transactionInProgress_) return;
+  if (transactionLocked_) {
+    try {
+      RollbackTransaction();
+    } catch (...) {
+      // Closing goes on whatever the rollback met.
+    }
+  }
+  std::exception_ptr failure;
+  if (exclusive_ && !readOnly_) {
+    try {
+      if (temporary_ && discardTemporary) FreeBuffers(true, false);
+      else FlushBuffers(true, false, false, false, false);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  // Every lock this table holds goes, whatever the flush met.
+  try {
+    if (userTableLocked_) UserWriteUnlockTable();
+  } catch (...) {
+  }
+  WriteUnlockAllRecords(false);
+  cursorRecordLocks_.clear();
+  recordsToRelease_.clear();
+  try {
+    if (userReadLocked_) UserReadUnlockTable();
+    if (internalReadLocked_) ReadUnlockTable();
+    if (internalWriteLocked_) WriteUnlockTable();
+  } catch (...) {
+  }
+  internalIndexToken_ = internalBlobToken_ = userIndexToken_ = userBlobToken_ = 0;
+  CloseFiles();
+  indexRecreated_ = false;
+  changed_ = false;
+  open_ = false;
+  if (temporary_ && !inMemory_ && discardTemporary) {
+    TFileList& list = TFileList::Instance();
+    for (const std::string& name : {DataFileName(), IndexFileName(), BlobFileName()})
+      if (list.FileExists(name, false)) list.DeleteFile(name, false);
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::CreateTable(const TTableDefinition& definition) {
+  IncUseCount();
+  open_ = true;
+  AssignTableParams();
+  try {
+    dataFile_->CreateDataFile(definition.LanguageID, definition.SortID, definition.UserMajorVersion,
+                              definition.UserMinorVersion, definition.Encrypted, definition.Password,
+                              definition.Description, definition.BlobBlockSize, definition.Fields);
+    ShareEncryption();
+    indexFile_->CreateFile();
+    TIndexHeader& header = indexFile_->MutableHeader();
+    const TTableContext context{owner_.DirectoryPath(), tableName_};
+    if (!definition.Indexes.empty()) {
+      AddPrimaryIndex(header, definition.Indexes[0], dataFile_->Fields(), context);
+      for (std::size_t i = 1; i < definition.Indexes.size(); ++i)
+        AddSecondaryIndex(header, definition.Indexes[i], dataFile_->Fields(), context);
+    }
+    if (definition.HasTextIndex) SetIndexDefinition(header, kIndexSlotCount - 1, definition.TextIndex);
+    indexFile_->MarkHeaderChanged();
+    if (dataFile_->GetBlobFieldCount() > 0) {
+      blobFile_->SetBlockSize(dataFile_->GetBlobBlockSize());
+      blobFile_->CreateFile();
+    }
+  } catch (...) {
+    CloseFiles();
+    open_ = false;
+    DecUseCount();
+    throw;
+  }
+  readOnly_ = readOnlyMedia_ = false;
+}
+
+void TDataTable::DeleteTable() {
+  AssignTableParams();
+  TFileList& list = TFileList::Instance();
+  for (const std::string& name : {DataFileName(), IndexFileName()}) {
+    std::int32_t result = list.DeleteFile(name, inMemory_);
+    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  }
+  if (list.FileExists(BlobFileName(), inMemory_)) {
+    std::int32_t result = list.DeleteFile(BlobFileName(), inMemory_);
+    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  }
+}
+
+void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
+  AssignTableParams();
+  std::string target = newName;
+  if (target.find('/') == std::string::npos && target.find('\\') == std::string::npos && !inMemory_)
+    target = owner_.DirectoryPath() + target;
+  if (target.size() >= 4 && AnsiSameText(std::string_view(target).substr(target.size() - 4), ".DAT"))
+    target.resize(target.size() - 4);
+  const char* extensions[] = {asBackup ? ".DBK" : ".DAT", asBackup ? ".IBK" : ".IDX", asBackup ? ".BBK" : ".BLB"};
+  const std::string sources[] = {DataFileName(), IndexFileName(), BlobFileName()};
+  TFileList& list = TFileList::Instance();
+  for (int i = 0; i < 3; ++i) {
+    if (!list.FileExists(sources[i], inMemory_)) continue;
+    const std::string dest = target + extensions[i];
+    if (asBackup && list.FileExists(dest, inMemory_)) {
+      std::int32_t removed = list.DeleteFile(dest, inMemory_);
+      if (removed < 0) Raise(static_cast<TarnErrorCode>(-removed));
+    }
+    std::int32_t result = list.RenameFile(sources[i], inMemory_, dest);
+    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  }
+}
+
+void TDataTable::EmptyTable() {
+  dataFile_->ClearHeader();
+  indexFile_->ClearHeader();
+  if (blobFile_->IsOpen()) blobFile_->ClearHeader();
+  FreeBuffers(true, false);
+}
+
+void TDataTable::CheckHeaderVersions() {
+  const TTableContext context{owner_.DirectoryPath(), tableName_};
+  dataFile_->CheckHeaderVersion();
+  if (!indexRecreated_) CheckIndexHeaderVersion(indexFile_->Header(), context);
+  if (blobFile_->IsOpen()) blobFile_->CheckHeaderVersion();
+}
+
+void TDataTable::CheckHeaders() {
+  const TTableContext context{owner_.DirectoryPath(), tableName_};
+  dataFile_->CheckHeader();
+  if (!indexRecreated_) CheckIndexHeader(indexFile_->Header(), dataFile_->Fields(), context);
+  if (blobFile_->IsOpen()) blobFile_->CheckHeader();
+}
+
+// --- locks --------------------------------------------------------------------
+
+bool TDataTable::ReadLockTable() {
+  if (internalReadLocked_ || userReadLocked_ || userTableLocked_ || transactionLocked_ || internalWriteLocked_ ||
+      LocksSkipped())
+    return false;
+  std::uint16_t token = 0;
+  if (!lockMap_.LockRead(*indexFile_, token)) Raise(TARN_LOCKTIMEOUT);
+  internalIndexToken_ = token;
+  if (blobFile_->IsOpen()) {
+    if (!lockMap_.LockRead(*blobFile_, token)) {
+      lockMap_.UnlockRead(*indexFile_, internalIndexToken_);
+      internalIndexToken_ = 0;
+      Raise(TARN_LOCKTIMEOUT);
+    }
+    internalBlobToken_ = token;
+  }
+  internalReadLocked_ = true;
+  return PerformChangeDetection();
+}
+
+void TDataTable::ReadUnlockTable() {
+  if (!internalReadLocked_) return;
+  internalReadLocked_ = false;
+  bool ok = true;
+  if (internalBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, internalBlobToken_) && ok;
+  ok = lockMap_.UnlockRead(*indexFile_, internalIndexToken_) && ok;
+  internalIndexToken_ = internalBlobToken_ = 0;
+  if (!ok) Raise(TARN_UNLOCKFAILED);
+}
+
+bool TDataTable::WriteLockTable() {
+  if (internalWriteLocked_ || LocksSkipped()) return false;
+  const bool takeData = !transactionLocked_;
+  if (takeData && !lockMap_.LockDataWrite(*dataFile_)) Raise(TARN_LOCKTIMEOUT);
+  if (!lockMap_.LockWrite(*indexFile_)) {
+    if (takeData) lockMap_.UnlockDataWrite(*dataFile_);
+    Raise(TARN_LOCKTIMEOUT);
+  }
+  if (blobFile_->IsOpen() && !lockMap_.LockWrite(*blobFile_)) {
+    lockMap_.UnlockWrite(*indexFile_);
+    if (takeData) lockMap_.UnlockDataWrite(*dataFile_);
+    Raise(TARN_LOCKTIMEOUT);
+  }
+  internalWriteLocked_ = true;
+  return transactionLocked_ ? false : PerformChangeDetection();
+}
+
+void TDataTable::WriteUnlockTable() {
+  if (!internalWriteLocked_) return;
+  internalWriteLocked_ = false;
+  bool ok = true;
+  if (blobFile_->IsOpen()) ok = lockMap_.UnlockWrite(*blobFile_) && ok;
+  ok = lockMap_.UnlockWrite(*indexFile_) && ok;
+  if (!transactionLocked_) ok = lockMap_.UnlockDataWrite(*dataFile_) && ok;
+  if (!ok) Raise(TARN_LOCKTIMEOUT);
+}
+
+bool TDataTable::TransactionWriteLockTable() {
+  if (transactionLocked_ || readOnlyMedia_) return false;
+  if (!exclusive_ && !lockMap_.LockDataWrite(*dataFile_)) Raise(TARN_LOCKTIMEOUT);
+  transactionLocked_ = true;
+  tableLockedBeforeTransaction_ = userTableLocked_;
+  return exclusive_ ? false : PerformChangeDetection();
+}
+
+void TDataTable::TransactionWriteUnlockTable() {
+  if (!transactionLocked_) return;
+  transactionLocked_ = false;
+  if (exclusive_) return;
+  const bool released = lockMap_.UnlockDataWrite(*dataFile_);
+  if (!userTableLocked_) {
+    WriteUnlockAllRecords(true);
+  } else if (!tableLockedBeforeTransaction_) {
+    UserWriteUnlockTable();
+  }
+  if (!released) Raise(TARN_LOCKTIMEOUT);
+}
+
+bool TDataTable::UserReadLockTable() {
+  if (userReadLocked_ || userTableLocked_ || transactionLocked_ || internalWriteLocked_ || internalReadLocked_ ||
+      LocksSkipped())
+    return false;
+  std::uint16_t token = 0;
+  if (!lockMap_.LockRead(*indexFile_, token)) Raise(TARN_LOCKTIMEOUT);
+  userIndexToken_ = token;
+  if (blobFile_->IsOpen()) {
+    if (!lockMap_.LockRead(*blobFile_, token)) {
+      lockMap_.UnlockRead(*indexFile_, userIndexToken_);
+      userIndexToken_ = 0;
+      Raise(TARN_LOCKTIMEOUT);
+    }
+    userBlobToken_ = token;
+  }
+  userReadLocked_ = true;
+  return PerformChangeDetection();
+}
+
+void TDataTable::UserReadUnlockTable() {
+  if (!userReadLocked_) return;
+  userReadLocked_ = false;
+  bool ok = true;
+  if (userBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, userBlobToken_) && ok;
+  ok = lockMap_.UnlockRead(*indexFile_, userIndexToken_) && ok;
+  userIndexToken_ = userBlobToken_ = 0;
+  if (!ok) Raise(TARN_UNLOCKFAILED);
+}
+
+bool TDataTable::UserWriteLockTable() {
+  if (userTableLocked_ || transactionLocked_ || LocksSkipped()) return false;
+  if (!lockMap_.LockTable(*dataFile_, UserRetry())) Raise(TARN_LOCKED);
+  userTableLocked_ = true;
+  return PerformChangeDetection();
+}
+
+void TDataTable::UserWriteUnlockTable() {
+  if (!userTableLocked_) return;
+  userTableLocked_ = false;
+  if (!lockMap_.UnlockTable(*dataFile_)) Raise(TARN_UNLOCKFAILED);
+}
+
+bool TDataTable::UserWriteLockRecord(std::int32_t n) {
+  if (userTableLocked_ || LocksSkipped() || (transactionLocked_ && HoldsRecordLock(n))) return false;
+  bool changed = false;
+  if (!owner_.StrictChangeDetection()) changed = ReadLockTable();
+  if (n <= 0 || !lockMap_.LockRecord(*dataFile_, static_cast<std::uint32_t>(n), UserRetry()))
+    Raise(TARN_RECLOCKFAILED);
+  heldRecordLocks_.insert(n);
+  recordsToRelease_.erase(n);
+  return changed;
+}
+
+void TDataTable::UserWriteUnlockRecord(std::int32_t n) {
+  if (userTableLocked_ || LocksSkipped()) return;
+  if (n <= 0 || !HoldsRecordLock(n)) Raise(TARN_UNLOCKFAILED);
+  if (transactionLocked_) {
+    // The record stays locked until the transaction ends.
+    recordsToRelease_.insert(n);
+    return;
+  }
+  heldRecordLocks_.erase(n);
+  if (!lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n))) Raise(TARN_UNLOCKFAILED);
+}
+
+bool TDataTable::UserLockSemaphore(std::int32_t s) {
+  if (s < 1 || s > static_cast<std::int32_t>(MaxSemaphore)) return false;
+  return lockMap_.LockSemaphore(*dataFile_, static_cast<std::uint32_t>(s), UserRetry());
+}
+
+bool TDataTable::UserUnlockSemaphore(std::int32_t s) {
+  if (s < 1 || s > static_cast<std::int32_t>(MaxSemaphore)) return false;
+  return lockMap_.UnlockSemaphore(*dataFile_, static_cast<std::uint32_t>(s));
+}
+
+void TDataTable::WriteUnlockAllRecords(bool onlyReleased) {
+  for (auto it = heldRecordLocks_.begin(); it != heldRecordLocks_.end();) {
+    const std::int32_t n = *it;
+    if (onlyReleased && recordsToRelease_.count(n) == 0) {
+      ++it;
+      continue;
+    }
+    if (dataFile_->IsOpen()) lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n));
+    recordsToRelease_.erase(n);
+    it = heldRecordLocks_.erase(it);
+  }
+}
+
+bool TDataTable::RecordIsLocked(std::int32_t n) {
+  if (userTableLocked_) return true;
+  if (n <= 0) return false;
+  if (HoldsRecordLock(n)) return true;
+  if (LocksSkipped()) return false;
+  if (dataFile_->TryLockRegion(RecordLockOffset(static_cast<std::uint32_t>(n)), 1) != TLockResult::lrLocked) return true;
+  lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n));
+  return false;
+}
+
+// --- change detection -----------------------------------------------------------
+
+bool TDataTable::PerformChangeDetection() {
+  bool changed = false;
+  if (indexFile_->CheckForChanges()) {
+    indexFile_->FreePageBuffers();
+    dataFile_->ReadHeader();
+    dataFile_->FreeRecordBuffers();
+    changed = true;
+  } else if (dataFile_->CheckForChanges()) {
+    dataFile_->FreeRecordBuffers();
+    changed = true;
+  }
+  if (blobFile_->IsOpen() && blobFile_->CheckForChanges()) {
+    blobFile_->FreeBlockBuffers();
+    changed = true;
+  }
+  return changed;
+}
+
+void TDataTable::UpdateHeaderStamps(bool data, bool index, bool blob) {
+  if (data) dataFile_->UpdateHeaderStamp();
+  if (index) indexFile_->UpdateHeaderStamp();
+  if (blob && blobFile_->IsOpen()) blobFile_->UpdateHeaderStamp();
+}
+
+// --- transactions -----------------------------------------------------------------
+
+void TDataTable::StartTransaction() {
+  if (readOnly_ || transactionInProgress_) return;
+  if (exclusive_) FlushBuffers(false, false, false, false, false);
+  transactionInProgress_ = true;
+  try {
+    TransactionWriteLockTable();
+  } catch (...) {
+    transactionInProgress_ = false;
+    throw;
+  }
+}
+
+void TDataTable::RollbackTransaction() {
+  transactionInProgress_ = false;
+  std::exception_ptr failure;
+  try {
+    FreeBuffers(true, true);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  TransactionWriteUnlockTable();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::BeginCommitTransaction() { WriteLockTable(); }
+
+void TDataTable::CommitTransaction(bool endTransaction, bool forceFlush) {
+  transactionInProgress_ = false;
+  // With the transaction lock still held the caches would keep their buffers; the
+  // flush below is the one that writes the transaction out.
+  const bool locked = transactionLocked_;
+  transactionLocked_ = false;
+  try {
+    FlushBuffers(endTransaction, false, forceFlush, false, false);
+  } catch (...) {
+    transactionLocked_ = locked;
+    transactionInProgress_ = true;
+    throw;
+  }
+  transactionLocked_ = locked;
+  transactionInProgress_ = true;
+}
+
+void TDataTable::EndCommitTransaction(bool endTransaction) {
+  if (endTransaction) {
+    std::exception_ptr failure;
+    try {
+      WriteUnlockTable();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    transactionInProgress_ = false;
+    TransactionWriteUnlockTable();
+    if (failure) std::rethrow_exception(failure);
+    return;
+  }
+  // An interim commit: the deferred record locks (or a table lock taken during the
+  // transaction) go, the transaction and its lock stay.
+  if (!userTableLocked_) WriteUnlockAllRecords(true);
+  else if (!tableLockedBeforeTransaction_) UserWriteUnlockTable();
+  WriteUnlockTable();
+}
+
+void TDataTable::DiscardUncommittedChanges() { FreeBuffers(true, true); }
+
+// --- flushing ---------------------------------------------------------------------
+
+void TDataTable::FlushBuffers(bool adjustCaches, bool forceDataHeader, bool forceOSFlush, bool forceBlobHeader,
+                              bool forceIndexHeader) {
+  if (readOnly_ || !open_) return;
+  if (transactionLocked_) {
+    UpdateHeaderStamps(forceDataHeader, forceIndexHeader, forceBlobHeader);
+    return;
+  }
+  const bool osFlush = forceOSFlush || owner_.ForceBufferFlush();
+  // Written buffers are published with their header: its new stamp tells every
+  // other session and process to drop what it cached.
+  bool wrote = dataFile_->FlushRecordBuffers();
+  wrote = dataFile_->WriteHeader(forceDataHeader || wrote) || wrote;
+  wrote = dataFile_->WriteFields() || wrote;
+  if (wrote && osFlush) dataFile_->Flush();
+  if (adjustCaches) dataFile_->AdjustRecordBuffers();
+
+  wrote = indexFile_->FlushPageBuffers();
+  wrote = indexFile_->WriteHeader(forceIndexHeader || wrote) || wrote;
+  if (wrote && osFlush) indexFile_->Flush();
+  if (adjustCaches) indexFile_->AdjustPageBuffers();
+
+  if (blobFile_->IsOpen()) {
+    wrote = blobFile_->FlushBlockBuffers();
+    wrote = blobFile_->WriteHeader(forceBlobHeader || wrote) || wrote;
+    if (wrote && osFlush) blobFile_->Flush();
+    if (adjustCaches) blobFile_->AdjustBlockBuffers();
+  }
+}
+
+void TDataTable::FreeBuffers(bool adjustCaches, bool rereadHeaders) {
+  if (!open_) return;
+  dataFile_->FreeRecordBuffers();
+  if (adjustCaches) dataFile_->AdjustRecordBuffers();
+  if (rereadHeaders) dataFile_->ReadHeader();
+  indexFile_->FreePageBuffers();
+  if (adjustCaches) indexFile_->AdjustPageBuffers();
+  if (rereadHeaders) indexFile_->ReadHeader();
+  if (blobFile_->IsOpen()) {
+    blobFile_->FreeBlockBuffers();
+    if (adjustCaches) blobFile_->AdjustBlockBuffers();
+    if (rereadHeaders) blobFile_->ReadHeader();
+  }
+}
+
+void TDataTable::FlushOSBuffers() {
+  if (readOnly_ || owner_.ForceBufferFlush()) return;
+  dataFile_->Flush();
+  indexFile_->Flush();
+  if (blobFile_->IsOpen()) blobFile_->Flush();
+}
+
+// --- index backup -------------------------------------------------------------------
+
+void TDataTable::InternalBackupIndex() {
+  FlushBuffers(false, false, false, false, false);
+  indexFile_->CopyToFile(FilePath(".IBK"), inMemory_);
+}
+
+void TDataTable::InternalRestoreIndex(bool skipCopy, bool deleteBackup) {
+  const std::string backup = FilePath(".IBK");
+  if (!skipCopy) {
+    indexFile_->FreePageBuffers();
+    indexFile_->CopyFromFile(backup, inMemory_);
+    indexFile_->ReadHeader();
+  }
+  TFileList& list = TFileList::Instance();
+  if (deleteBackup && list.FileExists(backup, inMemory_)) {
+    std::int32_t result = list.DeleteFile(backup, inMemory_);
+    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  }
+}
+
+// --- in-memory table image -------------------------------------------------------------
+
+namespace {
+
+std::int64_t RoundUpToStep(std::int64_t size) { return (size + kImageStep - 1) / kImageStep * kImageStep; }
+
+std::vector<std::uint8_t> ReadWholeFile(TFileHandler& file) {
+  TFileHandlerLock lock(file);
+  const std::int64_t size = file.GetSize();
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
+  file.Seek(0, 0);
+  if (!bytes.empty()) file.Read(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  return bytes;
+}
+
+void WriteWholeFile(TFileHandler& file, std::span<const std::uint8_t> bytes) {
+  TFileHandlerLock lock(file);
+  file.Seek(0, 0);
+  if (!bytes.empty()) file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  file.Seek(0, static_cast<std::int64_t>(bytes.size()));
+  file.Write(nullptr, 0);  // the loaded image is the whole file
+}
+
+}  // namespace
+
+void TDataTable::BeginBufferLoad() {
+  if (!inMemory_ || !open_) return;
+  dataFile_->LockFileHandler();
+  indexFile_->LockFileHandler();
+  if (blobFile_->IsOpen()) blobFile_->LockFileHandler();
+  imageLoading_ = true;
+  image_.clear();
+  auto append = [this](TFileHandler& file) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(file);
+    const std::size_t at = image_.size();
+    image_.resize(at + 4 + bytes.size());
+    codec::PutI32(image_.data(), at, static_cast<std::int32_t>(bytes.size()));
+    if (!bytes.empty()) std::memcpy(image_.data() + at + 4, bytes.data(), bytes.size());
+  };
+  append(*dataFile_);
+  append(*indexFile_);
+  if (dataFile_->GetBlobFieldCount() > 0 && blobFile_->IsOpen()) append(*blobFile_);
+  image_.resize(static_cast<std::size_t>(RoundUpToStep(static_cast<std::int64_t>(image_.size()))), 0);
+}
+
+std::int64_t TDataTable::LoadFromBuffer(void* dest, std::int64_t offset, std::int64_t count) {
+  const auto size = static_cast<std::int64_t>(image_.size());
+  if (!imageLoading_ || offset < 0 || count <= 0 || offset >= size) return 0;
+  const std::int64_t n = std::min(count, size - offset);
+  std::memcpy(dest, image_.data() + offset, static_cast<std::size_t>(n));
+  return n;
+}
+
+void TDataTable::EndBufferLoad() {
+  if (!imageLoading_) return;
+  imageLoading_ = false;
+  image_.clear();
+  image_.shrink_to_fit();
+  if (blobFile_->IsOpen()) blobFile_->UnlockFileHandler();
+  indexFile_->UnlockFileHandler();
+  dataFile_->UnlockFileHandler();
+}
+
+void TDataTable::BeginBufferSave() {
+  if (!inMemory_ || !open_) return;
+  dataFile_->LockFileHandler();
+  indexFile_->LockFileHandler();
+  if (blobFile_->IsOpen()) blobFile_->LockFileHandler();
+  imageSaving_ = true;
+  image_.clear();
+}
+
+std::int64_t TDataTable::SaveToBuffer(const void* source, std::int64_t offset, std::int64_t count) {
+  if (!imageSaving_ || offset < 0 || count < 0) return 0;
+  if (offset == 0 && count == 0) {
+    image_.clear();
+    return 0;
+  }
+  const std::int64_t end = offset + count;
+  if (end > static_cast<std::int64_t>(kMaxDataFileSize) * 3) Raise(TARN_OSEINVMEM);
+  if (end > static_cast<std::int64_t>(image_.size())) ResizeMemoryBuffer(end);
+  std::memcpy(image_.data() + offset, source, static_cast<std::size_t>(count));
+  return count;
+}
+
+void TDataTable::ResizeMemoryBuffer(std::int64_t size) {
+  if (size <= 0) {
+    image_.clear();
+    return;
+  }
+  image_.resize(static_cast<std::size_t>(RoundUpToStep(size)), 0);
+}
+
+void TDataTable::EndBufferSave() {
+  if (!imageSaving_) return;
+  struct Release {
+    TDataTable& t;
+    ~Release() {
+      t.imageSaving_ = false;
+      t.image_.clear();
+      t.image_.shrink_to_fit();
+      if (t.blobFile_->IsOpen()) t.blobFile_->UnlockFileHandler();
+      t.indexFile_->UnlockFileHandler();
+      t.dataFile_->UnlockFileHandler();
+    }
+  } release{*this};
+
+  if (image_.empty()) {
+    EmptyTable();
+    FlushBuffers(false, true, false, true, true);
+    return;
+  }
+  // Every part's length is checked against the image before anything is written.
+  const bool withBlob = dataFile_->GetBlobFieldCount() > 0 && blobFile_->IsOpen();
+  std::span<const std::uint8_t> parts[3];
+  std::size_t at = 0;
+  for (int i = 0; i < (withBlob ? 3 : 2); ++i) {
+    if (image_.size() - at < 4) Raise(TARN_OSEINVMEM);
+    const std::int32_t length = codec::GetI32(image_.data(), at);
+    at += 4;
+    if (length < 0 || static_cast<std::size_t>(length) > image_.size() - at) Raise(TARN_OSEINVMEM);
+    parts[i] = std::span<const std::uint8_t>(image_.data() + at, static_cast<std::size_t>(length));
+    at += static_cast<std::size_t>(length);
+  }
+  dataFile_->FreeRecordBuffers();
+  indexFile_->FreePageBuffers();
+  if (withBlob) blobFile_->FreeBlockBuffers();
+  WriteWholeFile(*dataFile_, parts[0]);
+  WriteWholeFile(*indexFile_, parts[1]);
+  if (withBlob) WriteWholeFile(*blobFile_, parts[2]);
+  dataFile_->ReadHeader();
+  dataFile_->ReadFields();
+  ShareEncryption();
+  indexFile_->ReadHeader();
+  if (withBlob) blobFile_->ReadHeader();
+}
+
+std::int64_t TDataTable::GetBufferSize() const noexcept {
+  return inMemory_ && open_ ? static_cast<std::int64_t>(image_.size()) : 0;
+}
+
+// --- statistics and link ------------------------------------------------------------------
+
+std::int32_t TDataTable::GetPhysicalBlocksUsed() const {
+  return blobFile_->IsOpen() ? tarn::GetPhysicalBlocksUsed(blobFile_->Header()) : 0;
+}
+
+std::uint64_t TDataTable::GetBlobFileSize() const {
+  return blobFile_->IsOpen() ? tarn::GetBlobFileSize(blobFile_->Header(), static_cast<std::uint32_t>(dataFile_->GetBlobBlockSize()))
+                             : 0;
+}
+
+bool TDataTable::ShortReadsAllowed() const { return (exclusive_ || transactionLocked_) && changed_; }
+
+bool TDataTable::HasPrimaryIndex() const {
+  const TIndexHeader& header = indexFile_->Header();
+  return header.NoPrimaryIndex == 0 && header.Slots[0].KeyFieldCount > 0;
+}
+
+void TDataTable::SetActualRecordCount(std::int32_t count) {
+  indexFile_->MutableHeader().ActualRecordCount = count;
+  indexFile_->MarkHeaderChanged();
+}
+
+// --- write lock scope ---------------------------------------------------------------------
+
+TWriteLockScope::TWriteLockScope(TDataTable& table) : table_(table), took_(false) {
+  const bool held = table_.InternalWriteLocked();
+  changed_ = table_.WriteLockTable();
+  took_ = !held && table_.InternalWriteLocked();
+}
+
+void TWriteLockScope::Commit() {
+  // An exclusive table keeps its changes cached until it is closed.
+  if (!table_.Exclusive()) table_.FlushBuffers(false, false, false, false, false);
+  committed_ = true;
+}
+
+TWriteLockScope::~TWriteLockScope() {
+  try {
+    if (!committed_ && !table_.Exclusive() && !table_.GetTransactionInProgress()) table_.DiscardUncommittedChanges();
+  } catch (...) {
+    // The headers could not be re-read; the next lock's change detection retries.
+  }
+  if (took_) {
+    try {
+      table_.WriteUnlockTable();
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace tarn

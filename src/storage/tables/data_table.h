@@ -1,0 +1,295 @@
+// TDataTable: one open table of one session's database directory, shared by that
+// session's cursors. It owns the table's data, index and BLOB file handlers with
+// their caches; takes every lock the engine uses on a table (internal read and
+// write locks, the transaction lock, user record, table and semaphore locks);
+// detects changes made elsewhere through the header stamps; flushes; runs the
+// table's part of transactions; and streams in-memory tables to and from an image.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "storage/blobs/blob_file.h"
+#include "storage/records/data_file.h"
+#include "storage/formats/field_definition.h"
+#include "storage/formats/index_definition.h"
+#include "storage/btree/index_file.h"
+#include "storage/files/lock_map.h"
+#include "storage/files/table_link.h"
+#include "storage/tables/table_owner.h"
+
+namespace tarn {
+
+// Everything a new table is made of.
+struct TTableDefinition {
+  std::uint16_t LanguageID = 0;
+  std::uint16_t SortID = 0;
+  std::uint16_t UserMajorVersion = 0;
+  std::uint16_t UserMinorVersion = 0;
+  bool Encrypted = false;
+  std::string Password;
+  std::string Description;
+  std::int32_t BlobBlockSize = 512;
+  std::vector<TFieldDefinition> Fields;
+  // Slot 0 (a definition without key fields: no primary index), then the secondary
+  // indexes in slot order.
+  std::vector<TIndexDefinition> Indexes;
+  // Slot 32, the text index, when the table has one.
+  bool HasTextIndex = false;
+  TIndexDefinition TextIndex{};
+};
+
+class TDataTable final : public TTableLink {
+ public:
+  explicit TDataTable(TTableOwner& owner);
+  ~TDataTable() override;
+  TDataTable(const TDataTable&) = delete;
+  TDataTable& operator=(const TDataTable&) = delete;
+
+  // --- life cycle ---------------------------------------------------------
+  void SetTableName(const std::string& name);
+  const std::string& TableName() const noexcept { return tableName_; }
+  void SetExclusive(bool value) noexcept { exclusive_ = value; }
+  bool Exclusive() const noexcept { return exclusive_; }
+  void SetInMemory(bool value) noexcept { inMemory_ = value; }
+  bool InMemory() const noexcept { return inMemory_; }
+  void SetIsTemporary(bool value) noexcept { temporary_ = value; }
+  bool Temporary() const noexcept { return temporary_; }
+  bool ReadOnly() const noexcept { return readOnly_; }
+  bool ReadOnlyMedia() const noexcept { return readOnlyMedia_; }
+  bool IsOpen() const noexcept { return open_; }
+  bool IndexRecreated() const noexcept { return indexRecreated_; }
+  bool Changed() const noexcept { return changed_; }
+  TTableOwner& Owner() const noexcept { return owner_; }
+
+  void IncUseCount() noexcept { ++useCount_; }
+  void DecUseCount() noexcept {
+    if (useCount_ > 0) --useCount_;
+  }
+  std::uint16_t UseCount() const noexcept { return useCount_; }
+  void IncClientUseCount() noexcept { ++clientUseCount_; }
+  void DecClientUseCount() noexcept {
+    if (clientUseCount_ > 0) --clientUseCount_;
+  }
+  std::uint16_t ClientUseCount() const noexcept { return clientUseCount_; }
+
+  void OpenTable();
+  void CloseTable(bool discardTemporary);
+  void CreateTable(const TTableDefinition& definition);
+  void DeleteTable();
+  void RenameTable(const std::string& newName, bool asBackup);
+  void EmptyTable();
+  void AssignTableParams();
+
+  // --- headers and files --------------------------------------------------
+  void CheckHeaderVersions();
+  void CheckHeaders();
+  TDataFile& DataFile() noexcept { return *dataFile_; }
+  TIndexFile& IndexFile() noexcept { return *indexFile_; }
+  // The BLOB file, open only when the table has BLOB fields.
+  TBlobFile& BlobFile() noexcept { return *blobFile_; }
+  bool HasBlobFile() const noexcept { return blobFile_->IsOpen(); }
+  std::string DataFileName() const;
+  std::string IndexFileName() const;
+  std::string BlobFileName() const;
+
+  // --- locks ----------------------------------------------------------------
+  // Lock operations answer whether change detection found changes made elsewhere.
+  bool ReadLockTable();
+  void ReadUnlockTable();
+  bool WriteLockTable();
+  void WriteUnlockTable();
+  bool TransactionWriteLockTable();
+  void TransactionWriteUnlockTable();
+  bool UserReadLockTable();
+  void UserReadUnlockTable();
+  bool UserWriteLockTable();
+  void UserWriteUnlockTable();
+  bool UserWriteLockRecord(std::int32_t n);
+  void UserWriteUnlockRecord(std::int32_t n);
+  bool UserLockSemaphore(std::int32_t s);
+  bool UserUnlockSemaphore(std::int32_t s);
+  void WriteUnlockAllRecords(bool onlyReleased);
+  bool TableIsLocked() const noexcept { return userTableLocked_; }
+  bool RecordIsLocked(std::int32_t n);
+
+  bool InternalReadLocked() const noexcept { return internalReadLocked_; }
+  bool InternalWriteLocked() const noexcept { return internalWriteLocked_; }
+  bool UserReadLocked() const noexcept { return userReadLocked_; }
+  bool HoldsRecordLock(std::int32_t n) const { return heldRecordLocks_.count(n) != 0; }
+
+  // Record-lock bookkeeping of the cursors.
+  void AddRecordWriteLock(std::int32_t n) { heldRecordLocks_.insert(n); }
+  void RemoveRecordWriteLock(std::int32_t n) { heldRecordLocks_.erase(n); }
+  bool CheckForRecordWriteLock(std::int32_t n) const { return heldRecordLocks_.count(n) != 0; }
+  void AddCursorRecordWriteLock(std::int32_t n) { cursorRecordLocks_.insert(n); }
+  void RemoveCursorRecordWriteLock(std::int32_t n) { cursorRecordLocks_.erase(n); }
+  bool CheckForCursorRecordWriteLock(std::int32_t n) const { return cursorRecordLocks_.count(n) != 0; }
+
+  // Tests replace the pause between lock attempts.
+  void SetLockMap(const TLockMap& map) { lockMap_ = map; }
+
+  // --- change detection -----------------------------------------------------
+  bool PerformChangeDetection();
+  void UpdateHeaderStamps(bool data, bool index, bool blob);
+
+  // --- transactions ---------------------------------------------------------
+  void StartTransaction();
+  void RollbackTransaction();
+  void BeginCommitTransaction();
+  void CommitTransaction(bool endTransaction, bool forceFlush);
+  void EndCommitTransaction(bool endTransaction);
+  bool GetTransactionInProgress() const noexcept { return transactionInProgress_; }
+  // After a failed commit: drops every cache and re-reads the headers, so no buffer
+  // of the transaction outlives it.
+  void DiscardUncommittedChanges();
+
+  // --- flushing ---------------------------------------------------------------
+  void FlushBuffers(bool adjustCaches, bool forceDataHeader, bool forceOSFlush, bool forceBlobHeader,
+                    bool forceIndexHeader);
+  void FreeBuffers(bool adjustCaches, bool rereadHeaders);
+  void FlushOSBuffers();
+
+  // --- index backup -----------------------------------------------------------
+  void InternalBackupIndex();
+  void InternalRestoreIndex(bool skipCopy, bool deleteBackup);
+
+  // --- in-memory table image ------------------------------------------------
+  void BeginBufferLoad();
+  std::int64_t LoadFromBuffer(void* dest, std::int64_t offset, std::int64_t count);
+  void EndBufferLoad();
+  void BeginBufferSave();
+  std::int64_t SaveToBuffer(const void* source, std::int64_t offset, std::int64_t count);
+  void EndBufferSave();
+  std::int64_t GetBufferSize() const noexcept;
+  void ResizeMemoryBuffer(std::int64_t size);
+
+  // --- statistics -------------------------------------------------------------
+  std::uint32_t GetDataRecordCacheHits() const { return dataFile_->Statistics().Hits; }
+  std::uint32_t GetDataRecordCacheMisses() const { return dataFile_->Statistics().Misses; }
+  std::uint32_t GetDataRecordReads() const { return dataFile_->Statistics().Reads; }
+  std::uint32_t GetDataRecordWrites() const { return dataFile_->Statistics().Writes; }
+  std::int64_t GetIndexPageCacheHits() const { return indexFile_->Statistics().CacheHits; }
+  std::int64_t GetIndexPageCacheMisses() const { return indexFile_->Statistics().CacheMisses; }
+  std::int64_t GetIndexPageReads() const { return indexFile_->Statistics().Reads; }
+  std::int64_t GetIndexPageWrites() const { return indexFile_->Statistics().Writes; }
+  std::uint32_t GetBlobBlockCacheHits() const { return blobFile_->Statistics().Hits; }
+  std::uint32_t GetBlobBlockCacheMisses() const { return blobFile_->Statistics().Misses; }
+  std::uint32_t GetBlobBlockReads() const { return blobFile_->Statistics().Reads; }
+  std::uint32_t GetBlobBlockWrites() const { return blobFile_->Statistics().Writes; }
+  std::int32_t GetPhysicalRecordsUsed() const { return dataFile_->GetPhysicalRecordsUsed(); }
+  std::int32_t GetPhysicalPagesUsed() const { return indexFile_->GetPhysicalPagesUsed(); }
+  std::int32_t GetPhysicalBlocksUsed() const;
+  std::uint64_t GetDataFileSize() const { return dataFile_->GetFileSize(); }
+  std::uint64_t GetIndexFileSize() const { return tarn::GetIndexFileSize(indexFile_->Header()); }
+  std::uint64_t GetBlobFileSize() const;
+
+  // --- TTableLink ------------------------------------------------------------
+  bool StrictChangeDetection() const override { return owner_.StrictChangeDetection(); }
+  bool TransactionLocked() const override { return transactionLocked_; }
+  bool ShortReadsAllowed() const override;
+  bool HasPrimaryIndex() const override;
+  void MarkTableChanged() override { changed_ = true; }
+  bool ForceBufferFlush() const override { return owner_.ForceBufferFlush(); }
+  std::string PrivateDirectory() const override { return owner_.PrivateDirectory(); }
+  void SetActualRecordCount(std::int32_t count) override;
+
+ private:
+  TLockRetry UserRetry() const { return TLockRetry{owner_.LockRetries(), owner_.LockWait()}; }
+  bool LocksSkipped() const noexcept { return exclusive_ || readOnlyMedia_; }
+  [[noreturn]] void Raise(TarnErrorCode code) const;
+  void CloseFiles() noexcept;
+  void ShareEncryption();
+  std::string FilePath(const char* extension) const;
+
+  TTableOwner& owner_;
+  std::string tableName_;
+  std::uint16_t useCount_ = 0;
+  std::uint16_t clientUseCount_ = 0;
+  bool open_ = false;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  bool readOnlyMedia_ = false;
+  bool inMemory_ = false;
+  bool temporary_ = false;
+  bool indexRecreated_ = false;
+  bool changed_ = false;
+
+  std::unique_ptr<TDataFile> dataFile_;
+  std::unique_ptr<TIndexFile> indexFile_;
+  std::unique_ptr<TBlobFile> blobFile_;
+  TLockMap lockMap_;
+
+  std::set<std::int32_t> heldRecordLocks_;
+  std::set<std::int32_t> cursorRecordLocks_;
+  std::set<std::int32_t> recordsToRelease_;
+  bool userReadLocked_ = false;
+  bool userTableLocked_ = false;
+  bool internalReadLocked_ = false;
+  bool internalWriteLocked_ = false;
+  bool transactionLocked_ = false;
+  bool tableLockedBeforeTransaction_ = false;
+  std::uint16_t internalIndexToken_ = 0;
+  std::uint16_t internalBlobToken_ = 0;
+  std::uint16_t userIndexToken_ = 0;
+  std::uint16_t userBlobToken_ = 0;
+  bool transactionInProgress_ = false;
+
+  std::vector<std::uint8_t> image_;
+  bool imageLoading_ = false;
+  bool imageSaving_ = false;
+};
+
+// Holds the table's internal read lock for a scope: whatever read lock was taken
+// inside the scope (by the scope itself or by a cache miss) is released at its end,
+// and a lock an outer scope holds is left alone.
+class TReadLockScope {
+ public:
+  explicit TReadLockScope(TDataTable& table) : table_(table), held_(table.InternalReadLocked()) {
+    changed_ = table_.ReadLockTable();
+  }
+  ~TReadLockScope() {
+    if (!held_ && table_.InternalReadLocked()) {
+      try {
+        table_.ReadUnlockTable();
+      } catch (...) {
+        // An unlock refused by the OS leaves nothing to undo here.
+      }
+    }
+  }
+  TReadLockScope(const TReadLockScope&) = delete;
+  TReadLockScope& operator=(const TReadLockScope&) = delete;
+  bool Changed() const noexcept { return changed_; }
+
+ private:
+  TDataTable& table_;
+  bool held_;
+  bool changed_ = false;
+};
+
+// Holds the table's internal write lock for one change. Commit() flushes the change
+// (headers with new stamps included) while the lock is held; a scope left without
+// Commit() (a failed change) drops every cached buffer and re-reads the headers, so
+// nothing of the failed change reaches the disk. The lock is released only when
+// this scope took it.
+class TWriteLockScope {
+ public:
+  explicit TWriteLockScope(TDataTable& table);
+  ~TWriteLockScope();
+  TWriteLockScope(const TWriteLockScope&) = delete;
+  TWriteLockScope& operator=(const TWriteLockScope&) = delete;
+  bool Changed() const noexcept { return changed_; }
+  void Commit();
+
+ private:
+  TDataTable& table_;
+  bool took_;
+  bool changed_ = false;
+  bool committed_ = false;
+};
+
+}  // namespace tarn
