@@ -118,15 +118,14 @@ void CheckDataHeader(const TDataHeader& header, std::span<TFieldDefinition> fiel
   if (blobFields != header.BlobFieldCount || blobFields > kMaxBlobFieldCount) Corrupt(context);
   if (header.RecordSize != offset) Corrupt(context);
 
+  // The header must not count records the file lacks (also when the file ends
+  // with its definitions). Bytes past the records it counts are what an append
+  // wrote before a writer died ahead of its header write: they are not part of
+  // the table and the next append overwrites them.
   const std::uint64_t fixedPart = DataFixedPartSize(fields.size());
-  if (fileSize > fixedPart) {
-    // The header must not count records the file lacks. Bytes past the records it
-    // counts are what an append wrote before a writer died ahead of its header
-    // write: they are not part of the table and the next append overwrites them.
-    const std::uint64_t records = (fileSize - fixedPart) / header.RecordSize;
-    if (static_cast<std::int64_t>(header.NextRecordNumber) > static_cast<std::int64_t>(records) + 1) {
-      Corrupt(context);
-    }
+  const std::uint64_t records = fileSize > fixedPart ? (fileSize - fixedPart) / header.RecordSize : 0;
+  if (static_cast<std::int64_t>(header.NextRecordNumber) > static_cast<std::int64_t>(records) + 1) {
+    Corrupt(context);
   }
   if (header.NextRecordNumber < 1) Corrupt(context);
   if (header.NextFreeRecordNumber < 0 || header.NextFreeRecordNumber >= header.NextRecordNumber) Corrupt(context);
@@ -165,9 +164,10 @@ void CheckIndexHeader(const TIndexHeader& header, std::span<const TFieldDefiniti
       if (field == nullptr || field->DataType == dtBlob) Corrupt(context);
       keySum += static_cast<std::size_t>(GetIndexedSize(*field)) + 1;
     }
-    if (keySum == 0 || keySum > kMaxKeySize) Corrupt(context);
-    // Pages hold keys of exactly this size, so it must match the fields.
-    if (def.KeySize != keySum + (def.Unique != 0 ? 0 : kRecordIdKeyBytes)) Corrupt(context);
+    // Pages hold keys of exactly this size, so it must match the fields; the
+    // limit counts the record ID a non-unique index appends.
+    if (keySum == 0 || def.KeySize != keySum + (def.Unique != 0 ? 0 : kRecordIdKeyBytes)) Corrupt(context);
+    if (def.KeySize > kMaxKeySize) Corrupt(context);
   }
 
   const TIndexDefinition& deleted = header.Slots[kDeletedIndexSlot];

@@ -50,6 +50,8 @@ TEST(CheckDataHeader, HostileAndDamagedHeaders) {
        TARN_HEADERCORRUPT},
       {"next record number beyond the file", [](TDataHeader& h, auto&) { h.NextRecordNumber = 5; }, 160,
        TARN_HEADERCORRUPT},
+      {"records counted in a file that ends with its definitions",
+       [](TDataHeader& h, auto&) { h.NextRecordNumber = 3; }, 0, TARN_HEADERCORRUPT},
       {"bytes of an interrupted append past the records", [](TDataHeader&, auto&) {}, 81, 0},
       {"whole records past the header's count", [](TDataHeader& h, auto&) { h.NextRecordNumber = 2; }, 240, 0},
       {"free head beyond the records",
@@ -204,6 +206,29 @@ TEST(CheckIndexHeader, HostileAndDamagedHeaders) {
       EXPECT_EQ(RaisedCode([&] { CheckIndexFileImage(bytes, encrypted, fields, kContext); }), c.expected)
           << c.name << (encrypted ? " (encrypted)" : "");
     }
+  }
+}
+
+// The key limit counts the record ID that a non-unique index appends: fields
+// whose keys take 520 bytes make a valid unique index but no non-unique one.
+TEST(CheckIndexHeader, KeyLimitCountsTheRecordIdOfNonUniqueIndexes) {
+  std::vector<TFieldDefinition> fields;
+  for (std::uint8_t size = 1; size <= 250; ++size) {
+    fields = {testing::MakeField("ID", dtInteger), testing::MakeField("A", dtString, 250),
+              testing::MakeField("B", dtString, 250), testing::MakeField("C", dtString, size)};
+    testing::LayOut(fields);
+    if (testing::MakeIndex("Wide", {2, 3, 4}, fields, true).KeySize == 520) break;
+  }
+  ASSERT_EQ(testing::MakeIndex("Wide", {2, 3, 4}, fields, true).KeySize, 520);
+  for (const bool unique : {true, false}) {
+    TIndexHeader header = CreateIndexHeader();
+    AddPrimaryIndex(header, testing::MakeIndex("", {1}, fields, true), fields, kContext);
+    header.Slots[1] = testing::MakeIndex("Wide", {2, 3, 4}, fields, unique);
+    header.IndexCount = 1;
+    const auto bytes = IndexHeaderBytes(header, false);
+    EXPECT_EQ(RaisedCode([&] { CheckIndexFileImage(bytes, false, fields, kContext); }),
+              unique ? 0 : TARN_HEADERCORRUPT)
+        << (unique ? "unique" : "non-unique");
   }
 }
 
