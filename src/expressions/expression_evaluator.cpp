@@ -421,13 +421,8 @@ void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
     case enCONST:
       break;
     case enFIELD:
-      if (node.WasConstant) {
-        out.DataType = node.SavedDataType;
-        out.SubType = node.SavedSubType;
-        out.DataSize = node.SavedDataSize;
-        out.Decimals = node.SavedDecimals;
-        break;
-      }
+      // A quoted name the verifier resolved to a column (WasConstant) is that
+      // column here too; one it turned back into a literal is an enCONST node.
       if (callback_ == nullptr)
         RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {},
                    "Internal error: Column '" + node.FieldName + "' specified illegally");
