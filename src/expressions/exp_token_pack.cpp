@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 

@@ -14,6 +14,7 @@
 #include "expressions/bcd_values.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_types.h"
 #include "expressions/text_word_search.h"
 #include "expressions/value_conversion.h"

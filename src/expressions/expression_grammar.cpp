@@ -8,6 +8,7 @@
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
 #include "expressions/exp_tree.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 #include "expressions/expression_parser.h"
 #include "storage/formats/data_types.h"

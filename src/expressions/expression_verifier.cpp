@@ -9,6 +9,7 @@
 #include "expressions/ansi_text_forms.h"
 #include "expressions/exp_token_stack.h"
 #include "expressions/exp_tree.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 #include "expressions/expression_types.h"
 #include "storage/formats/data_types.h"

@@ -13,6 +13,7 @@
 #include "expressions/bcd_values.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_verifier.h"
 #include "expressions/value_conversion.h"
 #include "storage/formats/data_types.h"
