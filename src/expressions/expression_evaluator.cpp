@@ -16,6 +16,7 @@
 #include "expressions/exp_token_stack.h"
 #include "expressions/expression_layer.h"
 #include "expressions/expression_types.h"
+#include "expressions/text_code_page.h"
 #include "expressions/text_word_search.h"
 #include "expressions/value_conversion.h"
 #include "storage/formats/data_types.h"
@@ -162,14 +163,6 @@ void FinishText(TExpToken& n, std::size_t length) {
   n.IsNull = length == 0;
 }
 
-int CompareText(std::string_view a, std::string_view b, std::uint16_t sortID, std::uint16_t languageID) {
-  if (languageID == 0) {
-    const int c = AnsiCompareStr(a, b);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-  }
-  return OSCompareStrings(languageID, sortID, a, b, false);
-}
-
 int Sign(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 int CompareValues(const TExpToken& l, const TExpToken& r) {
@@ -309,11 +302,89 @@ void Arithmetic(TExpOperator op, const TExpToken& l, const TExpToken& r, TExpTok
   }
 }
 
+bool Comparison(TExpOperator op, const TExpToken& left, const TExpToken& right, const TTextCodePage& codePage) {
+  if (IsTextValue(left) && (IsTextValue(right) || right.DataType == 0)) {
+    if ((op == eoEQ || op == eoNE) && (left.IsNull || right.IsNull)) {
+      const bool equal = left.IsNull && right.IsNull;
+      return op == eoEQ ? equal : !equal;
+    }
+    return Holds(op, codePage.Compare(TextOf(left), TextOf(right), false));  // NULL counts as empty
+  }
+  if (left.IsNull || right.IsNull) {
+    if (op == eoEQ) return left.IsNull && right.IsNull;
+    if (op == eoNE) return !(left.IsNull && right.IsNull);
+    if (!(left.IsNull && right.IsNull)) return false;
+  }
+  if (left.DataType == 0 || right.DataType == 0) return false;
+  return Holds(op, CompareValues(left, right));
+}
+
+void BinaryOperation(TExpOperator op, const TExpToken& left, const TExpToken& right, const TTextCodePage& codePage,
+                     TExpToken& result) {
+  if (op >= eoEQ && op <= eoLE) return SetBoolean(result, Comparison(op, left, right, codePage));
+  if (op == eoAND || op == eoOR) {
+    const bool a = BooleanValue(left), b = BooleanValue(right);
+    return SetBoolean(result, op == eoAND ? (a && b) : (a || b));
+  }
+  Arithmetic(op, left, right, result);
+}
+
+// The enCOMPARE test: eoEQ / eoNE over the first partialLength bytes of both
+// texts (cut at a character boundary of the table's code page), optionally
+// without regard to case.
+void CompareText(TExpOperator op, std::int32_t partialLength, bool caseInsensitive, const TTextCodePage& codePage,
+                 TExpToken& result, const TExpToken& right, const TExpToken& left) {
+  if (left.IsNull || right.IsNull) {
+    const bool equal = left.IsNull && right.IsNull;
+    return SetBoolean(result, op == eoNE ? !equal : equal);
+  }
+  std::string_view a = TextOf(left), b = TextOf(right);
+  if (partialLength > 0) {
+    const auto n = static_cast<std::size_t>(partialLength);
+    a = a.substr(0, codePage.CutLength(a, n));
+    b = b.substr(0, codePage.CutLength(b, n));
+  }
+  const bool equal = codePage.Compare(a, b, caseInsensitive) == 0;
+  SetBoolean(result, op == eoNE ? !equal : equal);
+}
+
+// LIKE: '%' any run of characters, '_' one character, characters as the
+// table's code page delimits them.
+bool MatchLike(std::string_view value, std::string_view pattern, const TTextCodePage& codePage) {
+  std::size_t v = 0, p = 0;
+  std::size_t starP = std::string_view::npos, starV = 0;
+  while (v < value.size()) {
+    if (p < pattern.size() && pattern[p] == '%') {
+      starP = ++p;
+      starV = v;
+      continue;
+    }
+    const std::size_t vLen = codePage.CharLength(value, v);
+    if (p < pattern.size()) {
+      const std::size_t pLen = codePage.CharLength(pattern, p);
+      if ((pLen == 1 && pattern[p] == '_') ||
+          (pLen == vLen && codePage.SameChar(value.substr(v, vLen), pattern.substr(p, pLen)))) {
+        v += vLen;
+        p += pLen;
+        continue;
+      }
+    }
+    if (starP == std::string_view::npos) return false;
+    // Let the last '%' absorb one more character and retry.
+    starV += codePage.CharLength(value, starV);
+    v = starV;
+    p = starP;
+  }
+  while (p < pattern.size() && pattern[p] == '%') ++p;
+  return p == pattern.size();
+}
+
 // Byte position of the first occurrence of what in text at a character
-// boundary, or npos. An empty search text is never found.
-std::size_t FindText(std::string_view text, std::string_view what, std::size_t from) {
+// boundary of the table's code page, or npos. An empty search text is never
+// found.
+std::size_t FindText(const TTextCodePage& codePage, std::string_view text, std::string_view what, std::size_t from) {
   if (what.empty()) return std::string_view::npos;
-  for (std::size_t i = from; i + what.size() <= text.size(); i = NextCharPos(text, i))
+  for (std::size_t i = from; i + what.size() <= text.size(); i = codePage.NextCharPos(text, i))
     if (text.compare(i, what.size(), what) == 0) return i;
   return std::string_view::npos;
 }
@@ -385,7 +456,7 @@ class TEvaluator {
   TEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
              TEvaluateTextSearchCallback textCallback, std::uint16_t sortID, std::uint16_t languageID)
       : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
-        languageID_(languageID) {}
+        languageID_(languageID), codePage_(languageID, sortID) {}
 
   // Makes out a constant copy of node holding the node's value.
   void EvaluateInto(const TExpToken& node, TExpToken& out);
@@ -413,6 +484,7 @@ class TEvaluator {
   TEvaluateTextSearchCallback textCallback_;
   std::uint16_t sortID_;
   std::uint16_t languageID_;
+  TTextCodePage codePage_;
 };
 
 void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
@@ -452,9 +524,9 @@ void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
       TScratchPtr l = Evaluate(*node.Left);
       TScratchPtr r = Evaluate(*node.Right);
       if (node.NodeClass == enCOMPARE && IsTextValue(*l))
-        EvaluateCompare(node.Operator, node.PartialLength, node.CaseInsensitive, sortID_, languageID_, out, *r, *l);
+        CompareText(node.Operator, node.PartialLength, node.CaseInsensitive, codePage_, out, *r, *l);
       else
-        EvaluateBinary(node.Operator, *l, *r, sortID_, languageID_, out);
+        BinaryOperation(node.Operator, *l, *r, codePage_, out);
       break;
     }
     case enEXTBINARY:
@@ -475,17 +547,16 @@ bool TEvaluator::Extended(const TExpToken& node) {
   switch (node.Operator) {
     case eoLIKE: case eoNOTLIKE: {
       TScratchPtr pattern = Evaluate(Argument(node, 1));
-      result = !value->IsNull && !pattern->IsNull &&
-               MatchLikePattern(TextOf(*value), TextOf(*pattern), sortID_, languageID_);
+      result = !value->IsNull && !pattern->IsNull && MatchLike(TextOf(*value), TextOf(*pattern), codePage_);
       return node.Operator == eoNOTLIKE ? !result : result;
     }
     case eoIN: case eoNOTIN:
       for (std::size_t i = 1; i < node.Arguments.size() && !result; ++i)
-        result = EvaluateComparison(eoEQ, *value, *Evaluate(Argument(node, i)), sortID_, languageID_);
+        result = Comparison(eoEQ, *value, *Evaluate(Argument(node, i)), codePage_);
       return node.Operator == eoNOTIN ? !result : result;
     case eoBETWEEN: case eoNOTBETWEEN:
-      result = EvaluateComparison(eoGE, *value, *Evaluate(Argument(node, 1)), sortID_, languageID_) &&
-               EvaluateComparison(eoLE, *value, *Evaluate(Argument(node, 2)), sortID_, languageID_);
+      result = Comparison(eoGE, *value, *Evaluate(Argument(node, 1)), codePage_) &&
+               Comparison(eoLE, *value, *Evaluate(Argument(node, 2)), codePage_);
       return node.Operator == eoNOTBETWEEN ? !result : result;
     case eoSUBIN: case eoNOTSUBIN: {
       const TExpToken& tuple = Argument(node, 1);
@@ -587,14 +658,8 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       char* p = PrepareText(out, s.size());
       CopyBytes(p, s.data(), s.size());
       FinishText(out, s.size());
-      if (languageID_ == 0) {
-        if (node.Operator == eoUPPER) AnsiUpperCaseInPlace(p, s.size());
-        else AnsiLowerCaseInPlace(p, s.size());
-      } else if (node.Operator == eoUPPER) {
-        OSUpperString(languageID_, sortID_, p);
-      } else {
-        OSLowerString(languageID_, sortID_, p);
-      }
+      if (node.Operator == eoUPPER) codePage_.UpperCase(p, s.size());
+      else codePage_.LowerCase(p, s.size());
       return;
     }
     case eoLENGTH: {
@@ -624,10 +689,10 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       const std::string_view s = TextOf(*v), t = TextOf(*what);
       std::int32_t result = 0;
       if (node.Operator == eoPOS) {
-        const std::size_t at = FindText(s, t, 0);
+        const std::size_t at = FindText(codePage_, s, t, 0);
         result = at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
       } else {
-        for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size()))
+        for (std::size_t at = FindText(codePage_, s, t, 0); at != std::string_view::npos; at = FindText(codePage_, s, t, at + t.size()))
           ++result;
       }
       return Write(out, result);
@@ -640,12 +705,12 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
       if (t.empty() || t == r) return SetText(out, s);
       std::size_t count = 0;
-      for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size()))
+      for (std::size_t at = FindText(codePage_, s, t, 0); at != std::string_view::npos; at = FindText(codePage_, s, t, at + t.size()))
         ++count;
       const std::size_t length = s.size() + count * r.size() - count * t.size();
       char* p = PrepareText(out, length);
       std::size_t written = 0, last = 0;
-      for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size())) {
+      for (std::size_t at = FindText(codePage_, s, t, 0); at != std::string_view::npos; at = FindText(codePage_, s, t, at + t.size())) {
         CopyBytes(p + written, s.data() + last, at - last);
         written += at - last;
         CopyBytes(p + written, r.data(), r.size());
@@ -663,12 +728,12 @@ void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
       std::string_view s = TextOf(*v);
       const std::string_view ch = TextOf(*c);
       if (!ch.empty()) {
-        const std::string_view one = ch.substr(0, CharLength(ch, 0));
+        const std::string_view one = ch.substr(0, codePage_.CharLength(ch, 0));
         if (node.Operator != eoTRIMTRAILING)
           while (s.size() >= one.size() && s.substr(0, one.size()) == one) s.remove_prefix(one.size());
         if (node.Operator != eoTRIMLEADING)
           while (s.size() >= one.size() && s.substr(s.size() - one.size()) == one &&
-                 !(one.size() == 1 && IsTrailBytePosition(s, s.size() - 1)))
+                 !(one.size() == 1 && codePage_.IsTrailBytePosition(s, s.size() - 1)))
             s.remove_suffix(one.size());
       }
       return SetText(out, s);
@@ -802,83 +867,22 @@ void EvaluateUnary(TExpOperator op, const TExpToken& v, TExpToken& out) {
 
 void EvaluateBinary(TExpOperator op, const TExpToken& left, const TExpToken& right, std::uint16_t sortID,
                     std::uint16_t languageID, TExpToken& result) {
-  if (op >= eoEQ && op <= eoLE) return SetBoolean(result, EvaluateComparison(op, left, right, sortID, languageID));
-  if (op == eoAND || op == eoOR) {
-    const bool a = BooleanValue(left), b = BooleanValue(right);
-    return SetBoolean(result, op == eoAND ? (a && b) : (a || b));
-  }
-  Arithmetic(op, left, right, result);
+  BinaryOperation(op, left, right, TTextCodePage(languageID, sortID), result);
 }
 
 void EvaluateCompare(TExpOperator op, std::int32_t partialLength, bool caseInsensitive, std::uint16_t sortID,
                      std::uint16_t languageID, TExpToken& result, const TExpToken& right, const TExpToken& left) {
-  if (left.IsNull || right.IsNull) {
-    const bool equal = left.IsNull && right.IsNull;
-    return SetBoolean(result, op == eoNE ? !equal : equal);
-  }
-  std::string_view a = TextOf(left), b = TextOf(right);
-  if (partialLength > 0) {
-    const auto n = static_cast<std::size_t>(partialLength);
-    a = a.substr(0, CutLength(a, n));
-    b = b.substr(0, CutLength(b, n));
-  }
-  bool equal;
-  if (languageID == 0)
-    equal = caseInsensitive ? AnsiCompareText(a, b) == 0 : a == b;
-  else
-    equal = OSCompareStrings(languageID, sortID, a, b, caseInsensitive) == 0;
-  SetBoolean(result, op == eoNE ? !equal : equal);
+  CompareText(op, partialLength, caseInsensitive, TTextCodePage(languageID, sortID), result, right, left);
 }
 
 bool EvaluateComparison(TExpOperator op, const TExpToken& left, const TExpToken& right, std::uint16_t sortID,
                         std::uint16_t languageID) {
-  if (IsTextValue(left) && (IsTextValue(right) || right.DataType == 0)) {
-    if ((op == eoEQ || op == eoNE) && (left.IsNull || right.IsNull)) {
-      const bool equal = left.IsNull && right.IsNull;
-      return op == eoEQ ? equal : !equal;
-    }
-    return Holds(op, CompareText(TextOf(left), TextOf(right), sortID, languageID));  // NULL counts as empty
-  }
-  if (left.IsNull || right.IsNull) {
-    if (op == eoEQ) return left.IsNull && right.IsNull;
-    if (op == eoNE) return !(left.IsNull && right.IsNull);
-    if (!(left.IsNull && right.IsNull)) return false;
-  }
-  if (left.DataType == 0 || right.DataType == 0) return false;
-  return Holds(op, CompareValues(left, right));
+  return Comparison(op, left, right, TTextCodePage(languageID, sortID));
 }
 
 bool MatchLikePattern(std::string_view value, std::string_view pattern, std::uint16_t sortID,
                       std::uint16_t languageID) {
-  std::size_t v = 0, p = 0;
-  std::size_t starP = std::string_view::npos, starV = 0;
-  auto same = [&](std::size_t vi, std::size_t pi, std::size_t len) {
-    if (languageID == 0 || len != 1) return value.substr(vi, len) == pattern.substr(pi, len);
-    return OSCompareCharNoAccent(languageID, sortID, value[vi], pattern[pi]) == 0;
-  };
-  while (v < value.size()) {
-    if (p < pattern.size() && pattern[p] == '%') {
-      starP = ++p;
-      starV = v;
-      continue;
-    }
-    const std::size_t vLen = CharLength(value, v);
-    if (p < pattern.size()) {
-      const std::size_t pLen = CharLength(pattern, p);
-      if ((pLen == 1 && pattern[p] == '_') || (pLen == vLen && same(v, p, pLen))) {
-        v += vLen;
-        p += pLen;
-        continue;
-      }
-    }
-    if (starP == std::string_view::npos) return false;
-    // Let the last '%' absorb one more character and retry.
-    starV += CharLength(value, starV);
-    v = starV;
-    p = starP;
-  }
-  while (p < pattern.size() && pattern[p] == '%') ++p;
-  return p == pattern.size();
+  return MatchLike(value, pattern, TTextCodePage(languageID, sortID));
 }
 
 std::int32_t WeekOfYear(std::int32_t dayNumber) noexcept {

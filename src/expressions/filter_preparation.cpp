@@ -15,6 +15,7 @@
 #include "expressions/exp_token_stack.h"
 #include "expressions/expression_layer.h"
 #include "expressions/expression_verifier.h"
+#include "expressions/text_code_page.h"
 #include "expressions/value_conversion.h"
 #include "storage/formats/data_types.h"
 
@@ -190,7 +191,7 @@ class TFilterPreparer {
   TFilterPreparer(void* context, TEvaluateFieldCallback callback, bool noPartialCompare, bool caseInsensitive,
                   std::uint16_t sortID, std::uint16_t languageID)
       : context_(context), callback_(callback), noPartialCompare_(noPartialCompare),
-        caseInsensitive_(caseInsensitive), sortID_(sortID), languageID_(languageID) {}
+        caseInsensitive_(caseInsensitive), sortID_(sortID), languageID_(languageID), codePage_(languageID, sortID) {}
 
   TExpTokenPtr Prepare(const TExpToken& node, TExpToken* parent, int depth);
 
@@ -222,6 +223,7 @@ class TFilterPreparer {
   bool caseInsensitive_;
   std::uint16_t sortID_;
   std::uint16_t languageID_;
+  TTextCodePage codePage_;  // the table's: what a character is in patterns and prefixes
 };
 
 TExpTokenPtr TFilterPreparer::Prepare(const TExpToken& node, TExpToken* parent, int depth) {
@@ -304,7 +306,7 @@ void TFilterPreparer::PrepareComparison(const TExpToken& node, TExpToken& copy, 
       IsTextType(left.DataType)) {
     const std::size_t length = constant->StringLength();
     const bool star = length > 0 && constant->Value[length - 1] == '*' &&
-                      !IsTrailBytePosition(TextOfConstant(*constant), length - 1);
+                      !codePage_.IsTrailBytePosition(TextOfConstant(*constant), length - 1);
     if (star || caseInsensitive_) {
       copy.NodeClass = enCOMPARE;
       copy.CaseInsensitive = caseInsensitive_;
@@ -336,8 +338,8 @@ void TFilterPreparer::PrepareLike(const TExpToken& node, TExpToken& copy, int de
   const std::string_view text = TextOfConstant(*constant);
   std::size_t percents = 0, lastPercent = 0;
   bool underscore = false;
-  for (std::size_t i = 0; i < text.size(); i = NextCharPos(text, i)) {
-    if (CharLength(text, i) != 1) continue;
+  for (std::size_t i = 0; i < text.size(); i = codePage_.NextCharPos(text, i)) {
+    if (codePage_.CharLength(text, i) != 1) continue;
     if (text[i] == '%') {
       ++percents;
       lastPercent = i;
