@@ -458,10 +458,35 @@ class TEvaluator {
       : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
         languageID_(languageID), codePage_(languageID, sortID) {}
 
-  // Makes out a constant copy of node holding the node's value.
+  // Makes out a constant copy of node holding the node's value. Chains of
+  // unary and binary operators are followed with a list of pending frames
+  // instead of recursion, so their length does not matter; functions and
+  // extended predicates evaluate their arguments by calling this again.
   void EvaluateInto(const TExpToken& node, TExpToken& out);
 
  private:
+  // A unary or binary operator node whose operands are being evaluated.
+  struct TFrame {
+    const TExpToken* node;
+    TExpToken* out;
+    TScratchPtr first;   // the operand evaluated first (AND and OR: the right one)
+    TScratchPtr second;  // the other operand of a binary node
+    std::uint8_t stage;
+  };
+  // The frames of this thread; evaluations started from within a function
+  // stack theirs above the caller's. The capacity is kept between records.
+  static std::vector<TFrame>& ThreadFrames() {
+    thread_local std::vector<TFrame> frames;
+    return frames;
+  }
+  static bool IsOperator(const TExpToken& node) {
+    return node.NodeClass == enUNARY || node.NodeClass == enBINARY || node.NodeClass == enCOMPARE;
+  }
+  // Starts an operator node: a frame, or at once for any other node.
+  void Start(const TExpToken& node, TExpToken& out);
+  // Every node that is not a unary or binary operator.
+  void EvaluateOperand(const TExpToken& node, TExpToken& out);
+
   // The value of node in a scratch node of this thread.
   TScratchPtr Evaluate(const TExpToken& node) {
     TScratchPtr out = TakeScratchNode();
@@ -487,7 +512,90 @@ class TEvaluator {
   TTextCodePage codePage_;
 };
 
-void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
+// Booleans are stored normalised: any value of 2 and above is 1.
+void NormaliseBoolean(TExpToken& out) {
+  if (out.DataType == dtBoolean && !out.IsNull && Read<std::uint16_t>(out) > 1) out.SetBooleanValue(true);
+}
+
+void TEvaluator::Start(const TExpToken& node, TExpToken& out) {
+  if (!IsOperator(node)) return EvaluateOperand(node, out);
+  if (!node.Left || (node.NodeClass != enUNARY && !node.Right)) NotEvaluable(node);
+  out.Copy(node);
+  out.NodeClass = enCONST;
+  ThreadFrames().push_back({&node, &out, {}, {}, 0});
+}
+
+void TEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOut) {
+  std::vector<TFrame>& frames = ThreadFrames();
+  const std::size_t base = frames.size();
+  // An error leaves no frame of this evaluation behind.
+  struct TUnwind {
+    std::vector<TFrame>& frames;
+    std::size_t base;
+    ~TUnwind() {
+      while (frames.size() > base) frames.pop_back();
+    }
+  } unwind{frames, base};
+  Start(root, rootOut);
+  // Frames are addressed by position: an operand that is a function grows the
+  // list (and may move it) while it is evaluated.
+  while (frames.size() > base) {
+    const std::size_t top = frames.size() - 1;
+    const TExpToken& node = *frames[top].node;
+    TExpToken& out = *frames[top].out;
+    const bool logical = node.NodeClass != enUNARY && (node.Operator == eoAND || node.Operator == eoOR);
+    switch (frames[top].stage) {
+      case 0: {
+        // The operand of a unary node; for AND and OR the right side first,
+        // as it decides alone when it is false (AND) or true (OR).
+        frames[top].stage = 1;
+        frames[top].first = TakeScratchNode();
+        TExpToken& value = *frames[top].first;
+        Start(node.NodeClass == enUNARY || !logical ? *node.Left : *node.Right, value);
+        break;
+      }
+      case 1: {
+        if (node.NodeClass == enUNARY) {
+          EvaluateUnary(node.Operator, *frames[top].first, out);
+          NormaliseBoolean(out);
+          frames.pop_back();
+          break;
+        }
+        if (logical) {
+          const bool right = BooleanValue(*frames[top].first);
+          frames[top].first.reset();
+          if (node.Operator == eoAND ? !right : right) {
+            SetBoolean(out, right);
+            frames.pop_back();
+            break;
+          }
+        }
+        frames[top].stage = 2;
+        frames[top].second = TakeScratchNode();
+        TExpToken& value = *frames[top].second;
+        Start(logical ? *node.Left : *node.Right, value);
+        break;
+      }
+      default: {
+        if (logical) {
+          SetBoolean(out, BooleanValue(*frames[top].second));
+        } else {
+          const TExpToken& l = *frames[top].first;
+          const TExpToken& r = *frames[top].second;
+          if (node.NodeClass == enCOMPARE && IsTextValue(l))
+            CompareText(node.Operator, node.PartialLength, node.CaseInsensitive, codePage_, out, r, l);
+          else
+            BinaryOperation(node.Operator, l, r, codePage_, out);
+          NormaliseBoolean(out);
+        }
+        frames.pop_back();
+        break;
+      }
+    }
+  }
+}
+
+void TEvaluator::EvaluateOperand(const TExpToken& node, TExpToken& out) {
   out.Copy(node);
   out.NodeClass = enCONST;
   switch (node.NodeClass) {
@@ -504,31 +612,6 @@ void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
     case enTUPLE:
       out.NodeClass = enFIELD;
       break;
-    case enUNARY: {
-      if (!node.Left) NotEvaluable(node);
-      TScratchPtr v = Evaluate(*node.Left);
-      EvaluateUnary(node.Operator, *v, out);
-      break;
-    }
-    case enBINARY:
-    case enCOMPARE: {
-      if (!node.Left || !node.Right) NotEvaluable(node);
-      if (node.Operator == eoAND || node.Operator == eoOR) {
-        // The right side first: it decides alone when it is false (AND) or true (OR).
-        const bool right = BooleanValue(*Evaluate(*node.Right));
-        if (node.Operator == eoAND && !right) { SetBoolean(out, false); break; }
-        if (node.Operator == eoOR && right) { SetBoolean(out, true); break; }
-        SetBoolean(out, BooleanValue(*Evaluate(*node.Left)));
-        break;
-      }
-      TScratchPtr l = Evaluate(*node.Left);
-      TScratchPtr r = Evaluate(*node.Right);
-      if (node.NodeClass == enCOMPARE && IsTextValue(*l))
-        CompareText(node.Operator, node.PartialLength, node.CaseInsensitive, codePage_, out, *r, *l);
-      else
-        BinaryOperation(node.Operator, *l, *r, codePage_, out);
-      break;
-    }
     case enEXTBINARY:
       SetBoolean(out, Extended(node));
       break;
@@ -538,7 +621,7 @@ void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
     default:
       NotEvaluable(node);
   }
-  if (out.DataType == dtBoolean && !out.IsNull && Read<std::uint16_t>(out) > 1) out.SetBooleanValue(true);
+  NormaliseBoolean(out);
 }
 
 bool TEvaluator::Extended(const TExpToken& node) {

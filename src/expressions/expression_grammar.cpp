@@ -7,7 +7,6 @@
 #include "platform/code_page.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
-#include "expressions/exp_tree.h"
 #include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 #include "expressions/expression_parser.h"
@@ -130,21 +129,16 @@ void TExpressionParser::ExpectSymbol(std::string_view word, std::string_view mes
   NextToken();
 }
 
-TExpTokenPtr TExpressionParser::ParseChecked(ParseLevel level, TParseModifiers modifiers) {
-  const bool outermost = nesting_ == 0;
-  TExpTokenPtr root = (this->*level)(modifiers);
-  if (outermost && ExpressionDepth(root.get()) > kMaxExpressionDepth) RaiseParseError(expmsg::kNestedTooDeeply);
-  return root;
-}
-
-TExpTokenPtr TExpressionParser::ParseExpression1(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level1, m); }
-TExpTokenPtr TExpressionParser::ParseExpression2(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level2, m); }
-TExpTokenPtr TExpressionParser::ParseExpression3(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level3, m); }
-TExpTokenPtr TExpressionParser::ParseExpression4(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level4, m); }
-TExpTokenPtr TExpressionParser::ParseExpression5(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level5, m); }
-TExpTokenPtr TExpressionParser::ParseExpression6(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level6, m); }
-TExpTokenPtr TExpressionParser::ParseExpression7(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level7, m); }
-TExpTokenPtr TExpressionParser::ParseExpression8(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level8, m); }
+// Chains at one level are built in loops; only parentheses and calls recurse,
+// and Level8 limits their nesting.
+TExpTokenPtr TExpressionParser::ParseExpression1(TParseModifiers m) { return Level1(m); }
+TExpTokenPtr TExpressionParser::ParseExpression2(TParseModifiers m) { return Level2(m); }
+TExpTokenPtr TExpressionParser::ParseExpression3(TParseModifiers m) { return Level3(m); }
+TExpTokenPtr TExpressionParser::ParseExpression4(TParseModifiers m) { return Level4(m); }
+TExpTokenPtr TExpressionParser::ParseExpression5(TParseModifiers m) { return Level5(m); }
+TExpTokenPtr TExpressionParser::ParseExpression6(TParseModifiers m) { return Level6(m); }
+TExpTokenPtr TExpressionParser::ParseExpression7(TParseModifiers m) { return Level7(m); }
+TExpTokenPtr TExpressionParser::ParseExpression8(TParseModifiers m) { return Level8(m); }
 
 TExpTokenPtr TExpressionParser::ParseCompleteExpression(TParseModifiers modifiers) {
   TExpTokenPtr root = ParseExpression1(modifiers);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/code_page.h"
 #include "expressions/ansi_text_forms.h"
@@ -99,7 +100,10 @@ class TVerifier {
     RaiseIn(message);
   }
 
-  void Verify(TExpToken* parent, TExpToken& node, bool transform, int depth);
+  // Verifies the subtree children first, walking it with a list of pending
+  // steps instead of recursion, so chains of any length are verified with a
+  // flat stack.
+  void Verify(TExpToken* parent, TExpToken& root, bool transform);
   void VerifyDataType(TExpToken& node);
 
  private:
@@ -107,7 +111,9 @@ class TVerifier {
   void OfferConstantAsColumn(TExpToken& node) const;
   void ConvertTemporalConstant(TExpToken& stringSide, const TExpToken& temporalSide) const;
   void VerifyBinary(TExpToken& node);
-  void VerifyFunction(TExpToken& node, bool transform, int depth);
+  // What is checked of a node once its operands are verified.
+  void VerifyNode(TExpToken& node, bool transform);
+  void VerifyFunction(TExpToken& node, bool transform);
   void VerifyExtended(TExpToken& node);
   void MaybeTransform(TExpToken& node, bool transform) const;
 
@@ -191,14 +197,56 @@ void TVerifier::MaybeTransform(TExpToken& node, bool transform) const {
     TransformBooleanExpression(node);
 }
 
-void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int depth) {
-  if (depth > 2 * kMaxExpressionDepth) RaiseIn(expmsg::kNestedTooDeeply);
-  node.Parent = parent;
-  OfferConstantAsColumn(node);
+void TVerifier::Verify(TExpToken* parent, TExpToken& root, bool transform) {
+  struct TStep {
+    TExpToken* node;
+    TExpToken* parent;
+    bool transform;
+    bool operandsPushed;
+  };
+  std::vector<TStep> steps{{&root, parent, transform, false}};
+  while (!steps.empty()) {
+    const TStep step = steps.back();
+    TExpToken& node = *step.node;
+    if (step.operandsPushed) {
+      steps.pop_back();
+      VerifyNode(node, step.transform);
+      continue;
+    }
+    steps.back().operandsPushed = true;
+    node.Parent = step.parent;
+    OfferConstantAsColumn(node);
+    // Operands are pushed last first, so they are verified in order.
+    switch (node.NodeClass) {
+      case enUNARY:
+        if (!node.Left) RaiseIn(expmsg::kNestedTooDeeply);
+        steps.push_back({node.Left.get(), &node, step.transform, false});
+        break;
+      case enBINARY:
+      case enCOMPARE:
+        if (!node.Left || !node.Right) RaiseIn(expmsg::kNestedTooDeeply);
+        steps.push_back({node.Right.get(), &node, step.transform, false});
+        steps.push_back({node.Left.get(), &node, step.transform, false});
+        break;
+      case enFUNC:
+      case enEXTBINARY:
+        for (std::size_t i = node.Arguments.size(); i-- > 0;) {
+          if (!node.Arguments[i]) continue;
+          // IF transforms only its condition.
+          const bool argumentTransform =
+              node.NodeClass == enFUNC && node.Operator == eoIF ? i == 0 : step.transform;
+          steps.push_back({node.Arguments[i].get(), &node, argumentTransform, false});
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void TVerifier::VerifyNode(TExpToken& node, bool transform) {
   switch (node.NodeClass) {
     case enUNARY: {
-      if (!node.Left) RaiseIn(expmsg::kNestedTooDeeply);
-      Verify(&node, *node.Left, transform, depth + 1);
       const TExpToken& operand = *node.Left;
       if (!CheckUnaryTypes(node.Operator, operand.DataType)) {
         std::string message(expmsg::kTypeMismatchBetween);
@@ -220,9 +268,6 @@ void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int d
     }
     case enBINARY:
     case enCOMPARE:
-      if (!node.Left || !node.Right) RaiseIn(expmsg::kNestedTooDeeply);
-      Verify(&node, *node.Left, transform, depth + 1);
-      Verify(&node, *node.Right, transform, depth + 1);
       VerifyBinary(node);
       break;
     case enFIELD:
@@ -238,11 +283,9 @@ void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int d
       }
       break;
     case enFUNC:
-      VerifyFunction(node, transform, depth);
+      VerifyFunction(node, transform);
       break;
     case enEXTBINARY:
-      for (auto& argument : node.Arguments)
-        if (argument) Verify(&node, *argument, transform, depth + 1);
       VerifyExtended(node);
       break;
     default:
@@ -299,14 +342,7 @@ void TVerifier::VerifyBinary(TExpToken& node) {
   }
 }
 
-void TVerifier::VerifyFunction(TExpToken& node, bool transform, int depth) {
-  for (std::size_t i = 0; i < node.Arguments.size(); ++i) {
-    TExpToken* argument = node.Arguments[i].get();
-    if (argument == nullptr) continue;
-    bool argumentTransform = transform;
-    if (node.Operator == eoIF) argumentTransform = i == 0;
-    Verify(&node, *argument, argumentTransform, depth + 1);
-  }
+void TVerifier::VerifyFunction(TExpToken& node, bool transform) {
   TExpToken* arg0 = node.GetArgumentExpToken(0);
   TExpToken* arg1 = node.GetArgumentExpToken(1);
   TExpToken* arg2 = node.GetArgumentExpToken(2);
@@ -614,7 +650,7 @@ void VerifyExpressionToken(TarnErrorCode errorCode, std::string_view databaseNam
                            bool transformBooleans, TVerifyFieldCallback fieldCallback, void* callbackContext,
                            TExpToken* parent, TExpToken& node, std::string_view description) {
   TVerifier verifier(errorCode, databaseName, tableName, fieldCallback, callbackContext, description);
-  verifier.Verify(parent, node, transformBooleans, 0);
+  verifier.Verify(parent, node, transformBooleans);
 }
 
 void VerifyDataTypeToken(TarnErrorCode errorCode, std::string_view databaseName, std::string_view tableName,
@@ -658,29 +694,43 @@ void TransformBooleanExpression(TExpToken& node) {
 }
 
 bool ContainsFields(const TExpToken* node) {
-  if (node == nullptr) return false;
-  switch (node->NodeClass) {
-    case enFIELD:
-      return true;
-    case enUNARY:
-    case enBINARY:
-    case enCOMPARE:
-      return ContainsFields(node->Left.get()) || ContainsFields(node->Right.get());
-    case enFUNC:
-    case enEXTBINARY:
-      return std::any_of(node->Arguments.begin(), node->Arguments.end(),
-                         [](const TExpTokenPtr& a) { return ContainsFields(a.get()); });
-    default:
-      return false;
+  std::vector<const TExpToken*> pending{node};
+  while (!pending.empty()) {
+    const TExpToken* next = pending.back();
+    pending.pop_back();
+    if (next == nullptr) continue;
+    switch (next->NodeClass) {
+      case enFIELD:
+        return true;
+      case enUNARY:
+      case enBINARY:
+      case enCOMPARE:
+        pending.push_back(next->Left.get());
+        pending.push_back(next->Right.get());
+        break;
+      case enFUNC:
+      case enEXTBINARY:
+        for (const auto& argument : next->Arguments) pending.push_back(argument.get());
+        break;
+      default:
+        break;
+    }
   }
+  return false;
 }
 
 bool ContainsAggregates(const TExpToken* node) {
-  if (node == nullptr) return false;
-  if (node->NodeClass == enFUNC && IsAggregate(node->Operator)) return true;
-  if (ContainsAggregates(node->Left.get()) || ContainsAggregates(node->Right.get())) return true;
-  return std::any_of(node->Arguments.begin(), node->Arguments.end(),
-                     [](const TExpTokenPtr& a) { return ContainsAggregates(a.get()); });
+  std::vector<const TExpToken*> pending{node};
+  while (!pending.empty()) {
+    const TExpToken* next = pending.back();
+    pending.pop_back();
+    if (next == nullptr) continue;
+    if (next->NodeClass == enFUNC && IsAggregate(next->Operator)) return true;
+    pending.push_back(next->Left.get());
+    pending.push_back(next->Right.get());
+    for (const auto& argument : next->Arguments) pending.push_back(argument.get());
+  }
+  return false;
 }
 
 bool ContainsOrs(const TExpToken* node) {
