@@ -12,6 +12,7 @@
 #include "platform/code_page.h"
 #include "platform/locale_services.h"
 #include "expressions/bcd_values.h"
+#include "expressions/builtin_function_rules.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
 #include "expressions/expression_layer.h"
@@ -451,10 +452,14 @@ TScratchPtr TakeScratchNode() {
   return TScratchPtr(ThreadScratchNodes().Take());
 }
 
-class TEvaluator {
+}  // namespace
+
+// Evaluates one tree for one record; the evaluators of the built-in
+// functions use its services.
+class TExpressionEvaluator {
  public:
-  TEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
-             TEvaluateTextSearchCallback textCallback, std::uint16_t sortID, std::uint16_t languageID)
+  TExpressionEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
+                       TEvaluateTextSearchCallback textCallback, std::uint16_t sortID, std::uint16_t languageID)
       : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
         languageID_(languageID), codePage_(languageID, sortID) {}
 
@@ -463,6 +468,27 @@ class TEvaluator {
   // instead of recursion, so their length does not matter; functions and
   // extended predicates evaluate their arguments by calling this again.
   void EvaluateInto(const TExpToken& node, TExpToken& out);
+
+  // For the evaluators of functions: the value of node in a scratch node of
+  // this thread, an argument and its value, conversion, word search, and the
+  // table's code page.
+  TScratchPtr Evaluate(const TExpToken& node) {
+    TScratchPtr out = TakeScratchNode();
+    EvaluateInto(node, *out);
+    return out;
+  }
+  const TExpToken& Argument(const TExpToken& node, std::size_t i) const {
+    const TExpToken* a = node.GetArgumentExpToken(i);
+    if (a == nullptr) NotEvaluable(node);
+    return *a;
+  }
+  TScratchPtr ArgumentValue(const TExpToken& node, std::size_t i) { return Evaluate(Argument(node, i)); }
+  // Converts value to out's type (CAST and IF).
+  void Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch);
+  // TEXTSEARCH (1 for a match, else 0) and TEXTOCCURS (the number of matches)
+  // in the text of the column node.
+  std::int32_t TextMatches(const TExpToken& columnNode, std::string_view search, std::string_view text, bool occurs);
+  const TTextCodePage& CodePage() const noexcept { return codePage_; }
 
  private:
   // A unary or binary operator node whose operands are being evaluated.
@@ -487,21 +513,8 @@ class TEvaluator {
   // Every node that is not a unary or binary operator.
   void EvaluateOperand(const TExpToken& node, TExpToken& out);
 
-  // The value of node in a scratch node of this thread.
-  TScratchPtr Evaluate(const TExpToken& node) {
-    TScratchPtr out = TakeScratchNode();
-    EvaluateInto(node, *out);
-    return out;
-  }
-  const TExpToken& Argument(const TExpToken& node, std::size_t i) const {
-    const TExpToken* a = node.GetArgumentExpToken(i);
-    if (a == nullptr) NotEvaluable(node);
-    return *a;
-  }
   bool Extended(const TExpToken& node);
   void Function(const TExpToken& node, TExpToken& out);
-  void Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch);
-  void TextFunction(const TExpToken& node, TExpToken& out);
 
   const std::uint8_t* record_;
   void* context_;
@@ -512,12 +525,16 @@ class TEvaluator {
   TTextCodePage codePage_;
 };
 
+namespace {
+
 // Booleans are stored normalised: any value of 2 and above is 1.
 void NormaliseBoolean(TExpToken& out) {
   if (out.DataType == dtBoolean && !out.IsNull && Read<std::uint16_t>(out) > 1) out.SetBooleanValue(true);
 }
 
-void TEvaluator::Start(const TExpToken& node, TExpToken& out) {
+}  // namespace
+
+void TExpressionEvaluator::Start(const TExpToken& node, TExpToken& out) {
   if (!IsOperator(node)) return EvaluateOperand(node, out);
   if (!node.Left || (node.NodeClass != enUNARY && !node.Right)) NotEvaluable(node);
   out.Copy(node);
@@ -525,7 +542,7 @@ void TEvaluator::Start(const TExpToken& node, TExpToken& out) {
   ThreadFrames().push_back({&node, &out, {}, {}, 0});
 }
 
-void TEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOut) {
+void TExpressionEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOut) {
   std::vector<TFrame>& frames = ThreadFrames();
   const std::size_t base = frames.size();
   // An error leaves no frame of this evaluation behind.
@@ -595,7 +612,7 @@ void TEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOut) {
   }
 }
 
-void TEvaluator::EvaluateOperand(const TExpToken& node, TExpToken& out) {
+void TExpressionEvaluator::EvaluateOperand(const TExpToken& node, TExpToken& out) {
   out.Copy(node);
   out.NodeClass = enCONST;
   switch (node.NodeClass) {
@@ -624,7 +641,7 @@ void TEvaluator::EvaluateOperand(const TExpToken& node, TExpToken& out) {
   NormaliseBoolean(out);
 }
 
-bool TEvaluator::Extended(const TExpToken& node) {
+bool TExpressionEvaluator::Extended(const TExpToken& node) {
   TScratchPtr value = Evaluate(Argument(node, 0));
   bool result = false;
   switch (node.Operator) {
@@ -655,7 +672,8 @@ bool TEvaluator::Extended(const TExpToken& node) {
 // Converts value to out's type (CAST and IF): BLOBs are copied, everything
 // else goes through the value conversion. A failed conversion leaves the
 // target's zero value; a value out of the target's range raises.
-void TEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch) {
+void TExpressionEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToken& out,
+                                   bool raiseOnMismatch) {
   const std::uint8_t targetType = out.DataType;
   const std::int32_t targetSize = out.DataSize;
   out.IsNull = false;
@@ -701,21 +719,227 @@ void TEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToke
   if (targetType == dtString && TextOf(out).empty()) out.IsNull = true;
 }
 
-void TEvaluator::TextFunction(const TExpToken& node, TExpToken& out) {
-  const bool occurs = node.Operator == eoTEXTOCCURS;
-  TScratchPtr search = Evaluate(Argument(node, 0));
-  const TExpToken& columnNode = Argument(node, 1);
-  TScratchPtr column = Evaluate(columnNode);
-  std::int32_t answer = 0;
-  if (columnNode.Source != nullptr) {
-    if (textCallback_ != nullptr) {
-      answer = textCallback_(context_, columnNode, TextOf(*search), TextOf(*column), occurs);
-    } else if (occurs) {
-      answer = TextOccurs(TextOf(*search), TextOf(*column), TTextIndexParams::Defaults(), languageID_, sortID_);
-    } else {
-      answer = TextSearch(TextOf(*search), TextOf(*column), TTextIndexParams::Defaults(), languageID_, sortID_) ? 1 : 0;
-    }
+void TExpressionEvaluator::Function(const TExpToken& node, TExpToken& out) {
+  const TBuiltinFunction* function = FindBuiltinFunction(node.Operator);
+  if (function == nullptr) NotEvaluable(node);
+  out.IsNull = false;
+  function->Evaluate(*this, node, out);
+}
+
+std::int32_t TExpressionEvaluator::TextMatches(const TExpToken& columnNode, std::string_view search,
+                                               std::string_view text, bool occurs) {
+  if (textCallback_ != nullptr) return textCallback_(context_, columnNode, search, text, occurs);
+  if (occurs) return TextOccurs(search, text, TTextIndexParams::Defaults(), languageID_, sortID_);
+  return TextSearch(search, text, TTextIndexParams::Defaults(), languageID_, sortID_) ? 1 : 0;
+}
+
+// The evaluators of the built-in functions (builtin_functions.cpp). A NULL
+// argument gives NULL where the function says so; text lengths are bytes.
+
+void EvaluateAggregate(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  out.Copy(*v);
+  out.NodeClass = enCONST;
+}
+
+void EvaluateCaseMapping(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v);
+  char* p = PrepareText(out, s.size());
+  CopyBytes(p, s.data(), s.size());
+  FinishText(out, s.size());
+  if (node.Operator == eoUPPER) evaluator.CodePage().UpperCase(p, s.size());
+  else evaluator.CodePage().LowerCase(p, s.size());
+}
+
+void EvaluateLength(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  return Write(out, static_cast<std::int32_t>(TextOf(*v).size()));
+}
+
+void EvaluateSubstring(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  TScratchPtr from = evaluator.ArgumentValue(node, 1);
+  if (v->IsNull || from->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v);
+  const std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
+  std::int64_t count = static_cast<std::int64_t>(s.size());
+  if (node.Arguments.size() > 2) {
+    TScratchPtr length = evaluator.ArgumentValue(node, 2);
+    if (length->IsNull) return SetNull(out);
+    count = IntValue(*length);
   }
+  if (count < 1 || start >= static_cast<std::int64_t>(s.size())) return SetText(out, {});
+  return SetText(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
+}
+
+void EvaluateSearch(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const TTextCodePage& codePage = evaluator.CodePage();
+  TScratchPtr what = evaluator.ArgumentValue(node, 0);
+  TScratchPtr v = evaluator.ArgumentValue(node, 1);
+  if (v->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v), t = TextOf(*what);
+  std::int32_t result = 0;
+  if (node.Operator == eoPOS) {
+    const std::size_t at = FindText(codePage, s, t, 0);
+    result = at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
+  } else {
+    for (std::size_t at = FindText(codePage, s, t, 0); at != std::string_view::npos;
+         at = FindText(codePage, s, t, at + t.size()))
+      ++result;
+  }
+  return Write(out, result);
+}
+
+void EvaluateReplace(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const TTextCodePage& codePage = evaluator.CodePage();
+  TScratchPtr what = evaluator.ArgumentValue(node, 0);
+  TScratchPtr with = evaluator.ArgumentValue(node, 1);
+  TScratchPtr v = evaluator.ArgumentValue(node, 2);
+  if (v->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
+  if (t.empty() || t == r) return SetText(out, s);
+  std::size_t count = 0;
+  for (std::size_t at = FindText(codePage, s, t, 0); at != std::string_view::npos;
+       at = FindText(codePage, s, t, at + t.size()))
+    ++count;
+  const std::size_t length = s.size() + count * r.size() - count * t.size();
+  char* p = PrepareText(out, length);
+  std::size_t written = 0, last = 0;
+  for (std::size_t at = FindText(codePage, s, t, 0); at != std::string_view::npos;
+       at = FindText(codePage, s, t, at + t.size())) {
+    CopyBytes(p + written, s.data() + last, at - last);
+    written += at - last;
+    CopyBytes(p + written, r.data(), r.size());
+    written += r.size();
+    last = at + t.size();
+  }
+  CopyBytes(p + written, s.data() + last, s.size() - last);
+  FinishText(out, length);
+}
+
+void EvaluateTrim(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr c = evaluator.ArgumentValue(node, 0);
+  TScratchPtr v = evaluator.ArgumentValue(node, 1);
+  if (v->IsNull) return SetNull(out);
+  std::string_view s = TextOf(*v);
+  const std::string_view ch = TextOf(*c);
+  if (!ch.empty()) {
+    const std::string_view one = ch.substr(0, evaluator.CodePage().CharLength(ch, 0));
+    if (node.Operator != eoTRIMTRAILING)
+      while (s.size() >= one.size() && s.substr(0, one.size()) == one) s.remove_prefix(one.size());
+    if (node.Operator != eoTRIMLEADING)
+      while (s.size() >= one.size() && s.substr(s.size() - one.size()) == one &&
+             !(one.size() == 1 && evaluator.CodePage().IsTrailBytePosition(s, s.size() - 1)))
+        s.remove_suffix(one.size());
+  }
+  return SetText(out, s);
+}
+
+void EvaluateCast(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  return evaluator.Convert(node, *v, out, true);
+}
+
+void EvaluateAbs(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  if (v->DataType == dtFloat) return Write(out, std::fabs(Read<double>(*v)));
+  if (v->DataType == dtBCD) {
+    const std::int64_t fixed = FixedValue(*v, node);
+    std::int64_t result = fixed;
+    if (fixed < 0 && !FixedSub(0, fixed, result)) NumericOverflow(node);
+    return WriteFixed(out, result);
+  }
+  const std::int64_t i = IntValue(*v);
+  return WriteInteger(out, i < 0 ? 0 - static_cast<std::uint64_t>(i) : static_cast<std::uint64_t>(i));
+}
+
+void EvaluateRound(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  std::int64_t places = 0;
+  if (node.Arguments.size() > 1 && node.Arguments[1]) {
+    TScratchPtr d = evaluator.ArgumentValue(node, 1);
+    places = d->IsNull ? 0 : std::clamp<std::int64_t>(IntValue(*d), 0, 32);
+  }
+  if (v->DataType == dtBCD) {
+    std::int64_t result = 0;
+    if (!RoundFixed(FixedValue(*v, node), static_cast<int>(places), result)) NumericOverflow(node);
+    return WriteFixed(out, result);
+  }
+  const double x = FloatValue(*v);
+  if (x == 0) return Write(out, 0.0);
+  double unit = 1;  // 10^-places as repeated products of 0.1
+  for (std::int64_t i = 0; i < places; ++i) unit *= 0.1;
+  const double scaled = x / unit;
+  const double rounded = std::trunc(x > 0 ? scaled + 0.5 : scaled - 0.5) * unit;
+  out.DataType = dtFloat;
+  return Write(out, rounded);
+}
+
+void EvaluateExtract(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  std::int32_t day = 0, ms = 0;
+  const bool hasDate = v->DataType != dtTime, hasTime = v->DataType != dtDate;
+  if (v->DataType == dtDate) {
+    day = Read<std::int32_t>(*v);
+  } else if (v->DataType == dtTime) {
+    ms = Read<std::int32_t>(*v);
+  } else {
+    const double stamp = Read<double>(*v);
+    const double days = std::floor(stamp / static_cast<double>(kMillisecondsPerDay));
+    if (!std::isfinite(days) || std::fabs(days) > 4e6) return SetNull(out);
+    day = static_cast<std::int32_t>(days);
+    ms = static_cast<std::int32_t>(stamp - days * static_cast<double>(kMillisecondsPerDay));
+  }
+  int y, mo, d, h, mi, s, msec;
+  DecodeDate(day, y, mo, d);
+  DecodeTime(ms, h, mi, s, msec);
+  std::int32_t result = 0;
+  switch (node.Operator) {
+    case eoEXTRACTYEAR: result = hasDate ? y : 0; break;
+    case eoEXTRACTMONTH: result = hasDate ? mo : 0; break;
+    case eoEXTRACTDAY: result = hasDate ? d : 0; break;
+    case eoEXTRACTWEEK: result = hasDate ? WeekOfYear(day) : 0; break;
+    case eoEXTRACTDAYOFWEEK: result = hasDate ? DayOfWeek(day) : 0; break;
+    case eoEXTRACTHOUR: result = hasTime ? h : 0; break;
+    case eoEXTRACTMINUTE: result = hasTime ? mi : 0; break;
+    default: result = hasTime ? s : 0; break;
+  }
+  return Write(out, result);
+}
+
+void EvaluateIf(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const bool condition = BooleanValue(*evaluator.ArgumentValue(node, 0));
+  TScratchPtr chosen = evaluator.ArgumentValue(node, condition ? 1 : 2);
+  if (chosen->IsNull) return SetNull(out);
+  if (chosen->DataType == out.DataType && (out.DataType != dtBCD || chosen->Decimals == out.Decimals)) {
+    const std::uint8_t type = out.DataType, subType = out.SubType, decimals = out.Decimals;
+    const std::int32_t size = out.DataSize;
+    out.Copy(*chosen);
+    out.NodeClass = enCONST;
+    out.Text = node.Text;
+    out.DataType = type;
+    out.SubType = subType;
+    out.Decimals = decimals;
+    out.SetDataSize(std::max(size, chosen->DataSize));
+    return;
+  }
+  return evaluator.Convert(node, *chosen, out, true);
+}
+
+void EvaluateTextSearch(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const bool occurs = node.Operator == eoTEXTOCCURS;
+  TScratchPtr search = evaluator.ArgumentValue(node, 0);
+  const TExpToken& columnNode = evaluator.Argument(node, 1);
+  TScratchPtr column = evaluator.Evaluate(columnNode);
+  const std::int32_t answer =
+      columnNode.Source != nullptr ? evaluator.TextMatches(columnNode, TextOf(*search), TextOf(*column), occurs) : 0;
   out.IsNull = false;
   if (occurs) {
     out.DataType = dtInteger;
@@ -723,203 +947,6 @@ void TEvaluator::TextFunction(const TExpToken& node, TExpToken& out) {
   }
   SetBoolean(out, answer != 0);
 }
-
-void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
-  out.IsNull = false;
-  auto arg = [&](std::size_t i) { return Evaluate(Argument(node, i)); };
-  switch (node.Operator) {
-    case eoSUM: case eoRUNSUM: case eoAVG: case eoMIN: case eoMAX: case eoCOUNT: {
-      TScratchPtr v = arg(0);
-      out.Copy(*v);
-      out.NodeClass = enCONST;
-      return;
-    }
-    case eoUPPER: case eoLOWER: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v);
-      char* p = PrepareText(out, s.size());
-      CopyBytes(p, s.data(), s.size());
-      FinishText(out, s.size());
-      if (node.Operator == eoUPPER) codePage_.UpperCase(p, s.size());
-      else codePage_.LowerCase(p, s.size());
-      return;
-    }
-    case eoLENGTH: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      return Write(out, static_cast<std::int32_t>(TextOf(*v).size()));
-    }
-    case eoSUBSTRING: {
-      TScratchPtr v = arg(0);
-      TScratchPtr from = arg(1);
-      if (v->IsNull || from->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v);
-      const std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
-      std::int64_t count = static_cast<std::int64_t>(s.size());
-      if (node.Arguments.size() > 2) {
-        TScratchPtr length = arg(2);
-        if (length->IsNull) return SetNull(out);
-        count = IntValue(*length);
-      }
-      if (count < 1 || start >= static_cast<std::int64_t>(s.size())) return SetText(out, {});
-      return SetText(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
-    }
-    case eoPOS: case eoOCCURS: {
-      TScratchPtr what = arg(0);
-      TScratchPtr v = arg(1);
-      if (v->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v), t = TextOf(*what);
-      std::int32_t result = 0;
-      if (node.Operator == eoPOS) {
-        const std::size_t at = FindText(codePage_, s, t, 0);
-        result = at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
-      } else {
-        for (std::size_t at = FindText(codePage_, s, t, 0); at != std::string_view::npos; at = FindText(codePage_, s, t, at + t.size()))
-          ++result;
-      }
-      return Write(out, result);
-    }
-    case eoREPLACE: {
-      TScratchPtr what = arg(0);
-      TScratchPtr with = arg(1);
-      TScratchPtr v = arg(2);
-      if (v->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
-      if (t.empty() || t == r) return SetText(out, s);
-      std::size_t count = 0;
-      for (std::size_t at = FindText(codePage_, s, t, 0); at != std::string_view::npos; at = FindText(codePage_, s, t, at + t.size()))
-        ++count;
-      const std::size_t length = s.size() + count * r.size() - count * t.size();
-      char* p = PrepareText(out, length);
-      std::size_t written = 0, last = 0;
-      for (std::size_t at = FindText(codePage_, s, t, 0); at != std::string_view::npos; at = FindText(codePage_, s, t, at + t.size())) {
-        CopyBytes(p + written, s.data() + last, at - last);
-        written += at - last;
-        CopyBytes(p + written, r.data(), r.size());
-        written += r.size();
-        last = at + t.size();
-      }
-      CopyBytes(p + written, s.data() + last, s.size() - last);
-      FinishText(out, length);
-      return;
-    }
-    case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
-      TScratchPtr c = arg(0);
-      TScratchPtr v = arg(1);
-      if (v->IsNull) return SetNull(out);
-      std::string_view s = TextOf(*v);
-      const std::string_view ch = TextOf(*c);
-      if (!ch.empty()) {
-        const std::string_view one = ch.substr(0, codePage_.CharLength(ch, 0));
-        if (node.Operator != eoTRIMTRAILING)
-          while (s.size() >= one.size() && s.substr(0, one.size()) == one) s.remove_prefix(one.size());
-        if (node.Operator != eoTRIMLEADING)
-          while (s.size() >= one.size() && s.substr(s.size() - one.size()) == one &&
-                 !(one.size() == 1 && codePage_.IsTrailBytePosition(s, s.size() - 1)))
-            s.remove_suffix(one.size());
-      }
-      return SetText(out, s);
-    }
-    case eoCAST: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      return Convert(node, *v, out, true);
-    }
-    case eoABS: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      if (v->DataType == dtFloat) return Write(out, std::fabs(Read<double>(*v)));
-      if (v->DataType == dtBCD) {
-        const std::int64_t fixed = FixedValue(*v, node);
-        std::int64_t result = fixed;
-        if (fixed < 0 && !FixedSub(0, fixed, result)) NumericOverflow(node);
-        return WriteFixed(out, result);
-      }
-      const std::int64_t i = IntValue(*v);
-      return WriteInteger(out, i < 0 ? 0 - static_cast<std::uint64_t>(i) : static_cast<std::uint64_t>(i));
-    }
-    case eoROUND: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      std::int64_t places = 0;
-      if (node.Arguments.size() > 1 && node.Arguments[1]) {
-        TScratchPtr d = arg(1);
-        places = d->IsNull ? 0 : std::clamp<std::int64_t>(IntValue(*d), 0, 32);
-      }
-      if (v->DataType == dtBCD) {
-        std::int64_t result = 0;
-        if (!RoundFixed(FixedValue(*v, node), static_cast<int>(places), result)) NumericOverflow(node);
-        return WriteFixed(out, result);
-      }
-      const double x = FloatValue(*v);
-      if (x == 0) return Write(out, 0.0);
-      double unit = 1;  // 10^-places as repeated products of 0.1
-      for (std::int64_t i = 0; i < places; ++i) unit *= 0.1;
-      const double scaled = x / unit;
-      const double rounded = std::trunc(x > 0 ? scaled + 0.5 : scaled - 0.5) * unit;
-      out.DataType = dtFloat;
-      return Write(out, rounded);
-    }
-    case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTWEEK: case eoEXTRACTDAY: case eoEXTRACTDAYOFWEEK:
-    case eoEXTRACTHOUR: case eoEXTRACTMINUTE: case eoEXTRACTSECOND: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      std::int32_t day = 0, ms = 0;
-      const bool hasDate = v->DataType != dtTime, hasTime = v->DataType != dtDate;
-      if (v->DataType == dtDate) {
-        day = Read<std::int32_t>(*v);
-      } else if (v->DataType == dtTime) {
-        ms = Read<std::int32_t>(*v);
-      } else {
-        const double stamp = Read<double>(*v);
-        const double days = std::floor(stamp / static_cast<double>(kMillisecondsPerDay));
-        if (!std::isfinite(days) || std::fabs(days) > 4e6) return SetNull(out);
-        day = static_cast<std::int32_t>(days);
-        ms = static_cast<std::int32_t>(stamp - days * static_cast<double>(kMillisecondsPerDay));
-      }
-      int y, mo, d, h, mi, s, msec;
-      DecodeDate(day, y, mo, d);
-      DecodeTime(ms, h, mi, s, msec);
-      std::int32_t result = 0;
-      switch (node.Operator) {
-        case eoEXTRACTYEAR: result = hasDate ? y : 0; break;
-        case eoEXTRACTMONTH: result = hasDate ? mo : 0; break;
-        case eoEXTRACTDAY: result = hasDate ? d : 0; break;
-        case eoEXTRACTWEEK: result = hasDate ? WeekOfYear(day) : 0; break;
-        case eoEXTRACTDAYOFWEEK: result = hasDate ? DayOfWeek(day) : 0; break;
-        case eoEXTRACTHOUR: result = hasTime ? h : 0; break;
-        case eoEXTRACTMINUTE: result = hasTime ? mi : 0; break;
-        default: result = hasTime ? s : 0; break;
-      }
-      return Write(out, result);
-    }
-    case eoIF: {
-      const bool condition = BooleanValue(*arg(0));
-      TScratchPtr chosen = arg(condition ? 1 : 2);
-      if (chosen->IsNull) return SetNull(out);
-      if (chosen->DataType == out.DataType && (out.DataType != dtBCD || chosen->Decimals == out.Decimals)) {
-        const std::uint8_t type = out.DataType, subType = out.SubType, decimals = out.Decimals;
-        const std::int32_t size = out.DataSize;
-        out.Copy(*chosen);
-        out.NodeClass = enCONST;
-        out.Text = node.Text;
-        out.DataType = type;
-        out.SubType = subType;
-        out.Decimals = decimals;
-        out.SetDataSize(std::max(size, chosen->DataSize));
-        return;
-      }
-      return Convert(node, *chosen, out, true);
-    }
-    case eoTEXTSEARCH: case eoTEXTOCCURS:
-      return TextFunction(node, out);
-    default:
-      NotEvaluable(node);
-  }
-}
-
-}  // namespace
 
 void EvaluateUnary(TExpOperator op, const TExpToken& v, TExpToken& out) {
   switch (op) {
@@ -996,7 +1023,7 @@ TExpTokenPtr EvaluateExpressionToken(const TExpToken& node, const std::uint8_t* 
                                      TEvaluateFieldCallback fieldCallback,
                                      TEvaluateTextSearchCallback textSearchCallback, std::uint16_t sortID,
                                      std::uint16_t languageID) {
-  TEvaluator evaluator(record, context, fieldCallback, textSearchCallback, sortID, languageID);
+  TExpressionEvaluator evaluator(record, context, fieldCallback, textSearchCallback, sortID, languageID);
   TExpTokenPtr result = GetNewExpTokenInstance();
   evaluator.EvaluateInto(node, *result);
   return result;

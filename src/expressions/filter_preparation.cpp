@@ -230,7 +230,9 @@ class TFilterPreparer {
     copy->Parent = parent;
     return copy;
   }
-  void Later(const TExpToken& node, TExpTokenPtr& slot, TExpToken* parent) { pending_.push_back({&node, &slot, parent}); }
+  void Later(const TExpToken& node, TExpTokenPtr& slot, TExpToken* parent) {
+    pending_.push_back({&node, &slot, parent});
+  }
   // A column-free subtree computed once, or a constant copied; empty for
   // anything else, which is prepared later.
   TExpTokenPtr ConstantNow(const TExpToken& reference, const TExpToken& node, TExpToken* parent) {
