@@ -1,6 +1,7 @@
 // Engine start-up state: started flag, default session, current session per thread.
 #include "engine/engine_state.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -19,6 +20,11 @@ std::vector<std::function<void()>>& ShutdownHooks() {
   static std::vector<std::function<void()>> hooks;
   return hooks;
 }
+// Made on first use, so layers may register while static objects are initialised.
+std::vector<TEngineStartup>& StartupHooks() {
+  static std::vector<TEngineStartup> hooks;
+  return hooks;
+}
 thread_local TDataSession* tCurrentSession = nullptr;
 
 }  // namespace
@@ -27,6 +33,7 @@ void InitializeTarn() {
   std::lock_guard lock(gEngineLock);
   if (gStarted) return;
   InitializeCharMaps();
+  for (const TEngineStartup start : StartupHooks()) start();
   gDefaultSession = std::make_unique<TDataSession>(false);
   gStarted = true;
 }
@@ -61,6 +68,15 @@ std::unique_ptr<TDataSession> StartDataSession(bool server) { return std::make_u
 void CloseDataSession(std::unique_ptr<TDataSession>& session) {
   if (session && tCurrentSession == session.get()) tCurrentSession = nullptr;
   session.reset();
+}
+
+void RegisterEngineStartup(TEngineStartup start) {
+  if (start == nullptr) return;
+  std::lock_guard lock(gEngineLock);
+  auto& hooks = StartupHooks();
+  if (std::find(hooks.begin(), hooks.end(), start) != hooks.end()) return;
+  hooks.push_back(start);
+  if (gStarted) start();
 }
 
 void RegisterEngineShutdown(std::function<void()> release) {

@@ -30,4 +30,11 @@ void CloseDataSession(std::unique_ptr<TDataSession>& session);
 // are released when the engine stops.
 void RegisterEngineShutdown(std::function<void()> release);
 
+// Start-up work of an upper layer, such as installing the checks it provides to
+// the layers below (the header checks' expression verifier). Every engine start
+// runs the registered work in order of registration; work registered while the
+// engine runs is done at once. Registering the same function again does nothing.
+using TEngineStartup = void (*)();
+void RegisterEngineStartup(TEngineStartup start);
+
 }  // namespace tarn

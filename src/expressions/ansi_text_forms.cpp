@@ -10,6 +10,7 @@
 #include "platform/exception.h"
 #include "expressions/bcd_values.h"
 #include "expressions/date_time_values.h"
+#include "expressions/expression_layer.h"
 #include "storage/formats/data_types.h"
 
 namespace tarn {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "expressions/expression_layer.h"
+
 namespace tarn {
 
 namespace {

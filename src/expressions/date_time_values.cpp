@@ -3,6 +3,8 @@
 
 #include <ctime>
 
+#include "expressions/expression_layer.h"
+
 namespace tarn {
 
 namespace {

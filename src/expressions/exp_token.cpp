@@ -6,6 +6,7 @@
 
 #include "platform/code_page.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 

@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 
@@ -82,26 +83,36 @@ LinkSlots PutRecord(std::vector<std::uint8_t>& out, const TExpToken& node) {
   return slots;
 }
 
-void PackNode(std::vector<std::uint8_t>& out, const TExpToken* node) {
-  if (node == nullptr) {
-    // An empty argument entry travels as a record of class enNULL.
-    TExpTokenPtr empty = GetNewExpTokenInstance();
-    PutRecord(out, *empty);
-    return;
-  }
-  const LinkSlots slots = PutRecord(out, *node);
-  if (node->Left) {
-    PatchU32(out, slots.left, CheckedOffset(out.size()));
-    PackNode(out, node->Left.get());
-  }
-  if (node->Right) {
-    PatchU32(out, slots.right, CheckedOffset(out.size()));
-    PackNode(out, node->Right.get());
-  }
-  PatchU32(out, slots.count, CheckedOffset(node->Arguments.size()));
-  if (!node->Arguments.empty()) {
-    PatchU32(out, slots.arguments, CheckedOffset(out.size()));
-    for (const auto& argument : node->Arguments) PackNode(out, argument.get());
+// Writes the records in pre-order (a node, its Left subtree, its Right
+// subtree, then each argument with its subtree), keeping the pending nodes
+// in a list instead of recursing, so chains of any length are packed with a
+// flat stack. A pending node carries the link slot of its parent's record
+// that must point to its own record.
+void PackTree(std::vector<std::uint8_t>& out, const TExpToken& root) {
+  constexpr std::size_t kNoLink = static_cast<std::size_t>(-1);
+  struct TPending {
+    const TExpToken* node;  // none for an empty argument entry
+    std::size_t link;
+  };
+  TExpTokenPtr empty;
+  std::vector<TPending> pending{{&root, kNoLink}};
+  while (!pending.empty()) {
+    const TPending next = pending.back();
+    pending.pop_back();
+    if (next.link != kNoLink) PatchU32(out, next.link, CheckedOffset(out.size()));
+    if (next.node == nullptr) {
+      // An empty argument entry travels as a record of class enNULL.
+      if (!empty) empty = GetNewExpTokenInstance();
+      PutRecord(out, *empty);
+      continue;
+    }
+    const TExpToken& node = *next.node;
+    const LinkSlots slots = PutRecord(out, node);
+    PatchU32(out, slots.count, CheckedOffset(node.Arguments.size()));
+    for (std::size_t i = node.Arguments.size(); i-- > 0;)
+      pending.push_back({node.Arguments[i].get(), i == 0 ? slots.arguments : kNoLink});
+    if (node.Right) pending.push_back({node.Right.get(), slots.right});
+    if (node.Left) pending.push_back({node.Left.get(), slots.left});
   }
 }
 
@@ -109,8 +120,98 @@ class TPackReader {
  public:
   explicit TPackReader(std::span<const std::uint8_t> buffer) : buffer_(buffer) {}
 
-  TExpTokenPtr ReadNode(int depth) {
-    if (depth > kMaxExpressionDepth) Corrupt();
+  // Reads the tree whose root record starts at the current position. The
+  // records are in pre-order; the nodes whose operands are still to come are
+  // kept in a list instead of recursing, so chains of any length are read
+  // with a flat stack. Calls (functions and extended predicates) may nest
+  // no deeper than parsed text can make them.
+  TExpTokenPtr ReadTree() {
+    struct TOpen {
+      TExpToken* node;
+      TLinks links;
+      int calls;  // functions and extended predicates from the root down to this node
+      int stage;  // 0 Left next, 1 Right next, 2 arguments, 3 done
+      std::uint32_t nextArgument;
+    };
+    TLinks rootLinks{};
+    TExpTokenPtr root = ReadRecord(rootLinks);
+    std::vector<TOpen> open;
+    auto opened = [&](TExpToken& node, const TLinks& links, int outerCalls) {
+      const int calls = outerCalls + (node.NodeClass == enFUNC || node.NodeClass == enEXTBINARY ? 1 : 0);
+      if (calls > kMaxCallNesting) Corrupt();
+      open.push_back({&node, links, calls, 0, 0});
+    };
+    opened(*root, rootLinks, 0);
+    while (!open.empty()) {
+      const std::size_t top = open.size() - 1;
+      TExpToken& node = *open[top].node;
+      const TLinks links = open[top].links;
+      const int calls = open[top].calls;
+      TLinks childLinks{};
+      switch (open[top].stage) {
+        case 0:
+          open[top].stage = 1;
+          if (links.left != 0) {
+            // The left record follows directly; its link must say exactly where.
+            if (links.left != pos_) Corrupt();
+            node.Left = ReadRecord(childLinks);
+            node.Left->Parent = &node;
+            opened(*node.Left, childLinks, calls);
+          }
+          break;
+        case 1:
+          open[top].stage = 2;
+          if (links.right != 0) {
+            if (links.right != pos_) Corrupt();
+            node.Right = ReadRecord(childLinks);
+            node.Right->Parent = &node;
+            opened(*node.Right, childLinks, calls);
+          }
+          break;
+        case 2: {
+          const std::uint32_t index = open[top].nextArgument;
+          if (index == 0) {
+            if ((links.argumentCount == 0) != (links.arguments == 0)) Corrupt();
+            if (links.argumentCount == 0) {
+              open[top].stage = 3;
+              break;
+            }
+            if (links.arguments != pos_) Corrupt();
+            if (links.argumentCount > Remaining() / kMinRecordBytes) Corrupt();
+            node.Arguments.resize(links.argumentCount);
+          }
+          if (index == links.argumentCount) {
+            open[top].stage = 3;
+            break;
+          }
+          open[top].nextArgument = index + 1;
+          node.Arguments[index] = ReadRecord(childLinks);
+          node.Arguments[index]->Parent = &node;
+          opened(*node.Arguments[index], childLinks, calls);
+          break;
+        }
+        default:
+          // An empty argument entry (a record of class enNULL) is no argument.
+          for (auto& argument : node.Arguments)
+            if (argument && argument->NodeClass == enNULL) argument.reset();
+          open.pop_back();
+          break;
+      }
+    }
+    return root;
+  }
+
+  bool AtEnd() const noexcept { return pos_ == buffer_.size(); }
+
+ private:
+  struct TLinks {
+    std::uint32_t left, right, argumentCount, arguments;
+  };
+
+  [[noreturn]] static void Corrupt() { RaiseError(TARN_FILECORRUPT); }
+
+  // One record: the node's own fields, and the links to its operands.
+  TExpTokenPtr ReadRecord(TLinks& links) {
     if (Remaining() < kMinRecordBytes) Corrupt();
     TExpTokenPtr node = GetNewExpTokenInstance();
     const std::size_t textLength = ItemLength(Remaining());
@@ -139,40 +240,12 @@ class TPackReader {
     node->DataType = static_cast<std::uint8_t>(ReadFixed(1));
     node->SubType = static_cast<std::uint8_t>(ReadFixed(1));
     node->Decimals = static_cast<std::uint8_t>(ReadFixed(1));
-    const std::uint32_t leftLink = ReadFixed(4);
-    const std::uint32_t rightLink = ReadFixed(4);
-    const std::uint32_t argumentCount = ReadFixed(4);
-    const std::uint32_t argumentsLink = ReadFixed(4);
-    if (leftLink != 0) {
-      // The left record follows directly; its link must say exactly where.
-      if (leftLink != pos_) Corrupt();
-      node->Left = ReadNode(depth + 1);
-      node->Left->Parent = node.get();
-    }
-    if (rightLink != 0) {
-      if (rightLink != pos_) Corrupt();
-      node->Right = ReadNode(depth + 1);
-      node->Right->Parent = node.get();
-    }
-    if ((argumentCount == 0) != (argumentsLink == 0)) Corrupt();
-    if (argumentCount != 0) {
-      if (argumentsLink != pos_) Corrupt();
-      if (argumentCount > Remaining() / kMinRecordBytes) Corrupt();
-      node->Arguments.resize(argumentCount);
-      for (std::uint32_t i = 0; i < argumentCount; ++i) {
-        TExpTokenPtr argument = ReadNode(depth + 1);
-        if (argument->NodeClass == enNULL) continue;  // an empty entry
-        argument->Parent = node.get();
-        node->Arguments[i] = std::move(argument);
-      }
-    }
+    links.left = ReadFixed(4);
+    links.right = ReadFixed(4);
+    links.argumentCount = ReadFixed(4);
+    links.arguments = ReadFixed(4);
     return node;
   }
-
-  bool AtEnd() const noexcept { return pos_ == buffer_.size(); }
-
- private:
-  [[noreturn]] static void Corrupt() { RaiseError(TARN_FILECORRUPT); }
 
   std::size_t Remaining() const noexcept { return buffer_.size() - pos_; }
 
@@ -224,10 +297,20 @@ std::size_t GetTotalPackSize(const TExpToken& node) {
 }
 
 std::size_t GetTreePackSize(const TExpToken& node) {
-  std::size_t total = GetTotalPackSize(node);
-  if (node.Left) total += GetTreePackSize(*node.Left);
-  if (node.Right) total += GetTreePackSize(*node.Right);
-  for (const auto& argument : node.Arguments) total += argument ? GetTreePackSize(*argument) : kMinRecordBytes;
+  std::size_t total = 0;
+  std::vector<const TExpToken*> pending{&node};
+  while (!pending.empty()) {
+    const TExpToken* next = pending.back();
+    pending.pop_back();
+    if (next == nullptr) {
+      total += kMinRecordBytes;  // an empty argument entry
+      continue;
+    }
+    total += GetTotalPackSize(*next);
+    if (next->Left) pending.push_back(next->Left.get());
+    if (next->Right) pending.push_back(next->Right.get());
+    for (const auto& argument : next->Arguments) pending.push_back(argument.get());
+  }
   return total;
 }
 
@@ -235,13 +318,13 @@ void PackExpressionTokens(const TExpToken* root, std::vector<std::uint8_t>& buff
   buffer.clear();
   if (root == nullptr) return;
   buffer.reserve(GetTreePackSize(*root));
-  PackNode(buffer, root);
+  PackTree(buffer, *root);
 }
 
 TExpTokenPtr UnpackExpressionTokens(std::span<const std::uint8_t> buffer) {
   if (buffer.empty()) return {};
   TPackReader reader(buffer);
-  TExpTokenPtr root = reader.ReadNode(1);
+  TExpTokenPtr root = reader.ReadTree();
   if (!reader.AtEnd()) RaiseError(TARN_FILECORRUPT);
   return root;
 }

@@ -4,6 +4,8 @@
 #include <array>
 #include <atomic>
 
+#include "expressions/expression_layer.h"
+
 namespace tarn {
 
 namespace {

@@ -5,42 +5,58 @@
 #include <vector>
 
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 
-namespace {
-
-TExpTokenPtr CopyNode(const TExpToken& source, TExpToken* parent) {
-  TExpTokenPtr copy = GetNewExpTokenInstance();
-  copy->Copy(source);
-  copy->Parent = parent;
-  if (source.Left) copy->Left = CopyNode(*source.Left, copy.get());
-  if (source.Right) copy->Right = CopyNode(*source.Right, copy.get());
-  if (source.ThirdOperand) copy->ThirdOperand = CopyNode(*source.ThirdOperand, copy.get());
-  copy->Arguments.resize(source.Arguments.size());
-  for (std::size_t i = 0; i < source.Arguments.size(); ++i)
-    if (source.Arguments[i]) copy->Arguments[i] = CopyNode(*source.Arguments[i], copy.get());
-  return copy;
-}
-
-}  // namespace
-
 TExpTokenPtr CopyExpressionTokens(const TExpToken* root) {
   if (root == nullptr) return {};
-  return CopyNode(*root, root->Parent);
+  // Walks with a list of pending nodes instead of recursion, so a chain of
+  // any length is copied with a flat stack.
+  struct TPending {
+    const TExpToken* source;
+    TExpToken* copy;
+  };
+  std::vector<TPending> pending;
+  auto copyOf = [&](const TExpToken& source, TExpToken* parent) {
+    TExpTokenPtr copy = GetNewExpTokenInstance();
+    copy->Copy(source);
+    copy->Parent = parent;
+    pending.push_back({&source, copy.get()});
+    return copy;
+  };
+  TExpTokenPtr top = copyOf(*root, root->Parent);
+  while (!pending.empty()) {
+    const TPending next = pending.back();
+    pending.pop_back();
+    const TExpToken& source = *next.source;
+    TExpToken& copy = *next.copy;
+    if (source.Left) copy.Left = copyOf(*source.Left, &copy);
+    if (source.Right) copy.Right = copyOf(*source.Right, &copy);
+    if (source.ThirdOperand) copy.ThirdOperand = copyOf(*source.ThirdOperand, &copy);
+    copy.Arguments.resize(source.Arguments.size());
+    for (std::size_t i = 0; i < source.Arguments.size(); ++i)
+      if (source.Arguments[i]) copy.Arguments[i] = copyOf(*source.Arguments[i], &copy);
+  }
+  return top;
 }
 
 void FreeExpressionTokens(TExpTokenPtr& root) noexcept { root.reset(); }
 
 bool CompareExpressionTokens(const TExpToken* a, const TExpToken* b) {
-  if (a == nullptr && b == nullptr) return true;
-  if (a == nullptr || b == nullptr) return false;
-  if (!a->Compare(*b)) return false;
-  if (!CompareExpressionTokens(a->Left.get(), b->Left.get())) return false;
-  if (!CompareExpressionTokens(a->Right.get(), b->Right.get())) return false;
-  if (a->Arguments.size() != b->Arguments.size()) return false;
-  for (std::size_t i = 0; i < a->Arguments.size(); ++i)
-    if (!CompareExpressionTokens(a->Arguments[i].get(), b->Arguments[i].get())) return false;
+  std::vector<std::pair<const TExpToken*, const TExpToken*>> pending{{a, b}};
+  while (!pending.empty()) {
+    const auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x == nullptr && y == nullptr) continue;
+    if (x == nullptr || y == nullptr) return false;
+    if (!x->Compare(*y)) return false;
+    if (x->Arguments.size() != y->Arguments.size()) return false;
+    pending.emplace_back(x->Left.get(), y->Left.get());
+    pending.emplace_back(x->Right.get(), y->Right.get());
+    for (std::size_t i = 0; i < x->Arguments.size(); ++i)
+      pending.emplace_back(x->Arguments[i].get(), y->Arguments[i].get());
+  }
   return true;
 }
 
@@ -62,12 +78,19 @@ int ExpressionDepth(const TExpToken* root) {
 }
 
 TExpToken* GetFieldToken(TExpToken* node) {
-  if (node == nullptr) return nullptr;
-  if (node->NodeClass == enFIELD) return node;
-  if (TExpToken* found = GetFieldToken(node->Left.get())) return found;
-  if (TExpToken* found = GetFieldToken(node->Right.get())) return found;
-  for (auto& argument : node->Arguments)
-    if (TExpToken* found = GetFieldToken(argument.get())) return found;
+  // Depth-first without recursion: a node, then its Left subtree, its Right
+  // subtree and its arguments in order.
+  std::vector<TExpToken*> pending{node};
+  while (!pending.empty()) {
+    TExpToken* next = pending.back();
+    pending.pop_back();
+    if (next == nullptr) continue;
+    if (next->NodeClass == enFIELD) return next;
+    for (auto argument = next->Arguments.rbegin(); argument != next->Arguments.rend(); ++argument)
+      pending.push_back(argument->get());
+    pending.push_back(next->Right.get());
+    pending.push_back(next->Left.get());
+  }
   return nullptr;
 }
 

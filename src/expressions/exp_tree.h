@@ -1,5 +1,6 @@
 // Whole-tree utilities over TExpToken: deep copy, free, comparison, depth,
-// and the small predicates the filter and SQL layers ask of a tree.
+// and the small predicates the filter and SQL layers ask of a tree. None of
+// them recurses, so trees of any depth (long chains) are safe.
 #pragma once
 
 #include "expressions/exp_token.h"
@@ -11,7 +12,7 @@ namespace tarn {
 TExpTokenPtr CopyExpressionTokens(const TExpToken* root);
 // Frees the tree and clears the caller's reference.
 void FreeExpressionTokens(TExpTokenPtr& root) noexcept;
-// True when both are absent, false when exactly one is, else the recursive comparison.
+// True when both are absent, false when exactly one is, else the node-by-node comparison.
 bool CompareExpressionTokens(const TExpToken* a, const TExpToken* b);
 // Number of node levels (0 for no tree), computed without recursion.
 int ExpressionDepth(const TExpToken* root);

@@ -110,10 +110,15 @@ enum TOptimizeLevel : std::uint8_t { olNone = 0, olPartial = 1, olFull = 2 };
 
 enum TJoinType : std::uint8_t { jtNone = 0, jtInner = 1, jtLeftOuter = 2, jtRightOuter = 3, jtFullOuter = 4 };
 
-// Deepest tree the parser and the unpacker accept, and the deepest nesting of
-// parentheses and function calls while parsing. The tree walkers recurse, so
-// these keep hostile text from exhausting the stack.
-inline constexpr int kMaxExpressionDepth = 1000;
+// Deepest nesting of parentheses and function calls the parser accepts. A
+// flat chain (a OR b OR c ..., a + b + c ...) is not nesting: the tree walkers
+// follow chains of any length without recursing, and only evaluation recurses,
+// once per function or extended predicate.
 inline constexpr int kMaxExpressionNesting = 200;
+// Deepest nesting of functions and extended predicates in a tree read from a
+// packed buffer: what text within the nesting limit can produce (a function
+// and a predicate directly in its condition per level, plus one predicate at
+// the top).
+inline constexpr int kMaxCallNesting = 2 * kMaxExpressionNesting + 1;
 
 }  // namespace tarn

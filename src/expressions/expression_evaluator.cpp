@@ -12,9 +12,12 @@
 #include "platform/code_page.h"
 #include "platform/locale_services.h"
 #include "expressions/bcd_values.h"
+#include "expressions/builtin_function_rules.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_types.h"
+#include "expressions/text_code_page.h"
 #include "expressions/text_word_search.h"
 #include "expressions/value_conversion.h"
 #include "storage/formats/data_types.h"
@@ -161,14 +164,6 @@ void FinishText(TExpToken& n, std::size_t length) {
   n.IsNull = length == 0;
 }
 
-int CompareText(std::string_view a, std::string_view b, std::uint16_t sortID, std::uint16_t languageID) {
-  if (languageID == 0) {
-    const int c = AnsiCompareStr(a, b);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-  }
-  return OSCompareStrings(languageID, sortID, a, b, false);
-}
-
 int Sign(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 int CompareValues(const TExpToken& l, const TExpToken& r) {
@@ -308,11 +303,89 @@ void Arithmetic(TExpOperator op, const TExpToken& l, const TExpToken& r, TExpTok
   }
 }
 
+bool Comparison(TExpOperator op, const TExpToken& left, const TExpToken& right, const TTextCodePage& codePage) {
+  if (IsTextValue(left) && (IsTextValue(right) || right.DataType == 0)) {
+    if ((op == eoEQ || op == eoNE) && (left.IsNull || right.IsNull)) {
+      const bool equal = left.IsNull && right.IsNull;
+      return op == eoEQ ? equal : !equal;
+    }
+    return Holds(op, codePage.Compare(TextOf(left), TextOf(right), false));  // NULL counts as empty
+  }
+  if (left.IsNull || right.IsNull) {
+    if (op == eoEQ) return left.IsNull && right.IsNull;
+    if (op == eoNE) return !(left.IsNull && right.IsNull);
+    if (!(left.IsNull && right.IsNull)) return false;
+  }
+  if (left.DataType == 0 || right.DataType == 0) return false;
+  return Holds(op, CompareValues(left, right));
+}
+
+void BinaryOperation(TExpOperator op, const TExpToken& left, const TExpToken& right, const TTextCodePage& codePage,
+                     TExpToken& result) {
+  if (op >= eoEQ && op <= eoLE) return SetBoolean(result, Comparison(op, left, right, codePage));
+  if (op == eoAND || op == eoOR) {
+    const bool a = BooleanValue(left), b = BooleanValue(right);
+    return SetBoolean(result, op == eoAND ? (a && b) : (a || b));
+  }
+  Arithmetic(op, left, right, result);
+}
+
+// The enCOMPARE test: eoEQ / eoNE over the first partialLength bytes of both
+// texts (cut at a character boundary of the table's code page), optionally
+// without regard to case.
+void CompareText(TExpOperator op, std::int32_t partialLength, bool caseInsensitive, const TTextCodePage& codePage,
+                 TExpToken& result, const TExpToken& right, const TExpToken& left) {
+  if (left.IsNull || right.IsNull) {
+    const bool equal = left.IsNull && right.IsNull;
+    return SetBoolean(result, op == eoNE ? !equal : equal);
+  }
+  std::string_view a = TextOf(left), b = TextOf(right);
+  if (partialLength > 0) {
+    const auto n = static_cast<std::size_t>(partialLength);
+    a = a.substr(0, codePage.CutLength(a, n));
+    b = b.substr(0, codePage.CutLength(b, n));
+  }
+  const bool equal = codePage.Compare(a, b, caseInsensitive) == 0;
+  SetBoolean(result, op == eoNE ? !equal : equal);
+}
+
+// LIKE: '%' any run of characters, '_' one character, characters as the
+// table's code page delimits them.
+bool MatchLike(std::string_view value, std::string_view pattern, const TTextCodePage& codePage) {
+  std::size_t v = 0, p = 0;
+  std::size_t starP = std::string_view::npos, starV = 0;
+  while (v < value.size()) {
+    if (p < pattern.size() && pattern[p] == '%') {
+      starP = ++p;
+      starV = v;
+      continue;
+    }
+    const std::size_t vLen = codePage.CharLength(value, v);
+    if (p < pattern.size()) {
+      const std::size_t pLen = codePage.CharLength(pattern, p);
+      if ((pLen == 1 && pattern[p] == '_') ||
+          (pLen == vLen && codePage.SameChar(value.substr(v, vLen), pattern.substr(p, pLen)))) {
+        v += vLen;
+        p += pLen;
+        continue;
+      }
+    }
+    if (starP == std::string_view::npos) return false;
+    // Let the last '%' absorb one more character and retry.
+    starV += codePage.CharLength(value, starV);
+    v = starV;
+    p = starP;
+  }
+  while (p < pattern.size() && pattern[p] == '%') ++p;
+  return p == pattern.size();
+}
+
 // Byte position of the first occurrence of what in text at a character
-// boundary, or npos. An empty search text is never found.
-std::size_t FindText(std::string_view text, std::string_view what, std::size_t from) {
+// boundary of the table's code page, or npos. An empty search text is never
+// found.
+std::size_t FindText(const TTextCodePage& codePage, std::string_view text, std::string_view what, std::size_t from) {
   if (what.empty()) return std::string_view::npos;
-  for (std::size_t i = from; i + what.size() <= text.size(); i = NextCharPos(text, i))
+  for (std::size_t i = from; i + what.size() <= text.size(); i = codePage.NextCharPos(text, i))
     if (text.compare(i, what.size(), what) == 0) return i;
   return std::string_view::npos;
 }
@@ -379,18 +452,26 @@ TScratchPtr TakeScratchNode() {
   return TScratchPtr(ThreadScratchNodes().Take());
 }
 
-class TEvaluator {
- public:
-  TEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
-             TEvaluateTextSearchCallback textCallback, std::uint16_t sortID, std::uint16_t languageID)
-      : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
-        languageID_(languageID) {}
+}  // namespace
 
-  // Makes out a constant copy of node holding the node's value.
+// Evaluates one tree for one record; the evaluators of the built-in
+// functions use its services.
+class TExpressionEvaluator {
+ public:
+  TExpressionEvaluator(const std::uint8_t* record, void* context, TEvaluateFieldCallback callback,
+                       TEvaluateTextSearchCallback textCallback, std::uint16_t sortID, std::uint16_t languageID)
+      : record_(record), context_(context), callback_(callback), textCallback_(textCallback), sortID_(sortID),
+        languageID_(languageID), codePage_(languageID, sortID) {}
+
+  // Makes out a constant copy of node holding the node's value. Chains of
+  // unary and binary operators are followed with a list of pending frames
+  // instead of recursion, so their length does not matter; functions and
+  // extended predicates evaluate their arguments by calling this again.
   void EvaluateInto(const TExpToken& node, TExpToken& out);
 
- private:
-  // The value of node in a scratch node of this thread.
+  // For the evaluators of functions: the value of node in a scratch node of
+  // this thread, an argument and its value, conversion, word search, and the
+  // table's code page.
   TScratchPtr Evaluate(const TExpToken& node) {
     TScratchPtr out = TakeScratchNode();
     EvaluateInto(node, *out);
@@ -401,10 +482,39 @@ class TEvaluator {
     if (a == nullptr) NotEvaluable(node);
     return *a;
   }
+  TScratchPtr ArgumentValue(const TExpToken& node, std::size_t i) { return Evaluate(Argument(node, i)); }
+  // Converts value to out's type (CAST and IF).
+  void Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch);
+  // TEXTSEARCH (1 for a match, else 0) and TEXTOCCURS (the number of matches)
+  // in the text of the column node.
+  std::int32_t TextMatches(const TExpToken& columnNode, std::string_view search, std::string_view text, bool occurs);
+  const TTextCodePage& CodePage() const noexcept { return codePage_; }
+
+ private:
+  // A unary or binary operator node whose operands are being evaluated.
+  struct TFrame {
+    const TExpToken* node;
+    TExpToken* out;
+    TScratchPtr first;   // the operand evaluated first (AND and OR: the right one)
+    TScratchPtr second;  // the other operand of a binary node
+    std::uint8_t stage;
+  };
+  // The frames of this thread; evaluations started from within a function
+  // stack theirs above the caller's. The capacity is kept between records.
+  static std::vector<TFrame>& ThreadFrames() {
+    thread_local std::vector<TFrame> frames;
+    return frames;
+  }
+  static bool IsOperator(const TExpToken& node) {
+    return node.NodeClass == enUNARY || node.NodeClass == enBINARY || node.NodeClass == enCOMPARE;
+  }
+  // Starts an operator node: a frame, or at once for any other node.
+  void Start(const TExpToken& node, TExpToken& out);
+  // Every node that is not a unary or binary operator.
+  void EvaluateOperand(const TExpToken& node, TExpToken& out);
+
   bool Extended(const TExpToken& node);
   void Function(const TExpToken& node, TExpToken& out);
-  void Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch);
-  void TextFunction(const TExpToken& node, TExpToken& out);
 
   const std::uint8_t* record_;
   void* context_;
@@ -412,22 +522,105 @@ class TEvaluator {
   TEvaluateTextSearchCallback textCallback_;
   std::uint16_t sortID_;
   std::uint16_t languageID_;
+  TTextCodePage codePage_;
 };
 
-void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
+namespace {
+
+// Booleans are stored normalised: any value of 2 and above is 1.
+void NormaliseBoolean(TExpToken& out) {
+  if (out.DataType == dtBoolean && !out.IsNull && Read<std::uint16_t>(out) > 1) out.SetBooleanValue(true);
+}
+
+}  // namespace
+
+void TExpressionEvaluator::Start(const TExpToken& node, TExpToken& out) {
+  if (!IsOperator(node)) return EvaluateOperand(node, out);
+  if (!node.Left || (node.NodeClass != enUNARY && !node.Right)) NotEvaluable(node);
+  out.Copy(node);
+  out.NodeClass = enCONST;
+  ThreadFrames().push_back({&node, &out, {}, {}, 0});
+}
+
+void TExpressionEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOut) {
+  std::vector<TFrame>& frames = ThreadFrames();
+  const std::size_t base = frames.size();
+  // An error leaves no frame of this evaluation behind.
+  struct TUnwind {
+    std::vector<TFrame>& frames;
+    std::size_t base;
+    ~TUnwind() {
+      while (frames.size() > base) frames.pop_back();
+    }
+  } unwind{frames, base};
+  Start(root, rootOut);
+  // Frames are addressed by position: an operand that is a function grows the
+  // list (and may move it) while it is evaluated.
+  while (frames.size() > base) {
+    const std::size_t top = frames.size() - 1;
+    const TExpToken& node = *frames[top].node;
+    TExpToken& out = *frames[top].out;
+    const bool logical = node.NodeClass != enUNARY && (node.Operator == eoAND || node.Operator == eoOR);
+    switch (frames[top].stage) {
+      case 0: {
+        // The operand of a unary node; for AND and OR the right side first,
+        // as it decides alone when it is false (AND) or true (OR).
+        frames[top].stage = 1;
+        frames[top].first = TakeScratchNode();
+        TExpToken& value = *frames[top].first;
+        Start(node.NodeClass == enUNARY || !logical ? *node.Left : *node.Right, value);
+        break;
+      }
+      case 1: {
+        if (node.NodeClass == enUNARY) {
+          EvaluateUnary(node.Operator, *frames[top].first, out);
+          NormaliseBoolean(out);
+          frames.pop_back();
+          break;
+        }
+        if (logical) {
+          const bool right = BooleanValue(*frames[top].first);
+          frames[top].first.reset();
+          if (node.Operator == eoAND ? !right : right) {
+            SetBoolean(out, right);
+            frames.pop_back();
+            break;
+          }
+        }
+        frames[top].stage = 2;
+        frames[top].second = TakeScratchNode();
+        TExpToken& value = *frames[top].second;
+        Start(logical ? *node.Left : *node.Right, value);
+        break;
+      }
+      default: {
+        if (logical) {
+          SetBoolean(out, BooleanValue(*frames[top].second));
+        } else {
+          const TExpToken& l = *frames[top].first;
+          const TExpToken& r = *frames[top].second;
+          if (node.NodeClass == enCOMPARE && IsTextValue(l))
+            CompareText(node.Operator, node.PartialLength, node.CaseInsensitive, codePage_, out, r, l);
+          else
+            BinaryOperation(node.Operator, l, r, codePage_, out);
+          NormaliseBoolean(out);
+        }
+        frames.pop_back();
+        break;
+      }
+    }
+  }
+}
+
+void TExpressionEvaluator::EvaluateOperand(const TExpToken& node, TExpToken& out) {
   out.Copy(node);
   out.NodeClass = enCONST;
   switch (node.NodeClass) {
     case enCONST:
       break;
     case enFIELD:
-      if (node.WasConstant) {
-        out.DataType = node.SavedDataType;
-        out.SubType = node.SavedSubType;
-        out.DataSize = node.SavedDataSize;
-        out.Decimals = node.SavedDecimals;
-        break;
-      }
+      // A quoted name the verifier resolved to a column (WasConstant) is that
+      // column here too; one it turned back into a literal is an enCONST node.
       if (callback_ == nullptr)
         RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {},
                    "Internal error: Column '" + node.FieldName + "' specified illegally");
@@ -436,31 +629,6 @@ void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
     case enTUPLE:
       out.NodeClass = enFIELD;
       break;
-    case enUNARY: {
-      if (!node.Left) NotEvaluable(node);
-      TScratchPtr v = Evaluate(*node.Left);
-      EvaluateUnary(node.Operator, *v, out);
-      break;
-    }
-    case enBINARY:
-    case enCOMPARE: {
-      if (!node.Left || !node.Right) NotEvaluable(node);
-      if (node.Operator == eoAND || node.Operator == eoOR) {
-        // The right side first: it decides alone when it is false (AND) or true (OR).
-        const bool right = BooleanValue(*Evaluate(*node.Right));
-        if (node.Operator == eoAND && !right) { SetBoolean(out, false); break; }
-        if (node.Operator == eoOR && right) { SetBoolean(out, true); break; }
-        SetBoolean(out, BooleanValue(*Evaluate(*node.Left)));
-        break;
-      }
-      TScratchPtr l = Evaluate(*node.Left);
-      TScratchPtr r = Evaluate(*node.Right);
-      if (node.NodeClass == enCOMPARE && IsTextValue(*l))
-        EvaluateCompare(node.Operator, node.PartialLength, node.CaseInsensitive, sortID_, languageID_, out, *r, *l);
-      else
-        EvaluateBinary(node.Operator, *l, *r, sortID_, languageID_, out);
-      break;
-    }
     case enEXTBINARY:
       SetBoolean(out, Extended(node));
       break;
@@ -470,26 +638,25 @@ void TEvaluator::EvaluateInto(const TExpToken& node, TExpToken& out) {
     default:
       NotEvaluable(node);
   }
-  if (out.DataType == dtBoolean && !out.IsNull && Read<std::uint16_t>(out) > 1) out.SetBooleanValue(true);
+  NormaliseBoolean(out);
 }
 
-bool TEvaluator::Extended(const TExpToken& node) {
+bool TExpressionEvaluator::Extended(const TExpToken& node) {
   TScratchPtr value = Evaluate(Argument(node, 0));
   bool result = false;
   switch (node.Operator) {
     case eoLIKE: case eoNOTLIKE: {
       TScratchPtr pattern = Evaluate(Argument(node, 1));
-      result = !value->IsNull && !pattern->IsNull &&
-               MatchLikePattern(TextOf(*value), TextOf(*pattern), sortID_, languageID_);
+      result = !value->IsNull && !pattern->IsNull && MatchLike(TextOf(*value), TextOf(*pattern), codePage_);
       return node.Operator == eoNOTLIKE ? !result : result;
     }
     case eoIN: case eoNOTIN:
       for (std::size_t i = 1; i < node.Arguments.size() && !result; ++i)
-        result = EvaluateComparison(eoEQ, *value, *Evaluate(Argument(node, i)), sortID_, languageID_);
+        result = Comparison(eoEQ, *value, *Evaluate(Argument(node, i)), codePage_);
       return node.Operator == eoNOTIN ? !result : result;
     case eoBETWEEN: case eoNOTBETWEEN:
-      result = EvaluateComparison(eoGE, *value, *Evaluate(Argument(node, 1)), sortID_, languageID_) &&
-               EvaluateComparison(eoLE, *value, *Evaluate(Argument(node, 2)), sortID_, languageID_);
+      result = Comparison(eoGE, *value, *Evaluate(Argument(node, 1)), codePage_) &&
+               Comparison(eoLE, *value, *Evaluate(Argument(node, 2)), codePage_);
       return node.Operator == eoNOTBETWEEN ? !result : result;
     case eoSUBIN: case eoNOTSUBIN: {
       const TExpToken& tuple = Argument(node, 1);
@@ -505,7 +672,8 @@ bool TEvaluator::Extended(const TExpToken& node) {
 // Converts value to out's type (CAST and IF): BLOBs are copied, everything
 // else goes through the value conversion. A failed conversion leaves the
 // target's zero value; a value out of the target's range raises.
-void TEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToken& out, bool raiseOnMismatch) {
+void TExpressionEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToken& out,
+                                   bool raiseOnMismatch) {
   const std::uint8_t targetType = out.DataType;
   const std::int32_t targetSize = out.DataSize;
   out.IsNull = false;
@@ -551,21 +719,227 @@ void TEvaluator::Convert(const TExpToken& node, const TExpToken& value, TExpToke
   if (targetType == dtString && TextOf(out).empty()) out.IsNull = true;
 }
 
-void TEvaluator::TextFunction(const TExpToken& node, TExpToken& out) {
-  const bool occurs = node.Operator == eoTEXTOCCURS;
-  TScratchPtr search = Evaluate(Argument(node, 0));
-  const TExpToken& columnNode = Argument(node, 1);
-  TScratchPtr column = Evaluate(columnNode);
-  std::int32_t answer = 0;
-  if (columnNode.Source != nullptr) {
-    if (textCallback_ != nullptr) {
-      answer = textCallback_(context_, columnNode, TextOf(*search), TextOf(*column), occurs);
-    } else if (occurs) {
-      answer = TextOccurs(TextOf(*search), TextOf(*column), TTextIndexParams::Defaults(), languageID_, sortID_);
-    } else {
-      answer = TextSearch(TextOf(*search), TextOf(*column), TTextIndexParams::Defaults(), languageID_, sortID_) ? 1 : 0;
-    }
+void TExpressionEvaluator::Function(const TExpToken& node, TExpToken& out) {
+  const TBuiltinFunction* function = FindBuiltinFunction(node.Operator);
+  if (function == nullptr) NotEvaluable(node);
+  out.IsNull = false;
+  function->Evaluate(*this, node, out);
+}
+
+std::int32_t TExpressionEvaluator::TextMatches(const TExpToken& columnNode, std::string_view search,
+                                               std::string_view text, bool occurs) {
+  if (textCallback_ != nullptr) return textCallback_(context_, columnNode, search, text, occurs);
+  if (occurs) return TextOccurs(search, text, TTextIndexParams::Defaults(), languageID_, sortID_);
+  return TextSearch(search, text, TTextIndexParams::Defaults(), languageID_, sortID_) ? 1 : 0;
+}
+
+// The evaluators of the built-in functions (builtin_functions.cpp). A NULL
+// argument gives NULL where the function says so; text lengths are bytes.
+
+void EvaluateAggregate(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  out.Copy(*v);
+  out.NodeClass = enCONST;
+}
+
+void EvaluateCaseMapping(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v);
+  char* p = PrepareText(out, s.size());
+  CopyBytes(p, s.data(), s.size());
+  FinishText(out, s.size());
+  if (node.Operator == eoUPPER) evaluator.CodePage().UpperCase(p, s.size());
+  else evaluator.CodePage().LowerCase(p, s.size());
+}
+
+void EvaluateLength(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  return Write(out, static_cast<std::int32_t>(TextOf(*v).size()));
+}
+
+void EvaluateSubstring(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  TScratchPtr from = evaluator.ArgumentValue(node, 1);
+  if (v->IsNull || from->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v);
+  const std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
+  std::int64_t count = static_cast<std::int64_t>(s.size());
+  if (node.Arguments.size() > 2) {
+    TScratchPtr length = evaluator.ArgumentValue(node, 2);
+    if (length->IsNull) return SetNull(out);
+    count = IntValue(*length);
   }
+  if (count < 1 || start >= static_cast<std::int64_t>(s.size())) return SetText(out, {});
+  return SetText(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
+}
+
+void EvaluateSearch(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const TTextCodePage& codePage = evaluator.CodePage();
+  TScratchPtr what = evaluator.ArgumentValue(node, 0);
+  TScratchPtr v = evaluator.ArgumentValue(node, 1);
+  if (v->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v), t = TextOf(*what);
+  std::int32_t result = 0;
+  if (node.Operator == eoPOS) {
+    const std::size_t at = FindText(codePage, s, t, 0);
+    result = at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
+  } else {
+    for (std::size_t at = FindText(codePage, s, t, 0); at != std::string_view::npos;
+         at = FindText(codePage, s, t, at + t.size()))
+      ++result;
+  }
+  return Write(out, result);
+}
+
+void EvaluateReplace(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const TTextCodePage& codePage = evaluator.CodePage();
+  TScratchPtr what = evaluator.ArgumentValue(node, 0);
+  TScratchPtr with = evaluator.ArgumentValue(node, 1);
+  TScratchPtr v = evaluator.ArgumentValue(node, 2);
+  if (v->IsNull) return SetNull(out);
+  const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
+  if (t.empty() || t == r) return SetText(out, s);
+  std::size_t count = 0;
+  for (std::size_t at = FindText(codePage, s, t, 0); at != std::string_view::npos;
+       at = FindText(codePage, s, t, at + t.size()))
+    ++count;
+  const std::size_t length = s.size() + count * r.size() - count * t.size();
+  char* p = PrepareText(out, length);
+  std::size_t written = 0, last = 0;
+  for (std::size_t at = FindText(codePage, s, t, 0); at != std::string_view::npos;
+       at = FindText(codePage, s, t, at + t.size())) {
+    CopyBytes(p + written, s.data() + last, at - last);
+    written += at - last;
+    CopyBytes(p + written, r.data(), r.size());
+    written += r.size();
+    last = at + t.size();
+  }
+  CopyBytes(p + written, s.data() + last, s.size() - last);
+  FinishText(out, length);
+}
+
+void EvaluateTrim(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr c = evaluator.ArgumentValue(node, 0);
+  TScratchPtr v = evaluator.ArgumentValue(node, 1);
+  if (v->IsNull) return SetNull(out);
+  std::string_view s = TextOf(*v);
+  const std::string_view ch = TextOf(*c);
+  if (!ch.empty()) {
+    const std::string_view one = ch.substr(0, evaluator.CodePage().CharLength(ch, 0));
+    if (node.Operator != eoTRIMTRAILING)
+      while (s.size() >= one.size() && s.substr(0, one.size()) == one) s.remove_prefix(one.size());
+    if (node.Operator != eoTRIMLEADING)
+      while (s.size() >= one.size() && s.substr(s.size() - one.size()) == one &&
+             !(one.size() == 1 && evaluator.CodePage().IsTrailBytePosition(s, s.size() - 1)))
+        s.remove_suffix(one.size());
+  }
+  return SetText(out, s);
+}
+
+void EvaluateCast(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  return evaluator.Convert(node, *v, out, true);
+}
+
+void EvaluateAbs(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  if (v->DataType == dtFloat) return Write(out, std::fabs(Read<double>(*v)));
+  if (v->DataType == dtBCD) {
+    const std::int64_t fixed = FixedValue(*v, node);
+    std::int64_t result = fixed;
+    if (fixed < 0 && !FixedSub(0, fixed, result)) NumericOverflow(node);
+    return WriteFixed(out, result);
+  }
+  const std::int64_t i = IntValue(*v);
+  return WriteInteger(out, i < 0 ? 0 - static_cast<std::uint64_t>(i) : static_cast<std::uint64_t>(i));
+}
+
+void EvaluateRound(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  std::int64_t places = 0;
+  if (node.Arguments.size() > 1 && node.Arguments[1]) {
+    TScratchPtr d = evaluator.ArgumentValue(node, 1);
+    places = d->IsNull ? 0 : std::clamp<std::int64_t>(IntValue(*d), 0, 32);
+  }
+  if (v->DataType == dtBCD) {
+    std::int64_t result = 0;
+    if (!RoundFixed(FixedValue(*v, node), static_cast<int>(places), result)) NumericOverflow(node);
+    return WriteFixed(out, result);
+  }
+  const double x = FloatValue(*v);
+  if (x == 0) return Write(out, 0.0);
+  double unit = 1;  // 10^-places as repeated products of 0.1
+  for (std::int64_t i = 0; i < places; ++i) unit *= 0.1;
+  const double scaled = x / unit;
+  const double rounded = std::trunc(x > 0 ? scaled + 0.5 : scaled - 0.5) * unit;
+  out.DataType = dtFloat;
+  return Write(out, rounded);
+}
+
+void EvaluateExtract(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  TScratchPtr v = evaluator.ArgumentValue(node, 0);
+  if (v->IsNull) return SetNull(out);
+  std::int32_t day = 0, ms = 0;
+  const bool hasDate = v->DataType != dtTime, hasTime = v->DataType != dtDate;
+  if (v->DataType == dtDate) {
+    day = Read<std::int32_t>(*v);
+  } else if (v->DataType == dtTime) {
+    ms = Read<std::int32_t>(*v);
+  } else {
+    const double stamp = Read<double>(*v);
+    const double days = std::floor(stamp / static_cast<double>(kMillisecondsPerDay));
+    if (!std::isfinite(days) || std::fabs(days) > 4e6) return SetNull(out);
+    day = static_cast<std::int32_t>(days);
+    ms = static_cast<std::int32_t>(stamp - days * static_cast<double>(kMillisecondsPerDay));
+  }
+  int y, mo, d, h, mi, s, msec;
+  DecodeDate(day, y, mo, d);
+  DecodeTime(ms, h, mi, s, msec);
+  std::int32_t result = 0;
+  switch (node.Operator) {
+    case eoEXTRACTYEAR: result = hasDate ? y : 0; break;
+    case eoEXTRACTMONTH: result = hasDate ? mo : 0; break;
+    case eoEXTRACTDAY: result = hasDate ? d : 0; break;
+    case eoEXTRACTWEEK: result = hasDate ? WeekOfYear(day) : 0; break;
+    case eoEXTRACTDAYOFWEEK: result = hasDate ? DayOfWeek(day) : 0; break;
+    case eoEXTRACTHOUR: result = hasTime ? h : 0; break;
+    case eoEXTRACTMINUTE: result = hasTime ? mi : 0; break;
+    default: result = hasTime ? s : 0; break;
+  }
+  return Write(out, result);
+}
+
+void EvaluateIf(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const bool condition = BooleanValue(*evaluator.ArgumentValue(node, 0));
+  TScratchPtr chosen = evaluator.ArgumentValue(node, condition ? 1 : 2);
+  if (chosen->IsNull) return SetNull(out);
+  if (chosen->DataType == out.DataType && (out.DataType != dtBCD || chosen->Decimals == out.Decimals)) {
+    const std::uint8_t type = out.DataType, subType = out.SubType, decimals = out.Decimals;
+    const std::int32_t size = out.DataSize;
+    out.Copy(*chosen);
+    out.NodeClass = enCONST;
+    out.Text = node.Text;
+    out.DataType = type;
+    out.SubType = subType;
+    out.Decimals = decimals;
+    out.SetDataSize(std::max(size, chosen->DataSize));
+    return;
+  }
+  return evaluator.Convert(node, *chosen, out, true);
+}
+
+void EvaluateTextSearch(TExpressionEvaluator& evaluator, const TExpToken& node, TExpToken& out) {
+  const bool occurs = node.Operator == eoTEXTOCCURS;
+  TScratchPtr search = evaluator.ArgumentValue(node, 0);
+  const TExpToken& columnNode = evaluator.Argument(node, 1);
+  TScratchPtr column = evaluator.Evaluate(columnNode);
+  const std::int32_t answer =
+      columnNode.Source != nullptr ? evaluator.TextMatches(columnNode, TextOf(*search), TextOf(*column), occurs) : 0;
   out.IsNull = false;
   if (occurs) {
     out.DataType = dtInteger;
@@ -573,209 +947,6 @@ void TEvaluator::TextFunction(const TExpToken& node, TExpToken& out) {
   }
   SetBoolean(out, answer != 0);
 }
-
-void TEvaluator::Function(const TExpToken& node, TExpToken& out) {
-  out.IsNull = false;
-  auto arg = [&](std::size_t i) { return Evaluate(Argument(node, i)); };
-  switch (node.Operator) {
-    case eoSUM: case eoRUNSUM: case eoAVG: case eoMIN: case eoMAX: case eoCOUNT: {
-      TScratchPtr v = arg(0);
-      out.Copy(*v);
-      out.NodeClass = enCONST;
-      return;
-    }
-    case eoUPPER: case eoLOWER: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v);
-      char* p = PrepareText(out, s.size());
-      CopyBytes(p, s.data(), s.size());
-      FinishText(out, s.size());
-      if (languageID_ == 0) {
-        if (node.Operator == eoUPPER) AnsiUpperCaseInPlace(p, s.size());
-        else AnsiLowerCaseInPlace(p, s.size());
-      } else if (node.Operator == eoUPPER) {
-        OSUpperString(languageID_, sortID_, p);
-      } else {
-        OSLowerString(languageID_, sortID_, p);
-      }
-      return;
-    }
-    case eoLENGTH: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      return Write(out, static_cast<std::int32_t>(TextOf(*v).size()));
-    }
-    case eoSUBSTRING: {
-      TScratchPtr v = arg(0);
-      TScratchPtr from = arg(1);
-      if (v->IsNull || from->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v);
-      const std::int64_t start = std::max<std::int64_t>(IntValue(*from), 1) - 1;
-      std::int64_t count = static_cast<std::int64_t>(s.size());
-      if (node.Arguments.size() > 2) {
-        TScratchPtr length = arg(2);
-        if (length->IsNull) return SetNull(out);
-        count = IntValue(*length);
-      }
-      if (count < 1 || start >= static_cast<std::int64_t>(s.size())) return SetText(out, {});
-      return SetText(out, s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
-    }
-    case eoPOS: case eoOCCURS: {
-      TScratchPtr what = arg(0);
-      TScratchPtr v = arg(1);
-      if (v->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v), t = TextOf(*what);
-      std::int32_t result = 0;
-      if (node.Operator == eoPOS) {
-        const std::size_t at = FindText(s, t, 0);
-        result = at == std::string_view::npos ? 0 : static_cast<std::int32_t>(at + 1);
-      } else {
-        for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size()))
-          ++result;
-      }
-      return Write(out, result);
-    }
-    case eoREPLACE: {
-      TScratchPtr what = arg(0);
-      TScratchPtr with = arg(1);
-      TScratchPtr v = arg(2);
-      if (v->IsNull) return SetNull(out);
-      const std::string_view s = TextOf(*v), t = TextOf(*what), r = TextOf(*with);
-      if (t.empty() || t == r) return SetText(out, s);
-      std::size_t count = 0;
-      for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size()))
-        ++count;
-      const std::size_t length = s.size() + count * r.size() - count * t.size();
-      char* p = PrepareText(out, length);
-      std::size_t written = 0, last = 0;
-      for (std::size_t at = FindText(s, t, 0); at != std::string_view::npos; at = FindText(s, t, at + t.size())) {
-        CopyBytes(p + written, s.data() + last, at - last);
-        written += at - last;
-        CopyBytes(p + written, r.data(), r.size());
-        written += r.size();
-        last = at + t.size();
-      }
-      CopyBytes(p + written, s.data() + last, s.size() - last);
-      FinishText(out, length);
-      return;
-    }
-    case eoTRIMLEADING: case eoTRIMTRAILING: case eoTRIMBOTH: {
-      TScratchPtr c = arg(0);
-      TScratchPtr v = arg(1);
-      if (v->IsNull) return SetNull(out);
-      std::string_view s = TextOf(*v);
-      const std::string_view ch = TextOf(*c);
-      if (!ch.empty()) {
-        const std::string_view one = ch.substr(0, CharLength(ch, 0));
-        if (node.Operator != eoTRIMTRAILING)
-          while (s.size() >= one.size() && s.substr(0, one.size()) == one) s.remove_prefix(one.size());
-        if (node.Operator != eoTRIMLEADING)
-          while (s.size() >= one.size() && s.substr(s.size() - one.size()) == one &&
-                 !(one.size() == 1 && IsTrailBytePosition(s, s.size() - 1)))
-            s.remove_suffix(one.size());
-      }
-      return SetText(out, s);
-    }
-    case eoCAST: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      return Convert(node, *v, out, true);
-    }
-    case eoABS: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      if (v->DataType == dtFloat) return Write(out, std::fabs(Read<double>(*v)));
-      if (v->DataType == dtBCD) {
-        const std::int64_t fixed = FixedValue(*v, node);
-        std::int64_t result = fixed;
-        if (fixed < 0 && !FixedSub(0, fixed, result)) NumericOverflow(node);
-        return WriteFixed(out, result);
-      }
-      const std::int64_t i = IntValue(*v);
-      return WriteInteger(out, i < 0 ? 0 - static_cast<std::uint64_t>(i) : static_cast<std::uint64_t>(i));
-    }
-    case eoROUND: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      std::int64_t places = 0;
-      if (node.Arguments.size() > 1 && node.Arguments[1]) {
-        TScratchPtr d = arg(1);
-        places = d->IsNull ? 0 : std::clamp<std::int64_t>(IntValue(*d), 0, 32);
-      }
-      if (v->DataType == dtBCD) {
-        std::int64_t result = 0;
-        if (!RoundFixed(FixedValue(*v, node), static_cast<int>(places), result)) NumericOverflow(node);
-        return WriteFixed(out, result);
-      }
-      const double x = FloatValue(*v);
-      if (x == 0) return Write(out, 0.0);
-      double unit = 1;  // 10^-places as repeated products of 0.1
-      for (std::int64_t i = 0; i < places; ++i) unit *= 0.1;
-      const double scaled = x / unit;
-      const double rounded = std::trunc(x > 0 ? scaled + 0.5 : scaled - 0.5) * unit;
-      out.DataType = dtFloat;
-      return Write(out, rounded);
-    }
-    case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTWEEK: case eoEXTRACTDAY: case eoEXTRACTDAYOFWEEK:
-    case eoEXTRACTHOUR: case eoEXTRACTMINUTE: case eoEXTRACTSECOND: {
-      TScratchPtr v = arg(0);
-      if (v->IsNull) return SetNull(out);
-      std::int32_t day = 0, ms = 0;
-      const bool hasDate = v->DataType != dtTime, hasTime = v->DataType != dtDate;
-      if (v->DataType == dtDate) {
-        day = Read<std::int32_t>(*v);
-      } else if (v->DataType == dtTime) {
-        ms = Read<std::int32_t>(*v);
-      } else {
-        const double stamp = Read<double>(*v);
-        const double days = std::floor(stamp / static_cast<double>(kMillisecondsPerDay));
-        if (!std::isfinite(days) || std::fabs(days) > 4e6) return SetNull(out);
-        day = static_cast<std::int32_t>(days);
-        ms = static_cast<std::int32_t>(stamp - days * static_cast<double>(kMillisecondsPerDay));
-      }
-      int y, mo, d, h, mi, s, msec;
-      DecodeDate(day, y, mo, d);
-      DecodeTime(ms, h, mi, s, msec);
-      std::int32_t result = 0;
-      switch (node.Operator) {
-        case eoEXTRACTYEAR: result = hasDate ? y : 0; break;
-        case eoEXTRACTMONTH: result = hasDate ? mo : 0; break;
-        case eoEXTRACTDAY: result = hasDate ? d : 0; break;
-        case eoEXTRACTWEEK: result = hasDate ? WeekOfYear(day) : 0; break;
-        case eoEXTRACTDAYOFWEEK: result = hasDate ? DayOfWeek(day) : 0; break;
-        case eoEXTRACTHOUR: result = hasTime ? h : 0; break;
-        case eoEXTRACTMINUTE: result = hasTime ? mi : 0; break;
-        default: result = hasTime ? s : 0; break;
-      }
-      return Write(out, result);
-    }
-    case eoIF: {
-      const bool condition = BooleanValue(*arg(0));
-      TScratchPtr chosen = arg(condition ? 1 : 2);
-      if (chosen->IsNull) return SetNull(out);
-      if (chosen->DataType == out.DataType && (out.DataType != dtBCD || chosen->Decimals == out.Decimals)) {
-        const std::uint8_t type = out.DataType, subType = out.SubType, decimals = out.Decimals;
-        const std::int32_t size = out.DataSize;
-        out.Copy(*chosen);
-        out.NodeClass = enCONST;
-        out.Text = node.Text;
-        out.DataType = type;
-        out.SubType = subType;
-        out.Decimals = decimals;
-        out.SetDataSize(std::max(size, chosen->DataSize));
-        return;
-      }
-      return Convert(node, *chosen, out, true);
-    }
-    case eoTEXTSEARCH: case eoTEXTOCCURS:
-      return TextFunction(node, out);
-    default:
-      NotEvaluable(node);
-  }
-}
-
-}  // namespace
 
 void EvaluateUnary(TExpOperator op, const TExpToken& v, TExpToken& out) {
   switch (op) {
@@ -806,83 +977,22 @@ void EvaluateUnary(TExpOperator op, const TExpToken& v, TExpToken& out) {
 
 void EvaluateBinary(TExpOperator op, const TExpToken& left, const TExpToken& right, std::uint16_t sortID,
                     std::uint16_t languageID, TExpToken& result) {
-  if (op >= eoEQ && op <= eoLE) return SetBoolean(result, EvaluateComparison(op, left, right, sortID, languageID));
-  if (op == eoAND || op == eoOR) {
-    const bool a = BooleanValue(left), b = BooleanValue(right);
-    return SetBoolean(result, op == eoAND ? (a && b) : (a || b));
-  }
-  Arithmetic(op, left, right, result);
+  BinaryOperation(op, left, right, TTextCodePage(languageID, sortID), result);
 }
 
 void EvaluateCompare(TExpOperator op, std::int32_t partialLength, bool caseInsensitive, std::uint16_t sortID,
                      std::uint16_t languageID, TExpToken& result, const TExpToken& right, const TExpToken& left) {
-  if (left.IsNull || right.IsNull) {
-    const bool equal = left.IsNull && right.IsNull;
-    return SetBoolean(result, op == eoNE ? !equal : equal);
-  }
-  std::string_view a = TextOf(left), b = TextOf(right);
-  if (partialLength > 0) {
-    const auto n = static_cast<std::size_t>(partialLength);
-    a = a.substr(0, CutLength(a, n));
-    b = b.substr(0, CutLength(b, n));
-  }
-  bool equal;
-  if (languageID == 0)
-    equal = caseInsensitive ? AnsiCompareText(a, b) == 0 : a == b;
-  else
-    equal = OSCompareStrings(languageID, sortID, a, b, caseInsensitive) == 0;
-  SetBoolean(result, op == eoNE ? !equal : equal);
+  CompareText(op, partialLength, caseInsensitive, TTextCodePage(languageID, sortID), result, right, left);
 }
 
 bool EvaluateComparison(TExpOperator op, const TExpToken& left, const TExpToken& right, std::uint16_t sortID,
                         std::uint16_t languageID) {
-  if (IsTextValue(left) && (IsTextValue(right) || right.DataType == 0)) {
-    if ((op == eoEQ || op == eoNE) && (left.IsNull || right.IsNull)) {
-      const bool equal = left.IsNull && right.IsNull;
-      return op == eoEQ ? equal : !equal;
-    }
-    return Holds(op, CompareText(TextOf(left), TextOf(right), sortID, languageID));  // NULL counts as empty
-  }
-  if (left.IsNull || right.IsNull) {
-    if (op == eoEQ) return left.IsNull && right.IsNull;
-    if (op == eoNE) return !(left.IsNull && right.IsNull);
-    if (!(left.IsNull && right.IsNull)) return false;
-  }
-  if (left.DataType == 0 || right.DataType == 0) return false;
-  return Holds(op, CompareValues(left, right));
+  return Comparison(op, left, right, TTextCodePage(languageID, sortID));
 }
 
 bool MatchLikePattern(std::string_view value, std::string_view pattern, std::uint16_t sortID,
                       std::uint16_t languageID) {
-  std::size_t v = 0, p = 0;
-  std::size_t starP = std::string_view::npos, starV = 0;
-  auto same = [&](std::size_t vi, std::size_t pi, std::size_t len) {
-    if (languageID == 0 || len != 1) return value.substr(vi, len) == pattern.substr(pi, len);
-    return OSCompareCharNoAccent(languageID, sortID, value[vi], pattern[pi]) == 0;
-  };
-  while (v < value.size()) {
-    if (p < pattern.size() && pattern[p] == '%') {
-      starP = ++p;
-      starV = v;
-      continue;
-    }
-    const std::size_t vLen = CharLength(value, v);
-    if (p < pattern.size()) {
-      const std::size_t pLen = CharLength(pattern, p);
-      if ((pLen == 1 && pattern[p] == '_') || (pLen == vLen && same(v, p, pLen))) {
-        v += vLen;
-        p += pLen;
-        continue;
-      }
-    }
-    if (starP == std::string_view::npos) return false;
-    // Let the last '%' absorb one more character and retry.
-    starV += CharLength(value, starV);
-    v = starV;
-    p = starP;
-  }
-  while (p < pattern.size() && pattern[p] == '%') ++p;
-  return p == pattern.size();
+  return MatchLike(value, pattern, TTextCodePage(languageID, sortID));
 }
 
 std::int32_t WeekOfYear(std::int32_t dayNumber) noexcept {
@@ -913,7 +1023,7 @@ TExpTokenPtr EvaluateExpressionToken(const TExpToken& node, const std::uint8_t* 
                                      TEvaluateFieldCallback fieldCallback,
                                      TEvaluateTextSearchCallback textSearchCallback, std::uint16_t sortID,
                                      std::uint16_t languageID) {
-  TEvaluator evaluator(record, context, fieldCallback, textSearchCallback, sortID, languageID);
+  TExpressionEvaluator evaluator(record, context, fieldCallback, textSearchCallback, sortID, languageID);
   TExpTokenPtr result = GetNewExpTokenInstance();
   evaluator.EvaluateInto(node, *result);
   return result;

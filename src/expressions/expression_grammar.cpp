@@ -5,9 +5,10 @@
 #include <limits>
 
 #include "platform/code_page.h"
+#include "expressions/builtin_functions.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
-#include "expressions/exp_tree.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 #include "expressions/expression_parser.h"
 #include "storage/formats/data_types.h"
@@ -97,14 +98,13 @@ constexpr TDataTypeName kDataTypeNames[] = {
     {"BLOB", dtBlob, 0, TTypeForm::Blob},
 };
 
-struct TAggregateName {
-  std::string_view Name;
-  TExpOperator Operator;
-};
-
-constexpr TAggregateName kAggregates[] = {
-    {"SUM", eoSUM}, {"RUNSUM", eoRUNSUM}, {"AVG", eoAVG}, {"MIN", eoMIN}, {"MAX", eoMAX}, {"COUNT", eoCOUNT},
-};
+// A function node with the operator's keyword as written and the type the
+// table of built-in functions gives it when parsed.
+TExpTokenPtr NewFunctionNode(TExpOperator op, const std::string& keyword) {
+  TExpTokenPtr node = NewNode(enFUNC, op, keyword);
+  node->DataType = FindBuiltinFunction(op)->ParsedDataType;
+  return node;
+}
 
 struct TExtractPart {
   std::string_view Name;
@@ -129,21 +129,16 @@ void TExpressionParser::ExpectSymbol(std::string_view word, std::string_view mes
   NextToken();
 }
 
-TExpTokenPtr TExpressionParser::ParseChecked(ParseLevel level, TParseModifiers modifiers) {
-  const bool outermost = nesting_ == 0;
-  TExpTokenPtr root = (this->*level)(modifiers);
-  if (outermost && ExpressionDepth(root.get()) > kMaxExpressionDepth) RaiseParseError(expmsg::kNestedTooDeeply);
-  return root;
-}
-
-TExpTokenPtr TExpressionParser::ParseExpression1(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level1, m); }
-TExpTokenPtr TExpressionParser::ParseExpression2(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level2, m); }
-TExpTokenPtr TExpressionParser::ParseExpression3(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level3, m); }
-TExpTokenPtr TExpressionParser::ParseExpression4(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level4, m); }
-TExpTokenPtr TExpressionParser::ParseExpression5(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level5, m); }
-TExpTokenPtr TExpressionParser::ParseExpression6(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level6, m); }
-TExpTokenPtr TExpressionParser::ParseExpression7(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level7, m); }
-TExpTokenPtr TExpressionParser::ParseExpression8(TParseModifiers m) { return ParseChecked(&TExpressionParser::Level8, m); }
+// Chains at one level are built in loops; only parentheses and calls recurse,
+// and Level8 limits their nesting.
+TExpTokenPtr TExpressionParser::ParseExpression1(TParseModifiers m) { return Level1(m); }
+TExpTokenPtr TExpressionParser::ParseExpression2(TParseModifiers m) { return Level2(m); }
+TExpTokenPtr TExpressionParser::ParseExpression3(TParseModifiers m) { return Level3(m); }
+TExpTokenPtr TExpressionParser::ParseExpression4(TParseModifiers m) { return Level4(m); }
+TExpTokenPtr TExpressionParser::ParseExpression5(TParseModifiers m) { return Level5(m); }
+TExpTokenPtr TExpressionParser::ParseExpression6(TParseModifiers m) { return Level6(m); }
+TExpTokenPtr TExpressionParser::ParseExpression7(TParseModifiers m) { return Level7(m); }
+TExpTokenPtr TExpressionParser::ParseExpression8(TParseModifiers m) { return Level8(m); }
 
 TExpTokenPtr TExpressionParser::ParseCompleteExpression(TParseModifiers modifiers) {
   TExpTokenPtr root = ParseExpression1(modifiers);
@@ -533,8 +528,8 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
   matched = true;
   auto is = [&](std::string_view word) { return AnsiSameText(keyword, word); };
 
-  for (const auto& aggregate : kAggregates) {
-    if (!is(aggregate.Name)) continue;
+  for (const auto& aggregate : BuiltinFunctions()) {
+    if (!aggregate.Aggregate || !is(aggregate.Name)) continue;
     if ((m & pmAllowAggregates) == 0) RaiseParseError(expmsg::kAggregatesNotAllowed);
     if (tokenKind_ != '(') {
       std::string message(expmsg::kAggregateLeft);
@@ -545,7 +540,7 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
       RaiseTokenError(message);
     }
     NextToken();
-    TExpTokenPtr node = NewNode(enFUNC, aggregate.Operator, keyword);
+    TExpTokenPtr node = NewFunctionNode(aggregate.Operator, keyword);
     node->Arguments.push_back(Level5(m));
     if (tokenKind_ != ')') {
       std::string message(expmsg::kAggregateRight);
@@ -560,23 +555,20 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
 
   // Functions of one level-5 argument in parentheses.
   struct TSimpleFunction {
-    std::string_view Name;
     TExpOperator Operator;
-    std::uint8_t DataType;
     std::string_view LeftMessage;
     std::string_view RightMessage;
   };
   static constexpr TSimpleFunction kSimple[] = {
-      {"LOWER", eoLOWER, dtString, expmsg::kLowerLeft, expmsg::kLowerRight},
-      {"UPPER", eoUPPER, dtString, expmsg::kUpperLeft, expmsg::kUpperRight},
-      {"LENGTH", eoLENGTH, dtInteger, expmsg::kLengthLeft, expmsg::kLengthRight},
-      {"ABS", eoABS, 0, expmsg::kAbsLeft, expmsg::kAbsRight},
+      {eoLOWER, expmsg::kLowerLeft, expmsg::kLowerRight},
+      {eoUPPER, expmsg::kUpperLeft, expmsg::kUpperRight},
+      {eoLENGTH, expmsg::kLengthLeft, expmsg::kLengthRight},
+      {eoABS, expmsg::kAbsLeft, expmsg::kAbsRight},
   };
   for (const auto& function : kSimple) {
-    if (!is(function.Name)) continue;
+    if (!is(FindBuiltinFunction(function.Operator)->Name)) continue;
     ExpectToken('(', function.LeftMessage);
-    TExpTokenPtr node = NewNode(enFUNC, function.Operator, keyword);
-    node->DataType = function.DataType;
+    TExpTokenPtr node = NewFunctionNode(function.Operator, keyword);
     node->Arguments.push_back(Level5(m));
     ExpectToken(')', function.RightMessage);
     return node;
@@ -584,27 +576,22 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
 
   // Functions of the form (expr IN expr) or (expr IN primary).
   struct TInFunction {
-    std::string_view Name;
     TExpOperator Operator;
-    std::uint8_t DataType;
     bool PrimaryColumn;
     std::string_view LeftMessage;
     std::string_view InMessage;
     std::string_view RightMessage;
   };
   static constexpr TInFunction kInFunctions[] = {
-      {"POS", eoPOS, dtInteger, false, expmsg::kPosLeft, expmsg::kPosIn, expmsg::kPosRight},
-      {"OCCURS", eoOCCURS, dtInteger, false, expmsg::kOccursLeft, expmsg::kOccursIn, expmsg::kOccursRight},
-      {"TEXTSEARCH", eoTEXTSEARCH, dtBoolean, true, expmsg::kTextSearchLeft, expmsg::kTextSearchIn,
-       expmsg::kTextSearchRight},
-      {"TEXTOCCURS", eoTEXTOCCURS, 0, true, expmsg::kTextOccursLeft, expmsg::kTextOccursIn,
-       expmsg::kTextOccursRight},
+      {eoPOS, false, expmsg::kPosLeft, expmsg::kPosIn, expmsg::kPosRight},
+      {eoOCCURS, false, expmsg::kOccursLeft, expmsg::kOccursIn, expmsg::kOccursRight},
+      {eoTEXTSEARCH, true, expmsg::kTextSearchLeft, expmsg::kTextSearchIn, expmsg::kTextSearchRight},
+      {eoTEXTOCCURS, true, expmsg::kTextOccursLeft, expmsg::kTextOccursIn, expmsg::kTextOccursRight},
   };
   for (const auto& function : kInFunctions) {
-    if (!is(function.Name)) continue;
+    if (!is(FindBuiltinFunction(function.Operator)->Name)) continue;
     ExpectToken('(', function.LeftMessage);
-    TExpTokenPtr node = NewNode(enFUNC, function.Operator, keyword);
-    node->DataType = function.DataType;
+    TExpTokenPtr node = NewFunctionNode(function.Operator, keyword);
     node->Arguments.push_back(Level5(m));
     ExpectSymbol("IN", function.InMessage);
     node->Arguments.push_back(function.PrimaryColumn ? Level8(m) : Level5(m));
@@ -612,10 +599,10 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
     return node;
   }
 
-  if (is("SUBSTRING")) {
+  auto isKeywordOf = [&](TExpOperator op) { return is(FindBuiltinFunction(op)->Name); };
+  if (isKeywordOf(eoSUBSTRING)) {
     ExpectToken('(', expmsg::kSubstringLeft);
-    TExpTokenPtr node = NewNode(enFUNC, eoSUBSTRING, keyword);
-    node->DataType = dtString;
+    TExpTokenPtr node = NewFunctionNode(eoSUBSTRING, keyword);
     node->Arguments.push_back(Level5(m));
     ExpectSymbol("FROM", expmsg::kSubstringFrom);
     node->Arguments.push_back(Level5(m));
@@ -626,10 +613,9 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
     ExpectToken(')', expmsg::kSubstringRight);
     return node;
   }
-  if (is("REPLACE")) {
+  if (isKeywordOf(eoREPLACE)) {
     ExpectToken('(', expmsg::kReplaceLeft);
-    TExpTokenPtr node = NewNode(enFUNC, eoREPLACE, keyword);
-    node->DataType = dtString;
+    TExpTokenPtr node = NewFunctionNode(eoREPLACE, keyword);
     node->Arguments.push_back(Level5(m));
     ExpectSymbol("WITH", expmsg::kReplaceWith);
     node->Arguments.push_back(Level5(m));
@@ -638,16 +624,16 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
     ExpectToken(')', expmsg::kReplaceRight);
     return node;
   }
-  if (is("CAST")) {
+  if (isKeywordOf(eoCAST)) {
     ExpectToken('(', expmsg::kCastLeft);
-    TExpTokenPtr node = NewNode(enFUNC, eoCAST, keyword);
+    TExpTokenPtr node = NewFunctionNode(eoCAST, keyword);
     node->Arguments.push_back(Level5(m));
     ExpectSymbol("AS", expmsg::kCastAs);
     ParseDataTypeExpression(*node, m, false);
     ExpectToken(')', expmsg::kCastRight);
     return node;
   }
-  if (is("TRIM")) {
+  if (isKeywordOf(eoTRIMBOTH)) {
     ExpectToken('(', expmsg::kTrimLeft);
     TExpOperator op;
     if (CheckTokenSymbol("LEADING"))
@@ -659,15 +645,14 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
     else
       RaiseTokenError(expmsg::kTrimKind);
     NextToken();
-    TExpTokenPtr node = NewNode(enFUNC, op, keyword);
-    node->DataType = dtString;
+    TExpTokenPtr node = NewFunctionNode(op, keyword);
     node->Arguments.push_back(Level8(m));
     ExpectSymbol("FROM", expmsg::kTrimFrom);
     node->Arguments.push_back(Level5(m));
     ExpectToken(')', expmsg::kTrimRight);
     return node;
   }
-  if (is("EXTRACT")) {
+  if (isKeywordOf(eoEXTRACTYEAR)) {
     ExpectToken('(', expmsg::kExtractLeft);
     TExpOperator op = eoNOTDEFINED;
     for (const auto& part : kExtractParts)
@@ -675,15 +660,14 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
     if (op == eoNOTDEFINED) RaiseTokenError(expmsg::kExtractPart);
     NextToken();
     ExpectSymbol("FROM", expmsg::kExtractFrom);
-    TExpTokenPtr node = NewNode(enFUNC, op, keyword);
-    node->DataType = dtInteger;
+    TExpTokenPtr node = NewFunctionNode(op, keyword);
     node->Arguments.push_back(Level5(m));
     ExpectToken(')', expmsg::kExtractRight);
     return node;
   }
-  if (is("ROUND")) {
+  if (isKeywordOf(eoROUND)) {
     ExpectToken('(', expmsg::kRoundLeft);
-    TExpTokenPtr node = NewNode(enFUNC, eoROUND, keyword);
+    TExpTokenPtr node = NewFunctionNode(eoROUND, keyword);
     node->Arguments.push_back(Level5(m));
     node->DataType = node->Arguments[0]->DataType;
     node->DataSize = node->Arguments[0]->DataSize;
@@ -695,9 +679,9 @@ TExpTokenPtr TExpressionParser::ParseFunction(const std::string& keyword, TParse
     ExpectToken(')', expmsg::kRoundRight);
     return node;
   }
-  if (is("IF")) {
+  if (isKeywordOf(eoIF)) {
     ExpectToken('(', expmsg::kIfLeft);
-    TExpTokenPtr node = NewNode(enFUNC, eoIF, keyword);
+    TExpTokenPtr node = NewFunctionNode(eoIF, keyword);
     node->Arguments.push_back(Level1(m));
     ExpectSymbol("THEN", expmsg::kIfThen);
     node->Arguments.push_back(Level5(m));

@@ -87,8 +87,6 @@ class TExpressionParser {
   [[noreturn]] void RaiseTokenFoundError(std::string_view message) const;
 
  private:
-  using ParseLevel = TExpTokenPtr (TExpressionParser::*)(TParseModifiers);
-  TExpTokenPtr ParseChecked(ParseLevel level, TParseModifiers modifiers);
   TExpTokenPtr Level1(TParseModifiers modifiers);
   TExpTokenPtr Level2(TParseModifiers modifiers);
   TExpTokenPtr Level3(TParseModifiers modifiers);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 #include "expressions/expression_parser.h"
 

@@ -2,6 +2,7 @@
 #include "expressions/expression_types.h"
 
 #include "storage/formats/data_types.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 

@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/code_page.h"
 #include "expressions/ansi_text_forms.h"
+#include "expressions/builtin_function_rules.h"
 #include "expressions/exp_token_stack.h"
 #include "expressions/exp_tree.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 #include "expressions/expression_types.h"
 #include "storage/formats/data_types.h"
@@ -34,7 +37,8 @@ bool IsIntegerConstant(const TExpToken* node, std::int32_t& value) {
 }
 
 bool IsAggregate(TExpOperator op) {
-  return op == eoSUM || op == eoRUNSUM || op == eoAVG || op == eoMIN || op == eoMAX || op == eoCOUNT;
+  const TBuiltinFunction* function = FindBuiltinFunction(op);
+  return function != nullptr && function->Aggregate;
 }
 
 std::string_view KindName(const TExpToken& node) {
@@ -69,10 +73,14 @@ std::int32_t FixedSizeOf(std::uint8_t type) {
   }
 }
 
-class TVerifier {
+}  // namespace
+
+// Checks and types one tree; the typing rules of the built-in functions
+// (below) use its messages and services.
+class TExpressionVerifier {
  public:
-  TVerifier(TarnErrorCode code, std::string_view database, std::string_view table, TVerifyFieldCallback callback,
-            void* context, std::string_view description)
+  TExpressionVerifier(TarnErrorCode code, std::string_view database, std::string_view table,
+                      TVerifyFieldCallback callback, void* context, std::string_view description)
       : code_(code), database_(database), table_(table), callback_(callback), context_(context),
         description_(description) {}
 
@@ -98,15 +106,26 @@ class TVerifier {
     RaiseIn(message);
   }
 
-  void Verify(TExpToken* parent, TExpToken& node, bool transform, int depth);
+  // Verifies the subtree children first, walking it with a list of pending
+  // steps instead of recursion, so chains of any length are verified with a
+  // flat stack.
+  void Verify(TExpToken* parent, TExpToken& root, bool transform);
   void VerifyDataType(TExpToken& node);
+
+  // For the typing rules of functions.
+  std::string_view Description() const noexcept { return description_; }
+  // The boolean transformation of a function's result, when the function's
+  // place asks for it.
+  void TransformResult(TExpToken& node) const { MaybeTransform(node, functionTransform_); }
 
  private:
   bool FindField(TExpToken& node) const { return callback_ != nullptr && callback_(context_, node); }
   void OfferConstantAsColumn(TExpToken& node) const;
   void ConvertTemporalConstant(TExpToken& stringSide, const TExpToken& temporalSide) const;
   void VerifyBinary(TExpToken& node);
-  void VerifyFunction(TExpToken& node, bool transform, int depth);
+  // What is checked of a node once its operands are verified.
+  void VerifyNode(TExpToken& node, bool transform);
+  void VerifyFunction(TExpToken& node, bool transform);
   void VerifyExtended(TExpToken& node);
   void MaybeTransform(TExpToken& node, bool transform) const;
 
@@ -116,9 +135,10 @@ class TVerifier {
   TVerifyFieldCallback callback_;
   void* context_;
   std::string_view description_;
+  bool functionTransform_ = false;  // whether the function being typed is transformed
 };
 
-void TVerifier::OfferConstantAsColumn(TExpToken& node) const {
+void TExpressionVerifier::OfferConstantAsColumn(TExpToken& node) const {
   if (node.NodeClass != enCONST || node.IsParameter || node.DataType != dtString || node.Text.empty() ||
       node.Text == "*")
     return;
@@ -135,7 +155,7 @@ void TVerifier::OfferConstantAsColumn(TExpToken& node) const {
   }
 }
 
-void TVerifier::ConvertTemporalConstant(TExpToken& stringSide, const TExpToken& temporalSide) const {
+void TExpressionVerifier::ConvertTemporalConstant(TExpToken& stringSide, const TExpToken& temporalSide) const {
   bool valid = stringSide.NodeClass == enCONST && !stringSide.IsParameter && !stringSide.IsNull;
   if (valid) {
     const std::string text = stringSide.StringValue();
@@ -182,7 +202,7 @@ void TVerifier::ConvertTemporalConstant(TExpToken& stringSide, const TExpToken& 
   stringSide.Decimals = temporalSide.Decimals;
 }
 
-void TVerifier::MaybeTransform(TExpToken& node, bool transform) const {
+void TExpressionVerifier::MaybeTransform(TExpToken& node, bool transform) const {
   if (!transform || node.DataType != dtBoolean) return;
   const TExpToken* parent = node.Parent;
   if (parent == nullptr || ((parent->NodeClass == enUNARY || parent->NodeClass == enBINARY) &&
@@ -190,14 +210,57 @@ void TVerifier::MaybeTransform(TExpToken& node, bool transform) const {
     TransformBooleanExpression(node);
 }
 
-void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int depth) {
-  if (depth > 2 * kMaxExpressionDepth) RaiseIn(expmsg::kNestedTooDeeply);
-  node.Parent = parent;
-  OfferConstantAsColumn(node);
+void TExpressionVerifier::Verify(TExpToken* parent, TExpToken& root, bool transform) {
+  struct TStep {
+    TExpToken* node;
+    TExpToken* parent;
+    bool transform;
+    bool operandsPushed;
+  };
+  std::vector<TStep> steps{{&root, parent, transform, false}};
+  while (!steps.empty()) {
+    const TStep step = steps.back();
+    TExpToken& node = *step.node;
+    if (step.operandsPushed) {
+      steps.pop_back();
+      VerifyNode(node, step.transform);
+      continue;
+    }
+    steps.back().operandsPushed = true;
+    node.Parent = step.parent;
+    OfferConstantAsColumn(node);
+    // Operands are pushed last first, so they are verified in order.
+    switch (node.NodeClass) {
+      case enUNARY:
+        if (!node.Left) RaiseIn(expmsg::kNestedTooDeeply);
+        steps.push_back({node.Left.get(), &node, step.transform, false});
+        break;
+      case enBINARY:
+      case enCOMPARE:
+        if (!node.Left || !node.Right) RaiseIn(expmsg::kNestedTooDeeply);
+        steps.push_back({node.Right.get(), &node, step.transform, false});
+        steps.push_back({node.Left.get(), &node, step.transform, false});
+        break;
+      case enFUNC:
+      case enEXTBINARY:
+        for (std::size_t i = node.Arguments.size(); i-- > 0;) {
+          if (!node.Arguments[i]) continue;
+          // A function whose first argument is a condition (IF) transforms
+          // only that argument.
+          const TBuiltinFunction* function = node.NodeClass == enFUNC ? FindBuiltinFunction(node.Operator) : nullptr;
+          const bool argumentTransform = function != nullptr && function->ConditionFirst ? i == 0 : step.transform;
+          steps.push_back({node.Arguments[i].get(), &node, argumentTransform, false});
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void TExpressionVerifier::VerifyNode(TExpToken& node, bool transform) {
   switch (node.NodeClass) {
     case enUNARY: {
-      if (!node.Left) RaiseIn(expmsg::kNestedTooDeeply);
-      Verify(&node, *node.Left, transform, depth + 1);
       const TExpToken& operand = *node.Left;
       if (!CheckUnaryTypes(node.Operator, operand.DataType)) {
         std::string message(expmsg::kTypeMismatchBetween);
@@ -219,9 +282,6 @@ void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int d
     }
     case enBINARY:
     case enCOMPARE:
-      if (!node.Left || !node.Right) RaiseIn(expmsg::kNestedTooDeeply);
-      Verify(&node, *node.Left, transform, depth + 1);
-      Verify(&node, *node.Right, transform, depth + 1);
       VerifyBinary(node);
       break;
     case enFIELD:
@@ -237,11 +297,9 @@ void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int d
       }
       break;
     case enFUNC:
-      VerifyFunction(node, transform, depth);
+      VerifyFunction(node, transform);
       break;
     case enEXTBINARY:
-      for (auto& argument : node.Arguments)
-        if (argument) Verify(&node, *argument, transform, depth + 1);
       VerifyExtended(node);
       break;
     default:
@@ -249,7 +307,7 @@ void TVerifier::Verify(TExpToken* parent, TExpToken& node, bool transform, int d
   }
 }
 
-void TVerifier::VerifyBinary(TExpToken& node) {
+void TExpressionVerifier::VerifyBinary(TExpToken& node) {
   TExpToken* left = node.Left.get();
   TExpToken* right = node.Right.get();
   auto columnOrFunction = [](const TExpToken& n) { return n.NodeClass == enFIELD || n.NodeClass == enFUNC; };
@@ -298,203 +356,200 @@ void TVerifier::VerifyBinary(TExpToken& node) {
   }
 }
 
-void TVerifier::VerifyFunction(TExpToken& node, bool transform, int depth) {
-  for (std::size_t i = 0; i < node.Arguments.size(); ++i) {
-    TExpToken* argument = node.Arguments[i].get();
-    if (argument == nullptr) continue;
-    bool argumentTransform = transform;
-    if (node.Operator == eoIF) argumentTransform = i == 0;
-    Verify(&node, *argument, argumentTransform, depth + 1);
-  }
-  TExpToken* arg0 = node.GetArgumentExpToken(0);
-  TExpToken* arg1 = node.GetArgumentExpToken(1);
-  TExpToken* arg2 = node.GetArgumentExpToken(2);
-  auto requireArguments = [&](std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-      if (node.GetArgumentExpToken(i) == nullptr) RaiseIn(expmsg::kNestedTooDeeply);
-  };
-  auto takeTypeOf = [&](const TExpToken& source) {
-    node.DataType = source.DataType;
-    node.SubType = source.SubType;
-    node.DataSize = source.DataSize;
-    node.Decimals = source.Decimals;
-  };
-  auto textResultOf = [&](const TExpToken& source) {
-    node.DataType = IsMemoType(source.DataType, source.SubType) ? std::uint8_t{dtBlob} : std::uint8_t{dtString};
-    node.SubType = IsMemoType(source.DataType, source.SubType) ? std::uint8_t{dstMemo} : std::uint8_t{0};
-    node.DataSize = source.DataSize;
-    node.Decimals = 0;
-  };
-  // A literal the callback took for a column name is a literal again where
-  // only a constant makes sense.
-  auto literalOnly = [](TExpToken* n) {
-    if (n != nullptr && n->NodeClass == enFIELD && n->WasConstant) RevertToConstant(*n);
-  };
+void TExpressionVerifier::VerifyFunction(TExpToken& node, bool transform) {
+  const TBuiltinFunction* function = FindBuiltinFunction(node.Operator);
+  if (function == nullptr) return;
+  for (std::size_t i = 0; i < function->MinArguments; ++i)
+    if (node.GetArgumentExpToken(i) == nullptr) RaiseIn(expmsg::kNestedTooDeeply);
+  functionTransform_ = transform;
+  function->Type(*this, node);
+}
 
-  if (IsAggregate(node.Operator)) {
-    requireArguments(1);
-    constexpr std::uint8_t kAccepted[] = {dtDate, dtSmallInt, dtInteger, dtFloat, dtBCD,
-                                          dtTime, dtTimeStamp, dtWord, dtLargeInt};
-    if (node.Operator != eoCOUNT && std::find(std::begin(kAccepted), std::end(kAccepted), arg0->DataType) ==
-                                        std::end(kAccepted)) {
-      std::string message = node.Text;
-      message += expmsg::kAggregateFunction;
-      message += expmsg::kAggregateNumeric;
-      RaiseIn(message);
-    }
-    takeTypeOf(*arg0);
-    return;
+namespace {
+
+void TakeTypeOf(TExpToken& node, const TExpToken& source) {
+  node.DataType = source.DataType;
+  node.SubType = source.SubType;
+  node.DataSize = source.DataSize;
+  node.Decimals = source.Decimals;
+}
+
+// A text function's result: a memo for a memo, else a string, of the source's size.
+void TextResultOf(TExpToken& node, const TExpToken& source) {
+  node.DataType = IsMemoType(source.DataType, source.SubType) ? std::uint8_t{dtBlob} : std::uint8_t{dtString};
+  node.SubType = IsMemoType(source.DataType, source.SubType) ? std::uint8_t{dstMemo} : std::uint8_t{0};
+  node.DataSize = source.DataSize;
+  node.Decimals = 0;
+}
+
+void IntegerResult(TExpToken& node) {
+  node.DataType = dtInteger;
+  node.SubType = 0;
+  node.DataSize = 4;
+}
+
+// A literal the callback took for a column name is a literal again where
+// only a constant makes sense.
+void LiteralOnly(TExpToken* n) {
+  if (n != nullptr && n->NodeClass == enFIELD && n->WasConstant) RevertToConstant(*n);
+}
+
+}  // namespace
+
+void TypeAggregate(TExpressionVerifier& verifier, TExpToken& node) {
+  const TExpToken& arg0 = *node.Arguments[0];
+  constexpr std::uint8_t kAccepted[] = {dtDate, dtSmallInt, dtInteger, dtFloat, dtBCD,
+                                        dtTime, dtTimeStamp, dtWord, dtLargeInt};
+  if (node.Operator != eoCOUNT &&
+      std::find(std::begin(kAccepted), std::end(kAccepted), arg0.DataType) == std::end(kAccepted)) {
+    std::string message = node.Text;
+    message += expmsg::kAggregateFunction;
+    message += expmsg::kAggregateNumeric;
+    verifier.RaiseIn(message);
   }
-  switch (node.Operator) {
-    case eoUPPER:
-    case eoLOWER:
-      requireArguments(1);
-      if (!IsTextNode(*arg0)) {
-        std::string message(expmsg::kTypeMismatchBetween);
-        message += node.Operator == eoUPPER ? "UPPER" : "LOWER";
-        message += expmsg::kFunctionArgumentMismatch;
-        RaiseIn(message);
-      }
-      textResultOf(*arg0);
-      break;
-    case eoLENGTH:
-      requireArguments(1);
-      if (!IsTextNode(*arg0)) RaiseIn(expmsg::kLengthMismatch);
-      node.DataType = dtInteger;
-      node.SubType = 0;
-      node.DataSize = 4;
-      break;
-    case eoSUBSTRING:
-      requireArguments(2);
-      if (!IsTextNode(*arg0)) RaiseIn(expmsg::kSubstringExpression);
-      if (arg1->DataType != dtInteger) RaiseIn(expmsg::kSubstringFromInteger);
-      if (arg2 != nullptr && arg2->DataType != dtInteger) RaiseIn(expmsg::kSubstringForInteger);
-      textResultOf(*arg0);
-      break;
-    case eoREPLACE:
-      requireArguments(3);
-      literalOnly(arg0);
-      literalOnly(arg1);
-      if (!IsTextNode(*arg2)) RaiseIn(expmsg::kReplaceInString);
-      if (arg0->DataType != dtString) RaiseIn(expmsg::kReplaceSearch);
-      if (arg1->DataType != dtString) RaiseIn(expmsg::kReplaceReplacement);
-      textResultOf(*arg2);
-      break;
-    case eoPOS:
-    case eoOCCURS:
-      requireArguments(2);
-      literalOnly(arg0);
-      if (!IsTextNode(*arg1)) RaiseIn(node.Operator == eoPOS ? expmsg::kPosInMismatch : expmsg::kOccursInMismatch);
-      if (arg0->DataType != dtString)
-        RaiseIn(node.Operator == eoPOS ? expmsg::kPosSearchMismatch : expmsg::kOccursSearchMismatch);
-      node.DataType = dtInteger;
-      node.SubType = 0;
-      node.DataSize = 4;
-      break;
-    case eoTRIMLEADING:
-    case eoTRIMTRAILING:
-    case eoTRIMBOTH:
-      requireArguments(2);
-      literalOnly(arg0);
-      if (!IsTextNode(*arg1)) RaiseIn(expmsg::kTrimFromString);
-      if (arg0->NodeClass != enCONST || arg0->IsParameter || arg0->IsNull || arg0->DataType != dtString ||
-          arg0->StringLength() != 1)
-        RaiseIn(expmsg::kTrimCharacter);
-      textResultOf(*arg1);
-      break;
-    case eoEXTRACTYEAR: case eoEXTRACTMONTH: case eoEXTRACTWEEK: case eoEXTRACTDAY:
-    case eoEXTRACTDAYOFWEEK: case eoEXTRACTHOUR: case eoEXTRACTMINUTE: case eoEXTRACTSECOND:
-      requireArguments(1);
-      if (!IsTemporalType(arg0->DataType)) RaiseIn(expmsg::kExtractType);
-      node.DataType = dtInteger;
-      node.SubType = 0;
-      node.DataSize = 4;
-      break;
-    case eoCAST:
-      requireArguments(1);
-      VerifyDataType(node);
-      MaybeTransform(node, transform);
-      break;
-    case eoIF: {
-      requireArguments(3);
-      if (arg0->DataType != dtBoolean) RaiseIn(expmsg::kIfCondition);
-      const bool thenNull = IsNullConstant(*arg1);
-      const bool elseNull = IsNullConstant(*arg2);
-      if (thenNull && elseNull) {
-        std::string message(expmsg::kIfBothNull);
-        message.append(description_);
-        message += expmsg::kIfBothNullTail;
-        Raise(std::move(message));
-      }
-      auto adopt = [](TExpToken& target, const TExpToken& source) {
-        target.DataType = source.DataType;
-        target.SubType = source.SubType;
-        target.DataSize = source.DataSize;
-        target.Decimals = source.Decimals;
-      };
-      if (thenNull) adopt(*arg1, *arg2);
-      if (elseNull) adopt(*arg2, *arg1);
-      if (!CheckBinaryTypes(eoEQ, arg1->DataType, arg1->SubType, arg2->SubType, arg2->DataType))
-        RaiseIn(expmsg::kIfMismatch);
-      node.DataType = arg1->DataType;
-      node.SubType = arg1->SubType;
-      if (arg1->DataType == dtString) {
-        node.DataSize = std::max(arg1->DataSize, arg2->DataSize);
-        node.Decimals = std::max(arg1->Decimals, arg2->Decimals);
-      } else {
-        node.DataSize = arg1->DataSize;
-        node.Decimals = arg1->Decimals;
-      }
-      MaybeTransform(node, transform);
-      break;
-    }
-    case eoABS: {
-      requireArguments(1);
-      constexpr std::uint8_t kAccepted[] = {dtSmallInt, dtInteger, dtFloat, dtBCD, dtWord, dtLargeInt};
-      if (std::find(std::begin(kAccepted), std::end(kAccepted), arg0->DataType) == std::end(kAccepted))
-        RaiseIn(expmsg::kAbsType);
-      takeTypeOf(*arg0);
-      break;
-    }
-    case eoROUND: {
-      requireArguments(1);
-      if (arg0->DataType != dtFloat && arg0->DataType != dtBCD) RaiseIn(expmsg::kRoundType);
-      if (arg1 != nullptr) {
-        std::int32_t places = 0;
-        if (!IsIntegerConstant(arg1, places)) RaiseIn(expmsg::kRoundPlaces);
-        if (places < 0 || places > 32) RaiseIn(expmsg::kRoundPlacesRange);
-      }
-      takeTypeOf(*arg0);
-      break;
-    }
-    case eoTEXTSEARCH:
-    case eoTEXTOCCURS: {
-      requireArguments(2);
-      const bool search = node.Operator == eoTEXTSEARCH;
-      literalOnly(arg0);
-      if (!IsTextNode(*arg0)) RaiseIn(search ? expmsg::kTextSearchTextMismatch : expmsg::kTextOccursTextMismatch);
-      if (arg0->NodeClass != enCONST) RaiseIn(search ? expmsg::kTextSearchConstant : expmsg::kTextOccursConstant);
-      if (arg1->NodeClass != enFIELD) RaiseIn(search ? expmsg::kTextSearchColumn : expmsg::kTextOccursColumn);
-      if (!IsTextNode(*arg1))
-        RaiseIn(search ? expmsg::kTextSearchColumnMismatch : expmsg::kTextOccursColumnMismatch);
-      node.SubType = 0;
-      node.Decimals = 0;
-      if (search) {
-        node.DataType = dtBoolean;
-        node.DataSize = 2;
-        MaybeTransform(node, transform);
-      } else {
-        node.DataType = dtInteger;
-        node.DataSize = 4;
-      }
-      break;
-    }
-    default:
-      break;
+  TakeTypeOf(node, arg0);
+}
+
+void TypeCaseMapping(TExpressionVerifier& verifier, TExpToken& node) {
+  const TExpToken& arg0 = *node.Arguments[0];
+  if (!IsTextNode(arg0)) {
+    std::string message(expmsg::kTypeMismatchBetween);
+    message += FindBuiltinFunction(node.Operator)->Name;
+    message += expmsg::kFunctionArgumentMismatch;
+    verifier.RaiseIn(message);
+  }
+  TextResultOf(node, arg0);
+}
+
+void TypeLength(TExpressionVerifier& verifier, TExpToken& node) {
+  if (!IsTextNode(*node.Arguments[0])) verifier.RaiseIn(expmsg::kLengthMismatch);
+  IntegerResult(node);
+}
+
+void TypeSubstring(TExpressionVerifier& verifier, TExpToken& node) {
+  const TExpToken& arg0 = *node.Arguments[0];
+  const TExpToken* arg2 = node.GetArgumentExpToken(2);
+  if (!IsTextNode(arg0)) verifier.RaiseIn(expmsg::kSubstringExpression);
+  if (node.Arguments[1]->DataType != dtInteger) verifier.RaiseIn(expmsg::kSubstringFromInteger);
+  if (arg2 != nullptr && arg2->DataType != dtInteger) verifier.RaiseIn(expmsg::kSubstringForInteger);
+  TextResultOf(node, arg0);
+}
+
+void TypeReplace(TExpressionVerifier& verifier, TExpToken& node) {
+  TExpToken& search = *node.Arguments[0];
+  TExpToken& replacement = *node.Arguments[1];
+  const TExpToken& text = *node.Arguments[2];
+  LiteralOnly(&search);
+  LiteralOnly(&replacement);
+  if (!IsTextNode(text)) verifier.RaiseIn(expmsg::kReplaceInString);
+  if (search.DataType != dtString) verifier.RaiseIn(expmsg::kReplaceSearch);
+  if (replacement.DataType != dtString) verifier.RaiseIn(expmsg::kReplaceReplacement);
+  TextResultOf(node, text);
+}
+
+void TypeSearch(TExpressionVerifier& verifier, TExpToken& node) {
+  TExpToken& search = *node.Arguments[0];
+  const bool pos = node.Operator == eoPOS;
+  LiteralOnly(&search);
+  if (!IsTextNode(*node.Arguments[1])) verifier.RaiseIn(pos ? expmsg::kPosInMismatch : expmsg::kOccursInMismatch);
+  if (search.DataType != dtString) verifier.RaiseIn(pos ? expmsg::kPosSearchMismatch : expmsg::kOccursSearchMismatch);
+  IntegerResult(node);
+}
+
+void TypeTrim(TExpressionVerifier& verifier, TExpToken& node) {
+  TExpToken& character = *node.Arguments[0];
+  const TExpToken& text = *node.Arguments[1];
+  LiteralOnly(&character);
+  if (!IsTextNode(text)) verifier.RaiseIn(expmsg::kTrimFromString);
+  if (character.NodeClass != enCONST || character.IsParameter || character.IsNull || character.DataType != dtString ||
+      character.StringLength() != 1)
+    verifier.RaiseIn(expmsg::kTrimCharacter);
+  TextResultOf(node, text);
+}
+
+void TypeExtract(TExpressionVerifier& verifier, TExpToken& node) {
+  if (!IsTemporalType(node.Arguments[0]->DataType)) verifier.RaiseIn(expmsg::kExtractType);
+  IntegerResult(node);
+}
+
+void TypeCast(TExpressionVerifier& verifier, TExpToken& node) {
+  verifier.VerifyDataType(node);
+  verifier.TransformResult(node);
+}
+
+void TypeIf(TExpressionVerifier& verifier, TExpToken& node) {
+  TExpToken& condition = *node.Arguments[0];
+  TExpToken& then = *node.Arguments[1];
+  TExpToken& otherwise = *node.Arguments[2];
+  if (condition.DataType != dtBoolean) verifier.RaiseIn(expmsg::kIfCondition);
+  const bool thenNull = IsNullConstant(then);
+  const bool elseNull = IsNullConstant(otherwise);
+  if (thenNull && elseNull) {
+    std::string message(expmsg::kIfBothNull);
+    message.append(verifier.Description());
+    message += expmsg::kIfBothNullTail;
+    verifier.Raise(std::move(message));
+  }
+  if (thenNull) TakeTypeOf(then, otherwise);
+  if (elseNull) TakeTypeOf(otherwise, then);
+  if (!CheckBinaryTypes(eoEQ, then.DataType, then.SubType, otherwise.SubType, otherwise.DataType))
+    verifier.RaiseIn(expmsg::kIfMismatch);
+  node.DataType = then.DataType;
+  node.SubType = then.SubType;
+  if (then.DataType == dtString) {
+    node.DataSize = std::max(then.DataSize, otherwise.DataSize);
+    node.Decimals = std::max(then.Decimals, otherwise.Decimals);
+  } else {
+    node.DataSize = then.DataSize;
+    node.Decimals = then.Decimals;
+  }
+  verifier.TransformResult(node);
+}
+
+void TypeAbs(TExpressionVerifier& verifier, TExpToken& node) {
+  const TExpToken& arg0 = *node.Arguments[0];
+  constexpr std::uint8_t kAccepted[] = {dtSmallInt, dtInteger, dtFloat, dtBCD, dtWord, dtLargeInt};
+  if (std::find(std::begin(kAccepted), std::end(kAccepted), arg0.DataType) == std::end(kAccepted))
+    verifier.RaiseIn(expmsg::kAbsType);
+  TakeTypeOf(node, arg0);
+}
+
+void TypeRound(TExpressionVerifier& verifier, TExpToken& node) {
+  const TExpToken& arg0 = *node.Arguments[0];
+  const TExpToken* places = node.GetArgumentExpToken(1);
+  if (arg0.DataType != dtFloat && arg0.DataType != dtBCD) verifier.RaiseIn(expmsg::kRoundType);
+  if (places != nullptr) {
+    std::int32_t value = 0;
+    if (!IsIntegerConstant(places, value)) verifier.RaiseIn(expmsg::kRoundPlaces);
+    if (value < 0 || value > 32) verifier.RaiseIn(expmsg::kRoundPlacesRange);
+  }
+  TakeTypeOf(node, arg0);
+}
+
+void TypeTextSearch(TExpressionVerifier& verifier, TExpToken& node) {
+  TExpToken& search = *node.Arguments[0];
+  const TExpToken& column = *node.Arguments[1];
+  const bool textSearch = node.Operator == eoTEXTSEARCH;
+  LiteralOnly(&search);
+  if (!IsTextNode(search))
+    verifier.RaiseIn(textSearch ? expmsg::kTextSearchTextMismatch : expmsg::kTextOccursTextMismatch);
+  if (search.NodeClass != enCONST)
+    verifier.RaiseIn(textSearch ? expmsg::kTextSearchConstant : expmsg::kTextOccursConstant);
+  if (column.NodeClass != enFIELD) verifier.RaiseIn(textSearch ? expmsg::kTextSearchColumn : expmsg::kTextOccursColumn);
+  if (!IsTextNode(column))
+    verifier.RaiseIn(textSearch ? expmsg::kTextSearchColumnMismatch : expmsg::kTextOccursColumnMismatch);
+  node.SubType = 0;
+  node.Decimals = 0;
+  if (textSearch) {
+    node.DataType = dtBoolean;
+    node.DataSize = 2;
+    verifier.TransformResult(node);
+  } else {
+    IntegerResult(node);
   }
 }
 
-void TVerifier::VerifyExtended(TExpToken& node) {
+void TExpressionVerifier::VerifyExtended(TExpToken& node) {
   TExpToken* value = node.GetArgumentExpToken(0);
   if (value == nullptr || node.Arguments.size() < 2) RaiseIn(expmsg::kNestedTooDeeply);
   auto mismatch = [&](std::string_view name, const TExpToken& operand) {
@@ -549,7 +604,7 @@ void TVerifier::VerifyExtended(TExpToken& node) {
   node.Decimals = 0;
 }
 
-void TVerifier::VerifyDataType(TExpToken& node) {
+void TExpressionVerifier::VerifyDataType(TExpToken& node) {
   const TExpToken* cast = node.GetArgumentExpToken(0);
   const TExpToken* size = node.GetArgumentExpToken(1);
   const TExpToken* scale = node.GetArgumentExpToken(2);
@@ -607,18 +662,16 @@ void TVerifier::VerifyDataType(TExpToken& node) {
   }
 }
 
-}  // namespace
-
 void VerifyExpressionToken(TarnErrorCode errorCode, std::string_view databaseName, std::string_view tableName,
                            bool transformBooleans, TVerifyFieldCallback fieldCallback, void* callbackContext,
                            TExpToken* parent, TExpToken& node, std::string_view description) {
-  TVerifier verifier(errorCode, databaseName, tableName, fieldCallback, callbackContext, description);
-  verifier.Verify(parent, node, transformBooleans, 0);
+  TExpressionVerifier verifier(errorCode, databaseName, tableName, fieldCallback, callbackContext, description);
+  verifier.Verify(parent, node, transformBooleans);
 }
 
 void VerifyDataTypeToken(TarnErrorCode errorCode, std::string_view databaseName, std::string_view tableName,
                          TExpToken& node, std::string_view description) {
-  TVerifier verifier(errorCode, databaseName, tableName, nullptr, nullptr, description);
+  TExpressionVerifier verifier(errorCode, databaseName, tableName, nullptr, nullptr, description);
   verifier.VerifyDataType(node);
 }
 
@@ -657,29 +710,43 @@ void TransformBooleanExpression(TExpToken& node) {
 }
 
 bool ContainsFields(const TExpToken* node) {
-  if (node == nullptr) return false;
-  switch (node->NodeClass) {
-    case enFIELD:
-      return true;
-    case enUNARY:
-    case enBINARY:
-    case enCOMPARE:
-      return ContainsFields(node->Left.get()) || ContainsFields(node->Right.get());
-    case enFUNC:
-    case enEXTBINARY:
-      return std::any_of(node->Arguments.begin(), node->Arguments.end(),
-                         [](const TExpTokenPtr& a) { return ContainsFields(a.get()); });
-    default:
-      return false;
+  std::vector<const TExpToken*> pending{node};
+  while (!pending.empty()) {
+    const TExpToken* next = pending.back();
+    pending.pop_back();
+    if (next == nullptr) continue;
+    switch (next->NodeClass) {
+      case enFIELD:
+        return true;
+      case enUNARY:
+      case enBINARY:
+      case enCOMPARE:
+        pending.push_back(next->Left.get());
+        pending.push_back(next->Right.get());
+        break;
+      case enFUNC:
+      case enEXTBINARY:
+        for (const auto& argument : next->Arguments) pending.push_back(argument.get());
+        break;
+      default:
+        break;
+    }
   }
+  return false;
 }
 
 bool ContainsAggregates(const TExpToken* node) {
-  if (node == nullptr) return false;
-  if (node->NodeClass == enFUNC && IsAggregate(node->Operator)) return true;
-  if (ContainsAggregates(node->Left.get()) || ContainsAggregates(node->Right.get())) return true;
-  return std::any_of(node->Arguments.begin(), node->Arguments.end(),
-                     [](const TExpTokenPtr& a) { return ContainsAggregates(a.get()); });
+  std::vector<const TExpToken*> pending{node};
+  while (!pending.empty()) {
+    const TExpToken* next = pending.back();
+    pending.pop_back();
+    if (next == nullptr) continue;
+    if (next->NodeClass == enFUNC && IsAggregate(next->Operator)) return true;
+    pending.push_back(next->Left.get());
+    pending.push_back(next->Right.get());
+    for (const auto& argument : next->Arguments) pending.push_back(argument.get());
+  }
+  return false;
 }
 
 bool ContainsOrs(const TExpToken* node) {
@@ -701,13 +768,8 @@ bool ContainsNots(const TExpToken* node) {
 }
 
 TExpOperator GetOperatorForAggregate(std::string_view name) {
-  if (AnsiSameText(name, "SUM")) return eoSUM;
-  if (AnsiSameText(name, "RUNSUM")) return eoRUNSUM;
-  if (AnsiSameText(name, "AVG")) return eoAVG;
-  if (AnsiSameText(name, "MIN")) return eoMIN;
-  if (AnsiSameText(name, "MAX")) return eoMAX;
-  if (AnsiSameText(name, "COUNT")) return eoCOUNT;
-  return eoNOTDEFINED;
+  const TBuiltinFunction* function = FindAggregateFunction(name);
+  return function != nullptr ? function->Operator : eoNOTDEFINED;
 }
 
 }  // namespace tarn

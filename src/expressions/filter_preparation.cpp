@@ -7,13 +7,16 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/errors.h"
 #include "platform/code_page.h"
 #include "expressions/bcd_values.h"
 #include "expressions/date_time_values.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_verifier.h"
+#include "expressions/text_code_page.h"
 #include "expressions/value_conversion.h"
 #include "storage/formats/data_types.h"
 
@@ -189,31 +192,66 @@ class TFilterPreparer {
   TFilterPreparer(void* context, TEvaluateFieldCallback callback, bool noPartialCompare, bool caseInsensitive,
                   std::uint16_t sortID, std::uint16_t languageID)
       : context_(context), callback_(callback), noPartialCompare_(noPartialCompare),
-        caseInsensitive_(caseInsensitive), sortID_(sortID), languageID_(languageID) {}
+        caseInsensitive_(caseInsensitive), sortID_(sortID), languageID_(languageID), codePage_(languageID, sortID) {}
 
-  TExpTokenPtr Prepare(const TExpToken& node, TExpToken* parent, int depth);
+  // The prepared copy of the tree. Nodes still to be copied wait in a list
+  // (with the place their copy goes) instead of being reached by recursion,
+  // so chains of any length are prepared with a flat stack.
+  TExpTokenPtr Prepare(const TExpToken& root);
 
  private:
-  bool IsFoldable(const TExpToken* node) const {
+  struct TPending {
+    const TExpToken* source;
+    TExpTokenPtr* slot;
+    TExpToken* parent;
+  };
+
+  static bool ContainsTuple(const TExpToken* node) {
+    std::vector<const TExpToken*> pending{node};
+    while (!pending.empty()) {
+      const TExpToken* next = pending.back();
+      pending.pop_back();
+      if (next == nullptr) continue;
+      if (next->NodeClass == enTUPLE) return true;
+      pending.push_back(next->Left.get());
+      pending.push_back(next->Right.get());
+      for (const auto& a : next->Arguments) pending.push_back(a.get());
+    }
+    return false;
+  }
+  static bool IsFoldable(const TExpToken* node) {
     return node != nullptr && node->NodeClass != enTUPLE && node->NodeClass != enCONST && !ContainsFields(node) &&
            !ContainsTuple(node);
   }
-  static bool ContainsTuple(const TExpToken* node) {
-    if (node == nullptr) return false;
-    if (node->NodeClass == enTUPLE) return true;
-    if (ContainsTuple(node->Left.get()) || ContainsTuple(node->Right.get())) return true;
-    for (const auto& a : node->Arguments)
-      if (ContainsTuple(a.get())) return true;
-    return false;
+  // The copy of a node, its operands not yet there.
+  static TExpTokenPtr CopyOf(const TExpToken& node, TExpToken* parent) {
+    TExpTokenPtr copy = GetNewExpTokenInstance();
+    copy->Copy(node);
+    copy->Parent = parent;
+    return copy;
   }
-  TExpTokenPtr Constant(const TExpToken& reference, const TExpToken& node, TExpToken* parent, int depth) {
-    if (!IsFoldable(&node)) return Prepare(node, parent, depth + 1);
+  void Later(const TExpToken& node, TExpTokenPtr& slot, TExpToken* parent) {
+    pending_.push_back({&node, &slot, parent});
+  }
+  // A column-free subtree computed once, or a constant copied; empty for
+  // anything else, which is prepared later.
+  TExpTokenPtr ConstantNow(const TExpToken& reference, const TExpToken& node, TExpToken* parent) {
+    if (node.NodeClass == enCONST) return CopyOf(node, parent);
+    if (!IsFoldable(&node)) return {};
     TExpTokenPtr value = EvaluateConstant(reference, node, context_, sortID_, languageID_, callback_);
     value->Parent = parent;
     return value;
   }
-  void PrepareComparison(const TExpToken& node, TExpToken& copy, int depth);
-  void PrepareLike(const TExpToken& node, TExpToken& copy, int depth);
+  // The argument list of the copy sized as the original's, up to its last entry.
+  static void SizeArguments(const TExpToken& node, TExpToken& copy) {
+    std::size_t count = node.Arguments.size();
+    while (count > 0 && !node.Arguments[count - 1]) --count;
+    copy.Arguments.resize(count);
+  }
+  TExpTokenPtr PrepareNode(const TExpToken& node, TExpToken* parent);
+  void PrepareComparison(const TExpToken& node, TExpToken& copy);
+  void PrepareLike(const TExpToken& node, TExpToken& copy);
+  void PrepareList(const TExpToken& node, TExpToken& copy);
 
   void* context_;
   TEvaluateFieldCallback callback_;
@@ -221,62 +259,52 @@ class TFilterPreparer {
   bool caseInsensitive_;
   std::uint16_t sortID_;
   std::uint16_t languageID_;
+  TTextCodePage codePage_;  // the table's: what a character is in patterns and prefixes
+  std::vector<TPending> pending_;
 };
 
-TExpTokenPtr TFilterPreparer::Prepare(const TExpToken& node, TExpToken* parent, int depth) {
-  if (depth > 2 * kMaxExpressionDepth)
-    RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, "Internal error: expression nested too deeply");
-  TExpTokenPtr copy = GetNewExpTokenInstance();
-  copy->Copy(node);
-  copy->Parent = parent;
+TExpTokenPtr TFilterPreparer::Prepare(const TExpToken& root) {
+  TExpTokenPtr result;
+  pending_.clear();
+  Later(root, result, nullptr);
+  while (!pending_.empty()) {
+    const TPending next = pending_.back();
+    pending_.pop_back();
+    *next.slot = PrepareNode(*next.source, next.parent);
+  }
+  return result;
+}
+
+TExpTokenPtr TFilterPreparer::PrepareNode(const TExpToken& node, TExpToken* parent) {
+  TExpTokenPtr copy = CopyOf(node, parent);
   switch (node.NodeClass) {
     case enBINARY:
     case enCOMPARE:
       if (node.Operator >= eoEQ && node.Operator <= eoLE && node.Left && node.Right) {
-        PrepareComparison(node, *copy, depth);
+        PrepareComparison(node, *copy);
         break;
       }
       [[fallthrough]];
     case enUNARY:
-      if (node.Left) copy->Left = Prepare(*node.Left, copy.get(), depth + 1);
-      if (node.Right) copy->Right = Prepare(*node.Right, copy.get(), depth + 1);
+      if (node.Left) Later(*node.Left, copy->Left, copy.get());
+      if (node.Right) Later(*node.Right, copy->Right, copy.get());
       break;
     case enFUNC:
       // Column-free arguments are computed once; they keep their own types,
       // which the function expects (a SUBSTRING position stays an integer).
-      for (std::size_t i = 0; i < node.Arguments.size(); ++i) {
+      SizeArguments(node, *copy);
+      for (std::size_t i = 0; i < copy->Arguments.size(); ++i) {
         const TExpToken* argument = node.Arguments[i].get();
         if (argument == nullptr) continue;
-        copy->SetArgumentExpToken(i, Constant(*argument, *argument, copy.get(), depth));
+        copy->Arguments[i] = ConstantNow(*argument, *argument, copy.get());
+        if (!copy->Arguments[i]) Later(*argument, copy->Arguments[i], copy.get());
       }
       break;
     case enEXTBINARY:
-      if (node.Operator == eoLIKE || node.Operator == eoNOTLIKE) {
-        PrepareLike(node, *copy, depth);
-        break;
-      }
-      for (std::size_t i = 0; i < node.Arguments.size(); ++i) {
-        const TExpToken* argument = node.Arguments[i].get();
-        if (argument == nullptr) continue;
-        const bool listValue = i > 0 && node.Operator != eoSUBIN && node.Operator != eoNOTSUBIN;
-        if (!listValue) {
-          copy->SetArgumentExpToken(i, Prepare(*argument, copy.get(), depth + 1));
-          continue;
-        }
-        TExpTokenPtr value = Constant(*node.Arguments[0], *argument, copy.get(), depth);
-        // List values and bounds take the tested value's type when that is
-        // exact; otherwise they are compared by value per record.
-        if (value->NodeClass == enCONST && !value->IsNull && !IsTextType(value->DataType) &&
-            value->DataType != node.Arguments[0]->DataType) {
-          TExpOperator op = node.Operator == eoBETWEEN || node.Operator == eoNOTBETWEEN ? (i == 1 ? eoGE : eoLE)
-                                                                                          : eoEQ;
-          const TExpOperator wanted = op;
-          TExpTokenPtr trial = GetNewExpTokenInstance();
-          trial->Copy(*value);
-          if (FitConstant(op, *node.Arguments[0], *trial) && op == wanted) value->Copy(*trial);
-        }
-        copy->SetArgumentExpToken(i, std::move(value));
-      }
+      if (node.Operator == eoLIKE || node.Operator == eoNOTLIKE)
+        PrepareLike(node, *copy);
+      else
+        PrepareList(node, *copy);
       break;
     default:
       break;
@@ -284,16 +312,37 @@ TExpTokenPtr TFilterPreparer::Prepare(const TExpToken& node, TExpToken* parent, 
   return copy;
 }
 
-void TFilterPreparer::PrepareComparison(const TExpToken& node, TExpToken& copy, int depth) {
-  copy.Left = Prepare(*node.Left, &copy, depth + 1);
-  if (!IsFoldable(node.Right.get()) && node.Right->NodeClass != enCONST) {
-    copy.Right = Prepare(*node.Right, &copy, depth + 1);
+void TFilterPreparer::PrepareList(const TExpToken& node, TExpToken& copy) {
+  SizeArguments(node, copy);
+  for (std::size_t i = 0; i < copy.Arguments.size(); ++i) {
+    const TExpToken* argument = node.Arguments[i].get();
+    if (argument == nullptr) continue;
+    const bool listValue = i > 0 && node.Operator != eoSUBIN && node.Operator != eoNOTSUBIN;
+    TExpTokenPtr value = listValue ? ConstantNow(*node.Arguments[0], *argument, &copy) : TExpTokenPtr{};
+    if (!value) {
+      Later(*argument, copy.Arguments[i], &copy);
+      continue;
+    }
+    // List values and bounds take the tested value's type when that is
+    // exact; otherwise they are compared by value per record.
+    if (!value->IsNull && !IsTextType(value->DataType) && value->DataType != node.Arguments[0]->DataType) {
+      TExpOperator op = node.Operator == eoBETWEEN || node.Operator == eoNOTBETWEEN ? (i == 1 ? eoGE : eoLE) : eoEQ;
+      const TExpOperator wanted = op;
+      TExpTokenPtr trial = GetNewExpTokenInstance();
+      trial->Copy(*value);
+      if (FitConstant(op, *node.Arguments[0], *trial) && op == wanted) value->Copy(*trial);
+    }
+    copy.Arguments[i] = std::move(value);
+  }
+}
+
+void TFilterPreparer::PrepareComparison(const TExpToken& node, TExpToken& copy) {
+  Later(*node.Left, copy.Left, &copy);
+  TExpTokenPtr constant = ConstantNow(*node.Left, *node.Right, &copy);
+  if (!constant) {
+    Later(*node.Right, copy.Right, &copy);
     return;
   }
-  TExpTokenPtr constant = node.Right->NodeClass == enCONST
-                              ? Prepare(*node.Right, &copy, depth + 1)
-                              : EvaluateConstant(*node.Left, *node.Right, context_, sortID_, languageID_, callback_);
-  constant->Parent = &copy;
   const TExpToken& left = *node.Left;
   if (!constant->IsNull && !IsTextType(constant->DataType) && constant->DataType != left.DataType) {
     TExpOperator op = copy.Operator;
@@ -303,7 +352,7 @@ void TFilterPreparer::PrepareComparison(const TExpToken& node, TExpToken& copy, 
       IsTextType(left.DataType)) {
     const std::size_t length = constant->StringLength();
     const bool star = length > 0 && constant->Value[length - 1] == '*' &&
-                      !IsTrailBytePosition(TextOfConstant(*constant), length - 1);
+                      !codePage_.IsTrailBytePosition(TextOfConstant(*constant), length - 1);
     if (star || caseInsensitive_) {
       copy.NodeClass = enCOMPARE;
       copy.CaseInsensitive = caseInsensitive_;
@@ -319,24 +368,31 @@ void TFilterPreparer::PrepareComparison(const TExpToken& node, TExpToken& copy, 
   copy.Right = std::move(constant);
 }
 
-void TFilterPreparer::PrepareLike(const TExpToken& node, TExpToken& copy, int depth) {
+void TFilterPreparer::PrepareLike(const TExpToken& node, TExpToken& copy) {
   const TExpToken* value = node.GetArgumentExpToken(0);
   const TExpToken* pattern = node.GetArgumentExpToken(1);
-  for (std::size_t i = 0; i < node.Arguments.size(); ++i)
-    if (node.Arguments[i] && i != 1) copy.SetArgumentExpToken(i, Prepare(*node.Arguments[i], &copy, depth + 1));
-  if (pattern == nullptr) return;
-  TExpTokenPtr constant = Constant(*pattern, *pattern, &copy, depth);
-  if (value == nullptr || constant->NodeClass != enCONST || constant->IsNull || constant->DataType != dtString) {
-    copy.SetArgumentExpToken(1, std::move(constant));
-    return;
-  }
+  TExpTokenPtr constant = pattern != nullptr ? ConstantNow(*pattern, *pattern, &copy) : TExpTokenPtr{};
+  // The arguments as they are, the pattern computed once where possible.
+  auto keepArguments = [&] {
+    SizeArguments(node, copy);
+    for (std::size_t i = 0; i < copy.Arguments.size(); ++i) {
+      if (!node.Arguments[i]) continue;
+      if (i == 1 && constant)
+        copy.Arguments[i] = std::move(constant);
+      else
+        Later(*node.Arguments[i], copy.Arguments[i], &copy);
+    }
+  };
+  if (value == nullptr || !constant || constant->NodeClass != enCONST || constant->IsNull ||
+      constant->DataType != dtString)
+    return keepArguments();
   // A pattern that is a plain prefix followed by one '%' is a partial
   // equality comparison.
   const std::string_view text = TextOfConstant(*constant);
   std::size_t percents = 0, lastPercent = 0;
   bool underscore = false;
-  for (std::size_t i = 0; i < text.size(); i = NextCharPos(text, i)) {
-    if (CharLength(text, i) != 1) continue;
+  for (std::size_t i = 0; i < text.size(); i = codePage_.NextCharPos(text, i)) {
+    if (codePage_.CharLength(text, i) != 1) continue;
     if (text[i] == '%') {
       ++percents;
       lastPercent = i;
@@ -344,22 +400,16 @@ void TFilterPreparer::PrepareLike(const TExpToken& node, TExpToken& copy, int de
       underscore = true;
     }
   }
-  if (percents != 1 || underscore || lastPercent + 1 != text.size() || text.size() < 2) {
-    copy.SetArgumentExpToken(1, std::move(constant));
-    return;
-  }
+  if (percents != 1 || underscore || lastPercent + 1 != text.size() || text.size() < 2) return keepArguments();
   const std::size_t prefix = text.size() - 1;
   constant->Value[prefix] = 0;
   constant->DataSize = static_cast<std::int32_t>(prefix + 1);
-  TExpTokenPtr left = std::move(copy.Arguments[0]);
   copy.Arguments.clear();
   copy.NodeClass = enCOMPARE;
   copy.Operator = node.Operator == eoLIKE ? eoEQ : eoNE;
   copy.PartialLength = static_cast<std::int32_t>(prefix);
   copy.CaseInsensitive = false;
-  left->Parent = &copy;
-  constant->Parent = &copy;
-  copy.Left = std::move(left);
+  Later(*value, copy.Left, &copy);
   copy.Right = std::move(constant);
 }
 
@@ -369,7 +419,7 @@ TExpTokenPtr BuildNextFilterExpression(const TExpToken& node, void* context, TEv
                                        bool noPartialCompare, bool caseInsensitive, std::uint16_t sortID,
                                        std::uint16_t languageID) {
   TFilterPreparer preparer(context, fieldCallback, noPartialCompare, caseInsensitive, sortID, languageID);
-  return preparer.Prepare(node, nullptr, 0);
+  return preparer.Prepare(node);
 }
 
 TExpTokenPtr EvaluateConstant(const TExpToken& typeReference, const TExpToken& node, void* context,

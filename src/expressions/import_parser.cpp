@@ -2,6 +2,7 @@
 #include "expressions/import_parser.h"
 
 #include "platform/code_page.h"
+#include "expressions/expression_layer.h"
 #include "expressions/expression_messages.h"
 
 namespace tarn {

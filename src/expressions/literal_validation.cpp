@@ -3,6 +3,7 @@
 
 #include "platform/code_page.h"
 #include "expressions/ansi_text_forms.h"
+#include "expressions/expression_layer.h"
 #include "storage/formats/check_header.h"
 #include "storage/formats/data_types.h"
 

@@ -17,8 +17,9 @@ namespace tarn {
 // Any other type accepts nothing but empty text.
 bool VerifyExpression(std::string_view text, std::uint8_t dataType);
 
-// Makes the table-header checks use VerifyExpression. Engine start-up calls
-// it once before the first table is opened; calling it again is harmless.
+// Makes the table-header checks use VerifyExpression. Every engine start calls
+// it (the layer registers it as start-up work, expression_layer.h); calling it
+// again is harmless.
 void InstallExpressionVerifier() noexcept;
 
 }  // namespace tarn

@@ -5,6 +5,7 @@
 
 #include "platform/code_page.h"
 #include "platform/locale_services.h"
+#include "expressions/expression_layer.h"
 
 namespace tarn {
 

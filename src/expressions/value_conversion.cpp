@@ -15,6 +15,7 @@
 #include "expressions/ansi_text_forms.h"
 #include "expressions/bcd_values.h"
 #include "expressions/date_time_values.h"
+#include "expressions/expression_layer.h"
 #include "storage/formats/data_types.h"
 
 namespace tarn {

@@ -303,14 +303,12 @@ TEST(ExpressionParser, DeepNestingIsAnErrorNotACrash) {
   auto nested = ParseText(parens);
   EXPECT_EQ(nested.Text, "Expression nested too deeply in filter expression");
 
+  // A flat chain is not nesting (long_chain_test.cpp takes chains through
+  // every tree operation).
   std::string chain = "a";
   for (int i = 0; i < 20000; ++i) chain += " + a";
-  auto longChain = ParseText(chain);
-  EXPECT_EQ(longChain.Text, "Expression nested too deeply in filter expression");
+  EXPECT_TRUE(ParseText(chain).Root);
 
-  std::string moderate = "a";
-  for (int i = 0; i < 500; ++i) moderate += " + a";
-  EXPECT_TRUE(ParseText(moderate).Root);
   EXPECT_TRUE(ParseText(std::string(100, '(') + "a" + std::string(100, ')')).Root);
 }
 
