@@ -20,21 +20,13 @@
 #include "storage/btree/index_file.h"
 #include "storage/keys/key_encoding.h"
 #include "storage/files/table_link.h"
+#include "support/raised_code.h"
 
 namespace tarn::btree_testing {
 
 using TKey = std::vector<std::uint8_t>;
 
-// The engine code an operation raises, or 0.
-template <typename F>
-TarnErrorCode RaisedCode(F&& operation) {
-  try {
-    operation();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using test_support::RaisedCode;
 
 struct TSlotSpec {
   std::uint16_t KeySize = 5;
