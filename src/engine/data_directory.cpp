@@ -2,18 +2,17 @@
 // existence and listing, and transactions across them.
 #include "engine/data_directory.h"
 
-#include <fcntl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include "engine/data_session.h"
 #include "core/errors.h"
 #include "platform/code_page.h"
 #include "platform/file_names.h"
+#include "platform/os_file.h"
+#include "storage/files/file_errors.h"
 #include "storage/files/file_list.h"
 #include "storage/files/temp_file.h"
 
@@ -36,6 +35,26 @@ std::string DataFileName(const std::string& name) {
   return trimmed + ".DAT";
 }
 
+// The marker that holds a temporary table name on disk until the table exists:
+// "<name>.RSV" beside where "<name>.DAT" will be.
+std::string ReservationMarker(const std::string& path, const std::string& dataFileName) {
+  return path + dataFileName.substr(0, dataFileName.size() - 4) + ".RSV";
+}
+
+// In-memory temporary names handed out and not yet used, for the whole process
+// (memory tables are the process's own, so no marker file is needed).
+std::mutex& MemoryReservationsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<std::string>& MemoryReservations() {
+  static std::set<std::string> names;
+  return names;
+}
+std::string MemoryReservationKey(const std::string& path, const std::string& dataFileName) {
+  return AnsiUpperCase(path + dataFileName);
+}
+
 }  // namespace
 
 bool IsMemoryDatabaseName(const std::string& name) { return AnsiSameText(TrimName(name), "Memory"); }
@@ -52,6 +71,7 @@ TDataDirectory::~TDataDirectory() {
     }
   }
   while (!tables_.empty()) tables_.pop_back();
+  while (!reservations_.empty()) ReleaseReservation(reservations_.back());
 }
 
 bool TDataDirectory::StrictChangeDetection() const { return session_.StrictChangeDetection(); }
@@ -145,6 +165,12 @@ int TDataDirectory::CreateDataTable(const std::string& name, const TTableDefinit
     throw;
   }
   table->CloseTable(false);
+  // The table's data file now holds its name: a reservation made for it ends.
+  const std::string dataName = DataFileName(name);
+  const auto reserved = std::find_if(reservations_.begin(), reservations_.end(), [&](const TReservation& r) {
+    return r.inMemory == inMemory && AnsiSameText(r.dataFileName, dataName);
+  });
+  if (reserved != reservations_.end()) ReleaseReservation(*reserved);
   return 0;
 }
 
@@ -176,23 +202,44 @@ bool TDataDirectory::DataTableExists(const std::string& name, bool inMemory) con
   return FileNameExists(path_ + DataFileName(name), inMemory);
 }
 
-std::string TDataDirectory::GetTempDataTableName(bool inMemory) const {
-  long tid = std::labs(static_cast<long>(syscall(SYS_gettid)));
-  std::string prefix = std::to_string(tid).substr(0, 5);
+std::string TDataDirectory::GetTempDataTableName(bool inMemory) {
+  const std::string prefix = ThreadDigits();
   for (std::uint32_t n = 0; n <= 0xFFFF; ++n) {
-    std::string name = prefix + std::to_string(n) + ".DAT";
+    const std::string name = prefix + std::to_string(n) + ".DAT";
     if (DataTableExists(name, inMemory)) continue;
-    if (inMemory) return name;
-    // Reserve the name on disk: the data file is made exclusively, so a name another
-    // thread or process took in the meantime is skipped.
-    int fd = ::open((path_ + name).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
+    if (inMemory) {
+      std::lock_guard guard(MemoryReservationsLock());
+      if (!MemoryReservations().insert(MemoryReservationKey(path_, name)).second) continue;
+      reservations_.push_back({name, true});
       return name;
     }
-    if (errno != EEXIST) RaiseError(TARN_OSEACCES, {}, {}, path_, name);
+    // The marker is made exclusively, so of several threads or processes only
+    // one gets the name. A table made under the name meanwhile (whose maker
+    // already dropped its own marker) shows once the marker is ours.
+    TUniqueFd marker;
+    if (int e = OSFileCreate(ReservationMarker(path_, name), true, marker); e != 0) {
+      if (e == EEXIST) continue;
+      RaiseError(OSLastNativeError(e), {}, {}, path_, name);
+    }
+    marker.Reset();
+    reservations_.push_back({name, false});
+    if (!DataTableExists(name, inMemory)) return name;
+    ReleaseReservation(reservations_.back());
   }
   RaiseError(TARN_OSEACCES, {}, {}, path_, prefix);
+}
+
+void TDataDirectory::ReleaseReservation(const TReservation& reservation) noexcept {
+  if (reservation.inMemory) {
+    std::lock_guard guard(MemoryReservationsLock());
+    MemoryReservations().erase(MemoryReservationKey(path_, reservation.dataFileName));
+  } else {
+    OSFileDelete(ReservationMarker(path_, reservation.dataFileName));
+  }
+  const auto it = std::find_if(reservations_.begin(), reservations_.end(), [&](const TReservation& r) {
+    return &r == &reservation;
+  });
+  if (it != reservations_.end()) reservations_.erase(it);
 }
 
 std::vector<std::string> TDataDirectory::ListTableNames() const {

@@ -50,9 +50,12 @@ class TDataDirectory final : public TTableOwner {
   int RenameDataTable(const std::string& name, const std::string& newName, bool asBackup, bool inMemory);
   int DeleteDataTable(const std::string& name, bool inMemory);
   bool DataTableExists(const std::string& name, bool inMemory) const;
-  // A free temporary table name ("<thread id prefix><n>.DAT"); on disk the data
-  // file is created at once (exclusively), so two callers never get the same name.
-  std::string GetTempDataTableName(bool inMemory) const;
+  // A free temporary table name ("<thread id prefix><n>.DAT"), reserved so that
+  // no other caller (thread, session or process) gets it: on disk by a marker
+  // file "<thread id prefix><n>.RSV" made exclusively, in memory for the
+  // process. Creating the table under the name ends the reservation; the
+  // directory ends the ones still unused when it goes.
+  std::string GetTempDataTableName(bool inMemory);
   std::vector<std::string> ListTableNames() const;
   bool GetHasOpenTables() const;
   const std::vector<std::unique_ptr<TDataTable>>& Tables() const { return tables_; }
@@ -71,6 +74,11 @@ class TDataDirectory final : public TTableOwner {
   void SetRights(std::uint8_t rights) { rights_ = rights; }
 
  private:
+  struct TReservation {
+    std::string dataFileName;
+    bool inMemory;
+  };
+  void ReleaseReservation(const TReservation& reservation) noexcept;
   TDataTable* FindTable(const std::string& name, bool inMemory) const;
   std::vector<std::unique_ptr<TDataTable>>::iterator FindEntry(const TDataTable* table);
   std::unique_ptr<TDataTable> NewTable(const std::string& name, bool inMemory, bool temporary, bool exclusive);
@@ -83,6 +91,7 @@ class TDataDirectory final : public TTableOwner {
   std::int32_t useCount_ = 0;
   std::uint8_t rights_ = 0;
   bool inTransaction_ = false;
+  std::vector<TReservation> reservations_;
 };
 
 }  // namespace tarn

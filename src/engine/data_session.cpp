@@ -1,27 +1,27 @@
 // Data session settings, passwords and the opening and closing of directories.
 #include "engine/data_session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <atomic>
 
+#include "core/errors.h"
 #include "engine/data_directory.h"
 #include "platform/code_page.h"
 #include "platform/file_names.h"
+#include "platform/os_process.h"
 #include "platform/profile_file.h"
+#include "storage/files/file_errors.h"
 
 namespace tarn {
 namespace {
 
 constexpr std::size_t kMaxText = 255;
 
-std::string CurrentDirectory() {
-  char buffer[4096];
-  if (!getcwd(buffer, sizeof buffer)) return "./";
-  return buffer;
-}
+std::atomic<int> gLiveSessions{0};
 
 }  // namespace
+
+int LiveDataSessions() noexcept { return gLiveSessions.load(); }
 
 std::string NormalizeDirectoryPath(const std::string& path) {
   std::string result = NormalizeFileName(path);
@@ -30,10 +30,12 @@ std::string NormalizeDirectoryPath(const std::string& path) {
 }
 
 TDataSession::TDataSession(bool server)
-    : server_(server), defaultDirectory_(NormalizeDirectoryPath(CurrentDirectory())),
-      privateDirectory_(NormalizeDirectoryPath(GetTempPath())) {}
+    : server_(server), defaultDirectory_(NormalizeDirectoryPath(OSCurrentDirectory())) {
+  ++gLiveSessions;
+}
 
 TDataSession::~TDataSession() {
+  --gLiveSessions;
   DeleteAllPasswords();
   // Directories go last-opened first; each rolls back its transaction and frees its tables.
   while (!directories_.empty()) directories_.pop_back();
@@ -46,7 +48,10 @@ void TDataSession::SetPrivateDirectory(const std::string& directory) {
 }
 
 std::string TDataSession::GetPrivateDirectory() const {
-  return privateDirectory_.empty() ? defaultDirectory_ : privateDirectory_;
+  if (!privateDirectory_.empty()) return privateDirectory_;
+  std::string path;
+  if (int e = OSProcessPrivateDirectory(path); e != 0) RaiseError(OSLastNativeError(e), {}, {}, GetTempPath());
+  return NormalizeDirectoryPath(path);
 }
 
 void TDataSession::AddPassword(const std::string& password) {

@@ -31,8 +31,11 @@ class TDataSession {
 
   bool Server() const { return server_; }
 
+  // An empty text is ignored: a private directory once set stays set.
   void SetPrivateDirectory(const std::string& directory);
-  // The private directory, or the default directory when none is set.
+  // The private directory set, or else the process's own private directory
+  // (made on first use under $TMPDIR or /tmp, mode 0700); raises the mapped
+  // OS error when that cannot be made.
   std::string GetPrivateDirectory() const;
   const std::string& DefaultDirectory() const { return defaultDirectory_; }
 
@@ -91,6 +94,9 @@ class TDataSession {
   TGetRightsCallback getRights_;
   TCheckRightsCallback checkRights_;
 };
+
+// How many data sessions exist in the process (the engine's default one included).
+int LiveDataSessions() noexcept;
 
 // A directory path as the engine keeps it: trimmed, '\' read as '/', with a
 // trailing '/' (empty stays empty), cut to 255 bytes.

@@ -7,6 +7,7 @@
 
 #include "engine/data_session.h"
 #include "core/errors.h"
+#include "platform/os_process.h"
 #include "storage/keys/character_maps.h"
 #include "storage/files/file_list.h"
 
@@ -44,7 +45,11 @@ void ExitTarn() {
   if (tCurrentSession == gDefaultSession.get()) tCurrentSession = nullptr;
   gDefaultSession.reset();
   for (auto& release : ShutdownHooks()) release();
-  TFileList::Instance().Clear();
+  // Sessions other than the default one live on independently of the engine
+  // and may still hold files: only the file objects nobody holds are freed.
+  TFileList::Instance().ReleaseUnused();
+  // The process's private directory goes once no session can use it any more.
+  if (LiveDataSessions() == 0) OSRemoveProcessPrivateDirectory();
   FinalizeCharMaps();
   gStarted = false;
 }

@@ -13,8 +13,9 @@ class TDataSession;
 // thread that has not set its own.
 void InitializeTarn();
 // Stops the engine: destroys the default session and the process-wide support
-// structures (character maps, open-file list and whatever the upper layers
-// registered).
+// structures (character maps and whatever the upper layers registered). Of the
+// open-file list only the files no session holds are freed; the process's
+// private directory is removed when no data session is left.
 void ExitTarn();
 bool TarnStarted();
 

@@ -3,6 +3,7 @@
 
 #include "platform/code_page.h"
 #include "platform/exception.h"
+#include "platform/os_process.h"
 #include "platform/profile_file.h"
 #include "web/default_page.h"
 
@@ -59,7 +60,10 @@ void TWebModule1::ReadConfiguration() {
 void TWebModule1::RestartSession() {
   try {
     config_.Clear();
-    std::string tempPath = tarn::GetTempPath();
+    // The process's own private directory under the system temporary directory.
+    std::string tempPath;
+    if (tarn::OSProcessPrivateDirectory(tempPath) != 0)
+      throw tarn::Exception("Cannot create a private directory in " + tarn::GetTempPath());
     data_->SetSessionActive(false);
     data_->SetPrivateDir(tempPath);
     data_->SetSessionActive(true);

@@ -16,6 +16,8 @@
 #include "storage/formats/data_header.h"
 #include "storage/formats/field_definition.h"
 #include "storage/formats/record_layout.h"
+#include "support/field_builders.h"
+#include "support/raised_code.h"
 
 namespace tarn {
 namespace {
@@ -217,27 +219,11 @@ TEST(LiteralValidation, DefaultsMinimumsAndMaximums) {
 // Fields ID integer (default text), NAME string(20), BORN date (maximum
 // text), laid out as table creation does.
 std::vector<TFieldDefinition> HeaderFields(std::string_view idDefault, std::string_view bornMaximum) {
-  std::vector<TFieldDefinition> fields;
-  auto add = [&](std::string_view name, std::uint8_t type, std::uint8_t size) {
-    TFieldDefinition def = MakeEmptyFieldDefinition();
-    def.Name.Assign(name);
-    def.DataType = type;
-    def.Size = size;
-    fields.push_back(def);
-  };
-  add("ID", dtInteger, 0);
-  add("NAME", dtString, 20);
-  add("BORN", dtDate, 0);
+  std::vector<TFieldDefinition> fields{test_support::MakeField("ID", dtInteger), test_support::MakeField("NAME", dtString, 20),
+                                       test_support::MakeField("BORN", dtDate)};
   fields[0].DefaultValue.Assign(idDefault);
   fields[2].MaxValue.Assign(bornMaximum);
-  std::uint16_t offset = kRecordHeaderSize;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    fields[i].FieldNumber = static_cast<std::uint16_t>(i + 1);
-    UpdateFieldSize(fields[i]);
-    UpdateFieldDecimals(fields[i]);
-    fields[i].FieldOffset = offset;
-    offset = static_cast<std::uint16_t>(offset + fields[i].PhysicalSize + 1);
-  }
+  test_support::LayOut(fields);
   return fields;
 }
 
@@ -245,12 +231,7 @@ TarnErrorCode CheckFields(std::string_view idDefault, std::string_view bornMaxim
   const TTableContext context{"/data/", "people"};
   auto fields = HeaderFields(idDefault, bornMaximum);
   const TDataHeader header = CreateDataHeader({}, fields, context);
-  try {
-    CheckDataHeader(header, fields, DataFixedPartSize(fields.size()), context);
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
+  return test_support::RaisedCode([&] { CheckDataHeader(header, fields, DataFixedPartSize(fields.size()), context); });
 }
 
 TEST(LiteralValidation, InstalledAsTheHeaderChecksVerifier) {

@@ -24,6 +24,12 @@ void TFileList::Clear() {
   files_.clear();
 }
 
+std::size_t TFileList::ReleaseUnused() {
+  std::lock_guard guard(lock_);
+  std::erase_if(files_, [](const TFilePtr& f) { return f->OpenCount() == 0; });
+  return files_.size();
+}
+
 std::size_t TFileList::Count() {
   std::lock_guard guard(lock_);
   return files_.size();

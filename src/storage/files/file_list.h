@@ -59,8 +59,11 @@ class TFileList {
   void LockFileList() { lock_.lock(); }
   void UnlockFileList() { lock_.unlock(); }
 
-  // Frees every file object (engine shutdown).
+  // Frees every file object (destruction of the list).
   void Clear();
+  // Frees the file objects no handle holds (engine shutdown while other
+  // sessions may still use their files); answers how many objects stay.
+  std::size_t ReleaseUnused();
   // Number of registered objects.
   std::size_t Count();
 

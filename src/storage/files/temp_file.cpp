@@ -1,26 +1,14 @@
 // Temporary file names and creation.
 #include "storage/files/temp_file.h"
 
-#include <unistd.h>
-
 #include <charconv>
-#include <cstdlib>
 
 #include "core/errors.h"
+#include "platform/os_process.h"
 #include "storage/files/file_list.h"
 
 namespace tarn {
 namespace {
-
-std::string ThreadDigits() {
-  long long id = static_cast<long long>(::gettid());
-  if (id < 0) id = -id;
-  char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, id);
-  std::string digits(buffer, result.ptr);
-  if (digits.size() > 5) digits.resize(5);
-  return digits;
-}
 
 std::string NumberText(unsigned long long value) {
   char buffer[24];
@@ -34,6 +22,16 @@ std::string WithSeparator(const std::string& directory) {
 }
 
 }  // namespace
+
+std::string ThreadDigits() {
+  std::int64_t id = OSCurrentThreadId();
+  if (id < 0) id = -id;
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, id);
+  std::string digits(buffer, result.ptr);
+  if (digits.size() > 5) digits.resize(5);
+  return digits;
+}
 
 bool FileNameExists(const std::string& name, bool inMemory) { return TFileList::Instance().FileExists(name, inMemory); }
 

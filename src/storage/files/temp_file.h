@@ -8,6 +8,10 @@
 
 namespace tarn {
 
+// The first five decimal digits of the calling thread's id: the prefix of
+// temporary file and table names.
+std::string ThreadDigits();
+
 // True when the name exists in the memory registry (inMemory) or on disk
 // (found without regard to case).
 bool FileNameExists(const std::string& name, bool inMemory);

@@ -3,34 +3,11 @@
 // lock, and the defaults of each table language.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <string>
+
+#include "platform/locale_formats.h"
 
 namespace tarn {
-
-struct TLanguageSettings {
-  std::string CurrencyString;
-  std::uint8_t CurrencyFormat = 0;       // 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
-  std::uint8_t NegCurrFormat = 0;        // 0..15, the Windows negative currency forms
-  char ThousandSeparator = ',';
-  char DecimalSeparator = '.';
-  std::uint8_t CurrencyDecimals = 2;
-  char DateSeparator = '-';
-  std::string ShortDateFormat;
-  std::string LongDateFormat;
-  char TimeSeparator = ':';
-  std::string TimeAMString;
-  std::string TimePMString;
-  std::string ShortTimeFormat;
-  std::string LongTimeFormat;
-  std::array<std::string, 12> ShortMonthNames;
-  std::array<std::string, 12> LongMonthNames;
-  std::array<std::string, 7> ShortDayNames;  // Sunday first
-  std::array<std::string, 7> LongDayNames;
-
-  bool operator==(const TLanguageSettings&) const = default;
-};
 
 // The process-wide settings lock (recursive): held around a sequence of
 // Get/SetLanguageSettings that must not interleave with other threads.

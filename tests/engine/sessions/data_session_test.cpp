@@ -1,29 +1,28 @@
 // Engine start-up, data sessions and database directories.
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
 #include "engine/engine_state.h"
+#include "platform/os_process.h"
+#include "storage/files/file_list.h"
+#include "storage/files/temp_file.h"
 #include "storage/tables/quota_table.h"
+#include "support/raised_code.h"
 
 namespace tarn::testing {
 namespace {
 
-TarnErrorCode CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using test_support::RaisedCode;
 
 TEST(Engine, CurrentSessionNeedsTheEngineAndIsPerThread) {
   ASSERT_FALSE(TarnStarted());
-  EXPECT_EQ(CodeOf([] { GetCurrentDataSession(); }), TARN_NOTINITIALIZED);
+  EXPECT_EQ(RaisedCode([] { GetCurrentDataSession(); }), TARN_NOTINITIALIZED);
   InitializeTarn();
   InitializeTarn();  // a second start changes nothing
   TDataSession& standard = GetCurrentDataSession();
@@ -36,7 +35,33 @@ TEST(Engine, CurrentSessionNeedsTheEngineAndIsPerThread) {
   SetCurrentDataSession(nullptr);
   ExitTarn();
   EXPECT_FALSE(TarnStarted());
-  EXPECT_EQ(CodeOf([] { GetCurrentDataSession(); }), TARN_NOTINITIALIZED);
+  EXPECT_EQ(RaisedCode([] { GetCurrentDataSession(); }), TARN_NOTINITIALIZED);
+}
+
+// A second session keeps working on its tables when the engine stops: the
+// engine frees only the file objects nobody holds.
+TEST(Engine, StoppingTheEngineFreesOnlyFilesNoSessionHolds) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "quota");
+  InitializeTarn();
+  SessionOn other(dir.Path());
+  QuotaOps ops(other.Open("quota"));
+  ops.Append({1, "before", 1});
+  // An in-memory table that no cursor has open: its files stay registered
+  // (with their contents) but nobody holds them.
+  TDataDirectory& memory = other.session.OpenDataDirectory("Memory", "");
+  TDataTable* scratch = nullptr;
+  ASSERT_EQ(memory.CreateDataTable("scratch", QuotaDefinition(), scratch, false, true), 0);
+  ASSERT_TRUE(memory.DataTableExists("scratch", true));
+  const std::size_t held = TFileList::Instance().Count() - 2;  // less scratch's data and index files
+
+  ExitTarn();
+  EXPECT_EQ(TFileList::Instance().Count(), held);
+  EXPECT_FALSE(memory.DataTableExists("scratch", true));
+  ops.Append({2, "after", 2});
+  const auto rows = ops.LiveRecords();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows.rbegin()->second, (QuotaRow{2, "after", 2}));
 }
 
 TEST(DataSession, SettingsAndPasswords) {
@@ -140,14 +165,105 @@ TEST_F(DirectoryTest, NamesExistenceListingRenameAndDelete) {
 }
 
 TEST_F(DirectoryTest, TemporaryNamesUseTheThreadIdAndSkipTakenNames) {
-  const std::string prefix = std::to_string(static_cast<long>(syscall(SYS_gettid))).substr(0, 5);
+  const std::string prefix = ThreadDigits();
+  ASSERT_EQ(prefix, std::to_string(OSCurrentThreadId()).substr(0, 5));
   std::ofstream(dir_.Path() + prefix + "0.DAT") << "";
   const std::string name = directory_.GetTempDataTableName(false);
   EXPECT_EQ(name, prefix + "1.DAT");
-  // The name is taken at once, so the next caller gets another one.
-  EXPECT_TRUE(std::filesystem::exists(dir_.Path() + name));
+  // The name is reserved at once, so the next caller gets another one: in this
+  // directory, in another session's, and in memory alike.
   EXPECT_EQ(directory_.GetTempDataTableName(false), prefix + "2.DAT");
+  SessionOn other(dir_.Path());
+  EXPECT_EQ(other.directory->GetTempDataTableName(false), prefix + "3.DAT");
   EXPECT_EQ(directory_.GetTempDataTableName(true), prefix + "0.DAT");
+  EXPECT_EQ(other.directory->GetTempDataTableName(true), prefix + "1.DAT");
+  // Reservations are not tables.
+  std::vector<std::string> tables = directory_.ListTableNames();
+  std::sort(tables.begin(), tables.end());
+  EXPECT_EQ(tables, (std::vector<std::string>{prefix + "0", "quota"}));
+}
+
+// A temporary table is created under the name reserved for it (SQL answer
+// tables are), and the name stays taken while the table exists; unused
+// reservations end with their directory.
+TEST_F(DirectoryTest, TemporaryTablesAreCreatedUnderTheirReservedNames) {
+  for (const bool inMemory : {false, true}) {
+    SCOPED_TRACE(inMemory ? "in memory" : "on disk");
+    TDataDirectory& directory = inMemory ? session_.OpenDataDirectory("Memory", "") : directory_;
+    // A temporary memory table lives only while it is open, and creation
+    // closes it: in memory the table made under the name is a lasting one.
+    const bool temporary = !inMemory;
+    const std::string name = directory.GetTempDataTableName(inMemory);
+    TDataTable* table = nullptr;
+    ASSERT_EQ(directory.CreateDataTable(name, QuotaDefinition(), table, temporary, inMemory), 0);
+    ASSERT_EQ(directory.OpenDataTable(name, table, false, false, temporary, inMemory, false, false), 0);
+    QuotaOps(*table).Append({7, "answer", 7});
+    EXPECT_EQ(QuotaOps(*table).LiveRecords().size(), 1u);
+    SessionOn other(dir_.Path());
+    TDataDirectory& same = inMemory ? other.session.OpenDataDirectory("Memory", "") : *other.directory;
+    EXPECT_NE(same.GetTempDataTableName(inMemory), name);
+    ASSERT_EQ(directory.CloseDataTable(table, false, false, false), 0);
+  }
+  std::vector<std::string> markers;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+    if (entry.path().extension() == ".RSV") markers.push_back(entry.path().filename());
+  EXPECT_TRUE(markers.empty()) << markers.front();
+}
+
+// The private directory is the process's own: made under $TMPDIR with mode
+// 0700, shared by the process's sessions, never a forked child's, and removed
+// once the engine stops with no session left.
+TEST(PrivateDirectory, OneDirectoryPerProcessUnderTheTemporaryDirectory) {
+  TempDirectory base;
+  const char* savedTmp = std::getenv("TMPDIR");
+  const std::string saved = savedTmp ? savedTmp : "";
+  setenv("TMPDIR", base.Path().c_str(), 1);
+  OSRemoveProcessPrivateDirectory();  // one an earlier test made under the old $TMPDIR
+
+  InitializeTarn();
+  const std::string mine = GetCurrentDataSession().GetPrivateDirectory();
+  ASSERT_EQ(mine.rfind(base.Path(), 0), 0u) << mine;
+  EXPECT_GT(mine.size(), base.Path().size() + 1);
+  EXPECT_EQ(mine.back(), '/');
+  struct stat st {};
+  ASSERT_EQ(stat(mine.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  auto other = std::make_unique<TDataSession>();
+  EXPECT_EQ(other->GetPrivateDirectory(), mine);
+  std::ofstream(mine + "left.TMP") << "x";
+
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(report[0]);
+    // What the child's exit would do first: the parent's directory is not its own.
+    OSRemoveProcessPrivateDirectory();
+    const std::string childs = other->GetPrivateDirectory();
+    char result[2] = {childs != mine && childs.rfind(base.Path(), 0) == 0 ? 'y' : 'n', 'n'};
+    OSRemoveProcessPrivateDirectory();
+    result[1] = std::filesystem::exists(childs) ? 'n' : 'y';
+    _exit(write(report[1], result, 2) == 2 ? 0 : 1);
+  }
+  close(report[1]);
+  char result[2] = {};
+  ASSERT_EQ(read(report[0], result, 2), 2);
+  close(report[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(result[0], 'y') << "the child used its parent's directory";
+  EXPECT_EQ(result[1], 'y') << "the child left its own directory behind";
+  EXPECT_TRUE(std::filesystem::exists(mine + "left.TMP"));
+
+  // Stopping the engine while another session lives keeps the directory.
+  ExitTarn();
+  EXPECT_TRUE(std::filesystem::exists(mine));
+  other.reset();
+  InitializeTarn();
+  ExitTarn();
+  EXPECT_FALSE(std::filesystem::exists(mine));
+  if (savedTmp) setenv("TMPDIR", saved.c_str(), 1); else unsetenv("TMPDIR");
 }
 
 TEST_F(DirectoryTest, CommitAndRollbackCloseTablesNoCursorUses) {

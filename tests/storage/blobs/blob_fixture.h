@@ -18,6 +18,7 @@
 #include "storage/blobs/blob_buffer.h"
 #include "storage/blobs/blob_file.h"
 #include "storage/formats/byte_codec.h"
+#include "support/raised_code.h"
 
 namespace tarn {
 
@@ -41,14 +42,7 @@ struct TFakeBlobCursor : TCacheClient {
   int changesFound = 0;
 };
 
-inline TarnErrorCode RaisedCode(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using test_support::RaisedCode;
 
 // Bytes 0, 1, 2, ... distinct per seed, so misplaced blocks show.
 inline std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed = 1) {

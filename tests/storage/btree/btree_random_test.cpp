@@ -16,6 +16,7 @@ using btree_testing::CheckTree;
 using btree_testing::RaisedCode;
 using btree_testing::TIndexFixture;
 using btree_testing::TKey;
+using btree_testing::TKeyLess;
 using btree_testing::TSlotSpec;
 
 struct TRandomCase {
@@ -57,7 +58,7 @@ TEST_P(BTreeRandom, MatchesAnOrderedModel) {
   TBTree& tree = fx.Tree(slot);
   const TPageKeyComparator& cmp = fx.Comparator(slot);
   std::multiset<TKey, TModelLess> model(TModelLess{&cmp, c.KeySize});
-  std::map<TKey, std::int32_t> records;
+  std::map<TKey, std::int32_t, TKeyLess> records;
 
   std::mt19937 rng(c.KeySize * 977u + c.Compression * 31u + c.Unique * 7u + c.Descending);
   std::int32_t nextRecord = 1;

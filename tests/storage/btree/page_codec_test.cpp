@@ -15,6 +15,7 @@ namespace {
 
 using btree_testing::RaisedCode;
 using btree_testing::TKey;
+using btree_testing::TKeyLess;
 
 using TImage = std::array<std::uint8_t, kPageSize>;
 
@@ -32,7 +33,7 @@ TPageSettings Settings(std::uint16_t keySize, std::uint8_t compression, bool uni
 // Keys with shared prefixes and zero tails, so both compressions bite.
 std::vector<TKey> SortedKeys(std::uint16_t keySize, int count, unsigned seed, bool unique) {
   std::mt19937 rng(seed);
-  std::set<TKey> keys;
+  std::set<TKey, TKeyLess> keys;
   // Small keys have few distinct values.
   if (keySize <= 9) count = std::min(count, 600);
   while (static_cast<int>(keys.size()) < count) {

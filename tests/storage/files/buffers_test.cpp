@@ -71,8 +71,9 @@ TEST(Compression, BadInputRaisesUncompress) {
   auto trailing = packed;
   trailing.push_back(0);
   bad.push_back(trailing);
-  auto checksum = packed;
-  checksum.back() ^= 1;
+  // The last byte of the Adler-32 checksum changed.
+  std::vector<std::uint8_t> checksum(packed.begin(), packed.end() - 1);
+  checksum.push_back(static_cast<std::uint8_t>(packed.back() ^ 1));
   bad.push_back(checksum);
   for (const auto& input : bad) {
     out.assign(3, 1);

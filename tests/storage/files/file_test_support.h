@@ -11,6 +11,7 @@
 
 #include "core/errors.h"
 #include "storage/files/file_handler.h"
+#include "support/raised_code.h"
 
 namespace tarn::testing_support {
 
@@ -54,15 +55,6 @@ inline std::string ReadAll(const std::string& name, bool inMemory = false) {
   return bytes;
 }
 
-// The engine code an operation raises, or 0.
-template <typename F>
-TarnErrorCode RaisedCode(F&& operation) {
-  try {
-    operation();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using test_support::RaisedCode;
 
 }  // namespace tarn::testing_support

@@ -17,9 +17,9 @@ std::vector<std::uint8_t> DataFile(const TDataHeader& header, const std::vector<
                                    std::size_t extraBytes = 0) {
   const auto headerBytes = DataHeaderBytes(header);
   const auto area = WriteFieldDefinitions(fields, header.Encrypted != 0);
-  std::vector<std::uint8_t> file(headerBytes.begin(), headerBytes.end());
-  file.insert(file.end(), area.begin(), area.end());
-  file.resize(file.size() + extraBytes, 0);
+  std::vector<std::uint8_t> file(headerBytes.size() + area.size() + extraBytes, 0);
+  std::copy(headerBytes.begin(), headerBytes.end(), file.begin());
+  std::copy(area.begin(), area.end(), file.begin() + static_cast<std::ptrdiff_t>(headerBytes.size()));
   return file;
 }
 

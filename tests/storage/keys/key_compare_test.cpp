@@ -19,9 +19,15 @@
 #include "storage/keys/key_builder.h"
 #include "storage/keys/key_encoding.h"
 #include "storage/formats/record_layout.h"
+#include "support/field_builders.h"
+#include "support/raised_code.h"
 
 namespace tarn {
 namespace {
+
+using test_support::LaidOut;
+using test_support::MakeField;
+using test_support::RaisedCode;
 
 constexpr std::uint16_t kFrench = 0x040C;
 
@@ -30,12 +36,11 @@ constexpr std::uint16_t kFrench = 0x040C;
 // definition records.
 class TestTable {
  public:
-  TestTable() {
-    Add("Id", dtInteger, dstAutoInc, 0);
-    Add("Name", dtString, dstNone, 10);
-    Add("Age", dtInteger, dstNone, 0);
-    Add("Score", dtFloat, dstNone, 0);
-    Add("Notes", dtBlob, dstMemo, 0);
+  TestTable()
+      : fields_(LaidOut({MakeField("Id", dtInteger, 0, dstAutoInc), MakeField("Name", dtString, 10),
+                         MakeField("Age", dtInteger), MakeField("Score", dtFloat), MakeField("Notes", dtBlob, 0, dstMemo)})) {
+    for (const TFieldDefinition& def : fields_)
+      if (!IsAutoIncField(def)) offset_ = std::max<std::size_t>(offset_, def.FieldOffset + def.PhysicalSize + 1u);
   }
   const std::vector<TFieldDefinition>& Fields() const { return fields_; }
   std::size_t RecordSize() const { return offset_; }
@@ -56,23 +61,6 @@ class TestTable {
   }
 
  private:
-  void Add(const char* name, std::uint8_t type, std::uint8_t subType, std::uint8_t size) {
-    TFieldDefinition def = MakeEmptyFieldDefinition();
-    def.FieldNumber = static_cast<std::uint16_t>(fields_.size() + 1);
-    def.Name.Assign(name);
-    def.DataType = type;
-    def.SubType = subType;
-    def.Size = size;
-    UpdateFieldSize(def);
-    if (IsAutoIncField(def)) {
-      def.FieldOffset = kAutoIncFieldOffset;
-    } else {
-      def.FieldOffset = static_cast<std::uint16_t>(offset_);
-      offset_ += def.PhysicalSize + 1u;
-    }
-    fields_.push_back(def);
-  }
-
   std::vector<TFieldDefinition> fields_;
   std::size_t offset_ = kRecordHeaderSize;
 };
@@ -265,28 +253,12 @@ TEST(KeyCompare, SortKeys) {
 
 TEST(KeyCompare, KeySizeLimit) {
   // Two strings of 250 (252 key bytes each) and 17 raw bytes (18): exactly 522.
-  std::vector<TFieldDefinition> fields;
-  auto add = [&fields](std::uint8_t type, std::uint8_t size) {
-    TFieldDefinition def = MakeEmptyFieldDefinition();
-    def.FieldNumber = static_cast<std::uint16_t>(fields.size() + 1);
-    def.DataType = type;
-    def.Size = size;
-    UpdateFieldSize(def);
-    fields.push_back(def);
-  };
-  add(dtString, 250);
-  add(dtString, 250);
-  add(dtBytes, 17);
-  add(dtBytes, 18);
-  add(dtBlob, 0);
+  const std::vector<TFieldDefinition> fields = LaidOut({MakeField("A", dtString, 250), MakeField("B", dtString, 250),
+                                                       MakeField("C", dtBytes, 17), MakeField("D", dtBytes, 18),
+                                                       MakeField("E", dtBlob)});
   EXPECT_EQ(MakeIndexKeyLayout(IndexOn({1, 2, 3}, true), fields, 0, 0, 0).KeySize(), 522u);
-  auto codeOf = [&fields](const TIndexDefinition& def) -> int {
-    try {
-      MakeIndexKeyLayout(def, fields, 1, 0, 0, "Big");
-    } catch (const ETarnEngineError& e) {
-      return e.ErrorCode();
-    }
-    return 0;
+  auto codeOf = [&fields](const TIndexDefinition& def) {
+    return RaisedCode([&] { MakeIndexKeyLayout(def, fields, 1, 0, 0, "Big"); });
   };
   EXPECT_EQ(codeOf(IndexOn({1, 2, 4}, true)), TARN_INVALIDKEY);   // 523
   EXPECT_EQ(codeOf(IndexOn({1, 2, 3}, false)), TARN_INVALIDKEY);  // 522 + record ID

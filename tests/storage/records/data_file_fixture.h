@@ -16,42 +16,14 @@
 #include "storage/formats/check_header.h"
 #include "storage/records/data_file.h"
 #include "storage/formats/record_layout.h"
+#include "support/field_builders.h"
+#include "support/raised_code.h"
 
 namespace tarn {
 
-inline TFieldDefinition Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0,
-                       std::uint8_t subType = dstNone) {
-  TFieldDefinition def = MakeEmptyFieldDefinition();
-  def.Name.Assign(name);
-  def.DataType = type;
-  def.SubType = subType;
-  def.Size = size;
-  return def;
-}
-
-inline std::vector<TFieldDefinition> LaidOut(std::vector<TFieldDefinition> fields) {
-  std::uint16_t offset = kRecordHeaderSize;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    fields[i].FieldNumber = static_cast<std::uint16_t>(i + 1);
-    UpdateFieldSize(fields[i]);
-    if (IsAutoIncField(fields[i])) {
-      fields[i].FieldOffset = kAutoIncFieldOffset;
-    } else {
-      fields[i].FieldOffset = offset;
-      offset = static_cast<std::uint16_t>(offset + fields[i].PhysicalSize + 1);
-    }
-  }
-  return fields;
-}
-
-inline TarnErrorCode RaisedCode(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using test_support::LaidOut;
+using test_support::MakeField;
+using test_support::RaisedCode;
 
 class DataFileTest : public ::testing::Test {
  protected:
@@ -67,7 +39,7 @@ class DataFileTest : public ::testing::Test {
 
   // A table with NAME string(20), LIMIT integer; optionally encrypted.
   std::unique_ptr<TDataFile> Create(bool encrypted, std::vector<TFieldDefinition> fields = {}) {
-    if (fields.empty()) fields = LaidOut({Field("NAME", dtString, 20), Field("LIMIT", dtInteger)});
+    if (fields.empty()) fields = LaidOut({MakeField("NAME", dtString, 20), MakeField("LIMIT", dtInteger)});
     auto file = std::make_unique<TDataFile>();
     file->SetFileName(name_);
     file->SetTableLink(&table_);

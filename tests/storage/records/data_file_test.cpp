@@ -137,7 +137,7 @@ TEST_F(DataFileTest, AppendingBeyondTheRecordLimitIsTableFull) {
 
 TEST_F(DataFileTest, FullOfDirtyBuffersTheCacheGrowsAndShrinksBack) {
   std::vector<TFieldDefinition> wide;
-  for (int i = 0; i < 32; ++i) wide.push_back(Field("B" + std::to_string(i), dtBytes, 250));
+  for (int i = 0; i < 32; ++i) wide.push_back(MakeField("B" + std::to_string(i), dtBytes, 250));
   auto file = Create(false, LaidOut(wide));
   ASSERT_EQ(file->GetRecordSize(), 9 + 32 * 251);
   ASSERT_EQ(file->NominalCacheCapacity(), 2u);

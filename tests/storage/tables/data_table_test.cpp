@@ -8,6 +8,7 @@
 
 #include "storage/blobs/blob_buffer.h"
 #include "storage/tables/quota_table.h"
+#include "support/raised_code.h"
 
 namespace tarn::testing {
 namespace {
@@ -17,14 +18,7 @@ std::string FileBytes(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-TarnErrorCode CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using test_support::RaisedCode;
 
 class DataTableTest : public ::testing::Test {
  protected:
@@ -54,7 +48,7 @@ TEST_F(DataTableTest, DuplicateKeyIsRefusedAndLeavesNothingBehind) {
   QuotaOps ops(table);
   ops.Append({1, "a", 1});
   const std::string before = FileBytes(File(".DAT"));
-  EXPECT_EQ(CodeOf([&] { ops.Append({1, "b", 2}); }), TARN_KEYVIOL);
+  EXPECT_EQ(RaisedCode([&] { ops.Append({1, "b", 2}); }), TARN_KEYVIOL);
   // The failed change's appended record was dropped with the caches, not written.
   EXPECT_EQ(FileBytes(File(".DAT")), before);
   EXPECT_EQ(ops.LiveRecords().size(), 1u);
@@ -77,18 +71,18 @@ TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   QuotaOps(ta).Append({1, "a", 1});
   ta.UserWriteLockRecord(1);
   EXPECT_TRUE(tb.RecordIsLocked(1));
-  EXPECT_EQ(CodeOf([&] { tb.UserWriteLockRecord(1); }), TARN_RECLOCKFAILED);
+  EXPECT_EQ(RaisedCode([&] { tb.UserWriteLockRecord(1); }), TARN_RECLOCKFAILED);
   // Any record lock held elsewhere keeps the table lock away.
-  EXPECT_EQ(CodeOf([&] { tb.UserWriteLockTable(); }), TARN_LOCKED);
+  EXPECT_EQ(RaisedCode([&] { tb.UserWriteLockTable(); }), TARN_LOCKED);
   // A second lock of the same byte fails even for its holder's session.
-  EXPECT_EQ(CodeOf([&] { ta.UserWriteLockRecord(1); }), TARN_RECLOCKFAILED);
+  EXPECT_EQ(RaisedCode([&] { ta.UserWriteLockRecord(1); }), TARN_RECLOCKFAILED);
   ta.UserWriteUnlockRecord(1);
   EXPECT_FALSE(tb.RecordIsLocked(1));
   tb.UserWriteLockRecord(1);
   EXPECT_TRUE(ta.RecordIsLocked(1));
-  EXPECT_EQ(CodeOf([&] { ta.UserWriteUnlockRecord(1); }), TARN_UNLOCKFAILED);  // not held by ta
+  EXPECT_EQ(RaisedCode([&] { ta.UserWriteUnlockRecord(1); }), TARN_UNLOCKFAILED);  // not held by ta
   tb.UserWriteUnlockRecord(1);
-  EXPECT_EQ(CodeOf([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
+  EXPECT_EQ(RaisedCode([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
 }
 
 TEST_F(DataTableTest, SemaphoresAcceptOneTo1024) {
@@ -257,7 +251,7 @@ TEST(DataTableBlobs, NotesPassBetweenSessionsAndAStaleReaderIsTold) {
   EXPECT_EQ(ReadNote(tb, n, ref), long_text);
   // Another session rewrites the BLOB: a reader holding the old reference is told.
   WriteNote(ta, n, "short");
-  EXPECT_EQ(CodeOf([&] { ReadNote(tb, n, ref); }), TARN_KEYORRECDELETED);
+  EXPECT_EQ(RaisedCode([&] { ReadNote(tb, n, ref); }), TARN_KEYORRECDELETED);
   EXPECT_EQ(ReadNote(tb, n, NoteReference(tb, n)), "short");
   EXPECT_GT(tb.GetBlobFileSize(), 0u);
 }
@@ -309,7 +303,7 @@ TEST(DataTableMemory, ImageRoundTripAndBadImagesAreRefused) {
   codec::PutI32(bad.data(), 0, static_cast<std::int32_t>(bad.size()));
   table->BeginBufferSave();
   table->SaveToBuffer(bad.data(), 0, static_cast<std::int64_t>(bad.size()));
-  EXPECT_EQ(CodeOf([&] { table->EndBufferSave(); }), TARN_OSEINVMEM);
+  EXPECT_EQ(RaisedCode([&] { table->EndBufferSave(); }), TARN_OSEINVMEM);
   EXPECT_EQ(ops.LiveRecords().size(), 20u);
 
   // Loading an empty image empties the table; the saved image brings the rows back.

@@ -125,38 +125,76 @@ TEST_P(MultiProcess, TwoWritersEachRowOnceIndexMatchesAndChangesAreSeen) {
 INSTANTIATE_TEST_SUITE_P(ChangeDetection, MultiProcess, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Strict" : "Light"; });
 
+// The pause between lock attempts of the waiting process: the first pause
+// tells the other process, over a pipe, that a lock attempt found the lock taken.
+class ReportingWaiter final : public TLockWaiter {
+ public:
+  explicit ReportingWaiter(int fd) : fd_(fd) {}
+  void Wait(std::uint32_t milliseconds) override {
+    if (!reported_) {
+      reported_ = true;
+      const char blocked = 'B';
+      if (write(fd_, &blocked, 1) != 1) _exit(5);
+    }
+    DefaultLockWaiter().Wait(milliseconds);
+  }
+
+ private:
+  int fd_;
+  bool reported_ = false;
+};
+
+// What the child reports once its append got the lock: 'L' and the rows it saw.
+struct LockReport {
+  char tag;
+  int rows;
+};
+
 TEST(MultiProcessTransaction, AnotherWriterWaitsForTheCommit) {
   TempDirectory dir;
   CreateQuotaTable(dir.Path(), "quota");
-  int go[2], done[2];
+  int go[2], reports[2];
   ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(done), 0);
+  ASSERT_EQ(pipe(reports), 0);
   // The child is made before this process opens anything, so it shares no file
   // description (and no lock) with it.
   pid_t child = fork();
   if (child == 0) {
+    close(reports[0]);
     char c;
     if (read(go[0], &c, 1) != 1) _exit(3);
     SessionOn session(dir.Path());
-    QuotaOps ops(session.Open("quota"));
+    TDataTable& table = session.Open("quota");
+    ReportingWaiter waiter(reports[1]);
+    table.SetLockMap(TLockMap(waiter, DefaultTokenSource()));
+    QuotaOps ops(table);
     ops.Append({500, "late", 0});  // waits for the data write lock
-    const int rows = static_cast<int>(ops.LiveRecords().size());
-    (void)!write(done[1], &rows, sizeof rows);
-    _exit(0);
+    const LockReport report{'L', static_cast<int>(ops.LiveRecords().size())};
+    _exit(write(reports[1], &report, sizeof report) == sizeof report ? 0 : 4);
   }
+  close(reports[1]);
   SessionOn session(dir.Path());
   TDataTable& table = session.Open("quota");
   QuotaOps ops(table);
   session.directory->StartTransaction();
   for (int i = 1; i <= 10; ++i) ops.Append({i, "tx", i});
   ASSERT_EQ(write(go[1], "g", 1), 1);
-  usleep(300000);
+  // The child's first word is that its lock attempt found the lock taken; a
+  // child that got the lock at once would send its 'L' report first.
+  char first = 0;
+  const bool heard = read(reports[0], &first, 1) == 1;
   session.directory->CommitTransaction(true, false);
-  int rows = 0;
-  ASSERT_EQ(read(done[0], &rows, sizeof rows), static_cast<ssize_t>(sizeof rows));
+  LockReport report{};
+  if (first == 'B') {
+    ASSERT_EQ(read(reports[0], &report, sizeof report), static_cast<ssize_t>(sizeof report));
+  }
   EXPECT_EQ(Wait(child), 0);
+  close(reports[0]);
+  ASSERT_TRUE(heard);
+  ASSERT_EQ(first, 'B') << "the child got the data write lock while the transaction held it";
+  EXPECT_EQ(report.tag, 'L');
   // The child's append came after the commit: it saw the transaction's ten rows.
-  EXPECT_EQ(rows, 11);
+  EXPECT_EQ(report.rows, 11);
   EXPECT_EQ(ops.LiveRecords().size(), 11u);
 }
 

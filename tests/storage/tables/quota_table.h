@@ -19,34 +19,19 @@
 #include "storage/keys/key_layout.h"
 #include "storage/btree/page_key_comparator.h"
 #include "storage/formats/record_layout.h"
+#include "support/field_builders.h"
 
 namespace tarn::testing {
-
-inline TFieldDefinition QuotaField(const char* name, std::uint8_t type, std::uint8_t size, std::uint16_t number,
-                                   std::uint16_t offset) {
-  TFieldDefinition def = MakeEmptyFieldDefinition();
-  def.Name.Assign(name);
-  def.DataType = type;
-  def.Size = size;
-  def.FieldNumber = number;
-  def.FieldOffset = offset;
-  UpdateFieldSize(def);
-  return def;
-}
 
 // Field offsets: ID at 9 (flag) + 4, NAME at 14 (flag) + 21, USED at 36 (flag) + 4.
 inline constexpr std::size_t kIdOffset = 9, kNameOffset = 14, kUsedOffset = 36;
 
 inline TTableDefinition QuotaDefinition(bool withBlob = false) {
   TTableDefinition def;
-  def.Fields = {QuotaField("ID", dtInteger, 0, 1, kIdOffset), QuotaField("NAME", dtString, 20, 2, kNameOffset),
-                QuotaField("USED", dtInteger, 0, 3, kUsedOffset)};
-  if (withBlob) {
-    TFieldDefinition memo = QuotaField("NOTE", dtBlob, 0, 4, 41);
-    memo.SubType = dstMemo;
-    UpdateFieldSize(memo);
-    def.Fields.push_back(memo);
-  }
+  def.Fields = {test_support::MakeField("ID", dtInteger), test_support::MakeField("NAME", dtString, 20),
+                test_support::MakeField("USED", dtInteger)};
+  if (withBlob) def.Fields.push_back(test_support::MakeField("NOTE", dtBlob, 0, dstMemo));
+  test_support::LayOut(def.Fields);
   TIndexDefinition primary{};
   primary.KeyFieldCount = 1;
   primary.KeyFields[0] = 1;
