@@ -27,13 +27,14 @@ using TNotes = std::map<std::int32_t, std::string>;
 
 constexpr std::int32_t kBaseRows = 40;
 constexpr std::int32_t kNotes = 5;
+constexpr std::int32_t kAfterId = 9000000;  // the row appended after the fault
 
 std::string NoteText(std::int32_t id) { return std::string(700 + id * 150, static_cast<char>('a' + id)); }
 
 // What the table holds after Prepare.
-TRows BaseRows() {
+TRows BaseRows(std::int32_t count = kBaseRows) {
   TRows rows;
-  for (std::int32_t id = 1; id <= kBaseRows; ++id) rows[id] = QuotaRow{id, "base" + std::to_string(id), id};
+  for (std::int32_t id = 1; id <= count; ++id) rows[id] = QuotaRow{id, "base" + std::to_string(id), id};
   return rows;
 }
 
@@ -52,11 +53,11 @@ class TNoWait final : public TLockWaiter {
 };
 
 // Makes the table with its base rows (and notes) through the engine.
-void Prepare(const std::string& path, bool withBlob) {
+void Prepare(const std::string& path, bool withBlob, std::int32_t count) {
   CreateQuotaTable(path, "quota", withBlob);
   SessionOn s(path);
   QuotaOps ops(s.Open("quota"));
-  for (const auto& [id, row] : BaseRows()) ops.Append(row);
+  for (const auto& [id, row] : BaseRows(count)) ops.Append(row);
   for (const auto& [id, note] : BaseNotes(withBlob)) ops.SetNote(id, note);
 }
 
@@ -146,8 +147,26 @@ std::string VerifyInAnotherProcess(const std::string& path, const TRows& rows, c
   return report == "sound" ? std::string() : report;
 }
 
+// The number of base rows that fills the primary index's root leaf, so that the
+// next key splits it.
+std::int32_t RowsFillingTheRootLeaf() {
+  static const std::int32_t rows = [] {
+    TempDirectory dir;
+    CreateQuotaTable(dir.Path(), "quota");
+    SessionOn s(dir.Path());
+    TDataTable& table = s.Open("quota");
+    QuotaOps ops(table);
+    for (std::int32_t id = 1;; ++id) {
+      ops.Append({id, "base" + std::to_string(id), id});
+      if (table.IndexFile().GetPhysicalPagesUsed() > 1) return id - 1;
+    }
+  }();
+  return rows;
+}
+
 struct TFaultCase {
   const char* Name;
+  std::function<std::int32_t()> BaseRowCount = [] { return kBaseRows; };
   bool WithBlob = false;
   bool Exclusive = false;
   bool ForceFlush = false;  // the session flushes to the OS after every write
@@ -170,6 +189,10 @@ const TFaultCase kCases[] = {
      .Exclusive = true,
      .Operation = [](SessionOn&, QuotaOps& ops) { ops.Append({100, "new", 100}); },
      .Effect = [](TRows& rows, TNotes&) { rows[100] = {100, "new", 100}; }},
+    {.Name = "AppendSplittingTheRoot",
+     .BaseRowCount = RowsFillingTheRootLeaf,
+     .Operation = [](SessionOn&, QuotaOps& ops) { ops.Append({100000, "split", 1}); },
+     .Effect = [](TRows& rows, TNotes&) { rows[100000] = {100000, "split", 1}; }},
     {.Name = "Modify",
      .Operation = [](SessionOn&, QuotaOps& ops) { ops.SetUsed(5, 777); },
      .Effect = [](TRows& rows, TNotes&) { rows[5].Used = 777; }},
@@ -203,6 +226,22 @@ const TFaultCase kCases[] = {
            rows[6].Used = 606;
            rows.erase(8);
          }},
+    {.Name = "TransactionCommitWithSplits",
+     .Operation =
+         [](SessionOn& s, QuotaOps& ops) {
+           s.directory->StartTransaction();
+           try {
+             for (std::int32_t id = 1001; id <= 1700; ++id) ops.Append({id, "bulk", id});
+           } catch (...) {
+             s.directory->RollbackTransaction();
+             throw;
+           }
+           s.directory->CommitTransaction(true, false);
+         },
+     .Effect =
+         [](TRows& rows, TNotes&) {
+           for (std::int32_t id = 1001; id <= 1700; ++id) rows[id] = {id, "bulk", id};
+         }},
 };
 
 class WriteFaults : public ::testing::TestWithParam<TFaultCase> {
@@ -216,13 +255,14 @@ class WriteFaults : public ::testing::TestWithParam<TFaultCase> {
     const TFaultCase& c = GetParam();
     TempDirectory dir;
     faulty_.Reset();
-    Prepare(dir.Path(), c.WithBlob);
+    const std::int32_t baseRows = c.BaseRowCount();
+    Prepare(dir.Path(), c.WithBlob, baseRows);
     SessionOn s(dir.Path());
     s.session.SetForceBufferFlush(c.ForceFlush);
     TDataTable* table = &s.Open("quota", c.Exclusive);
     table->SetLockMap(TLockMap(noWait_, DefaultTokenSource()));
     auto ops = std::make_unique<QuotaOps>(*table);
-    TRows rows = BaseRows();
+    TRows rows = BaseRows(baseRows);
     TNotes notes = BaseNotes(c.WithBlob);
     if (n == 0) faulty_.Reset();
     else faulty_.FailNth(kind, n, fault);
@@ -257,8 +297,8 @@ class WriteFaults : public ::testing::TestWithParam<TFaultCase> {
     }
     // This process goes on: a following change succeeds and is seen.
     try {
-      ops->Append({200, "after", 200});
-      rows[200] = {200, "after", 200};
+      ops->Append({kAfterId, "after", 1});
+      rows[kAfterId] = {kAfterId, "after", 1};
       EXPECT_EQ(RowsById(*ops), rows) << what;
       EXPECT_EQ(CheckTableStructure(*table), TFindings{}) << what;
     } catch (const ETarnEngineError& e) {
@@ -267,7 +307,10 @@ class WriteFaults : public ::testing::TestWithParam<TFaultCase> {
     return count;
   }
 
-  // Fails each call of the kind in turn, with the faults taken in rotation.
+  // Fails each call of the kind in turn, with the faults taken in rotation. Of
+  // more than kAllCalls calls (a lock per record of a long transaction) the first
+  // and the last kAllCalls / 2 fail.
+  static constexpr std::int64_t kAllCalls = 24;
   void FailEach(TCallKind kind, std::initializer_list<TFault> faults) {
     const std::int64_t calls = Run(kind, 0, *faults.begin());
     // Every case reads and writes, and every case on a shared table locks.
@@ -277,6 +320,7 @@ class WriteFaults : public ::testing::TestWithParam<TFaultCase> {
     std::printf("%s: %lld calls\n", GetParam().Name, static_cast<long long>(calls));
     const std::vector<TFault> rotation(faults);
     for (std::int64_t n = 1; n <= calls && !HasFatalFailure(); ++n) {
+      if (calls > kAllCalls && n == kAllCalls / 2 + 1) n = calls - kAllCalls / 2 + 1;
       SCOPED_TRACE(::testing::Message() << GetParam().Name << " call " << n << " of " << calls);
       Run(kind, n, rotation[static_cast<std::size_t>(n - 1) % rotation.size()]);
     }
