@@ -276,7 +276,8 @@ void TDataTable::CheckHeaders() {
 // --- locks --------------------------------------------------------------------
 
 bool TDataTable::ReadLockTable() {
-  RefreshStaleHeaders();
+  // Without locks no change detection runs: stale headers are re-read here.
+  if (LocksSkipped()) RefreshStaleHeaders();
   if (internalReadLocked_ || userReadLocked_ || userTableLocked_ || transactionLocked_ || internalWriteLocked_ ||
       LocksSkipped())
     return false;
@@ -306,7 +307,7 @@ void TDataTable::ReadUnlockTable() {
 }
 
 bool TDataTable::WriteLockTable() {
-  RefreshStaleHeaders();
+  if (LocksSkipped()) RefreshStaleHeaders();
   if (internalWriteLocked_ || LocksSkipped()) return false;
   const bool takeData = !transactionLocked_;
   if (takeData && !lockMap_.LockDataWrite(*dataFile_)) Raise(TARN_LOCKTIMEOUT);
