@@ -163,6 +163,26 @@ std::int32_t RowsFillingTheRootLeaf() {
   return rows;
 }
 
+// The number of base rows after which the next key splits a leaf below a root
+// branch (the tree has a root and at least two leaves already).
+std::int32_t RowsFillingALeafBelowTheRoot() {
+  static const std::int32_t rows = [] {
+    TempDirectory dir;
+    CreateQuotaTable(dir.Path(), "quota");
+    SessionOn s(dir.Path());
+    TDataTable& table = s.Open("quota");
+    QuotaOps ops(table);
+    std::int32_t pages = 0;
+    for (std::int32_t id = 1;; ++id) {
+      ops.Append({id, "base" + std::to_string(id), id});
+      const std::int32_t now = table.IndexFile().GetPhysicalPagesUsed();
+      if (now > pages && pages >= 3) return id - 1;
+      pages = now;
+    }
+  }();
+  return rows;
+}
+
 struct TFaultCase {
   const char* Name;
   std::function<std::int32_t()> BaseRowCount = [] { return kBaseRows; };
@@ -190,6 +210,10 @@ const TFaultCase kCases[] = {
      .Effect = [](TRows& rows, TNotes&) { rows[100] = {100, "new", 100}; }},
     {.Name = "AppendSplittingTheRoot",
      .BaseRowCount = RowsFillingTheRootLeaf,
+     .Operation = [](SessionOn&, QuotaOps& ops) { ops.Append({100000, "split", 1}); },
+     .Effect = [](TRows& rows, TNotes&) { rows[100000] = {100000, "split", 1}; }},
+    {.Name = "AppendSplittingALeaf",
+     .BaseRowCount = RowsFillingALeafBelowTheRoot,
      .Operation = [](SessionOn&, QuotaOps& ops) { ops.Append({100000, "split", 1}); },
      .Effect = [](TRows& rows, TNotes&) { rows[100000] = {100000, "split", 1}; }},
     {.Name = "Modify",
