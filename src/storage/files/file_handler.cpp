@@ -1,6 +1,9 @@
 // The file handler base of the table files.
 #include "storage/files/file_handler.h"
 
+#include <algorithm>
+#include <mutex>
+
 #include "core/errors.h"
 #include "platform/code_page.h"
 
@@ -88,6 +91,7 @@ std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allowShor
 
 void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (file_ == nullptr) Raise(TARN_WRITEERR);
+  if (journalOpen_) JournalWrite(count);
   const std::int64_t n = file_->Write(handle_, buffer, count);
   if (n != count) Raise(TARN_WRITEERR);
 }
@@ -139,6 +143,61 @@ void TFileHandler::SetIsOpen(bool open) {
     OpenFile();
   else
     CloseFile();
+}
+
+void TFileHandler::BeginJournal() {
+  journal_.clear();
+  journalSize_ = -1;
+  journalOpen_ = file_ != nullptr;
+}
+
+void TFileHandler::EndJournal() noexcept {
+  journalOpen_ = false;
+  journalSize_ = -1;
+  journal_.clear();
+}
+
+void TFileHandler::JournalWrite(std::int64_t count) {
+  std::lock_guard guard(file_->Section());
+  const std::int64_t position = file_->HandlePosition(handle_);
+  const std::int64_t size = file_->GetSize();
+  if (size < 0 || position < 0) Raise(TARN_WRITEERR);
+  if (journalSize_ < 0) journalSize_ = size;
+  // A truncation (count 0) overwrites everything after the position.
+  const std::int64_t overwritten = std::min(count == 0 ? size - position : count, size - position);
+  if (overwritten <= 0) return;
+  TUndoEntry entry{position, std::vector<std::uint8_t>(static_cast<std::size_t>(overwritten))};
+  const std::int64_t n = file_->Read(handle_, entry.before.data(), overwritten);
+  std::int64_t back = 0;
+  const std::int32_t sought = file_->Seek(handle_, 0, position, back);
+  // Without the old bytes the write could not be undone: it does not happen.
+  if (n != overwritten || sought < 0) Raise(TARN_WRITEERR);
+  journal_.push_back(std::move(entry));
+}
+
+bool TFileHandler::RollbackJournal() noexcept {
+  if (!journalOpen_) return true;
+  journalOpen_ = false;
+  bool restored = true;
+  if (file_ != nullptr && (journalSize_ >= 0 || !journal_.empty())) {
+    std::lock_guard guard(file_->Section());
+    std::int64_t position = 0;
+    for (auto it = journal_.rbegin(); it != journal_.rend(); ++it) {
+      const auto count = static_cast<std::int64_t>(it->before.size());
+      if (file_->Seek(handle_, 0, it->position, position) < 0 ||
+          file_->Write(handle_, it->before.data(), count) != count)
+        restored = false;
+    }
+    // Bytes appended past the old end are cut off again; a shared file that
+    // another process holds open keeps them, which readers ignore as the
+    // remains of an append that never published its header.
+    const std::int64_t size = file_->GetSize();
+    if (journalSize_ >= 0 && size > journalSize_ && file_->Seek(handle_, 0, journalSize_, position) >= 0)
+      (void)file_->Write(handle_, nullptr, 0);
+  }
+  journalSize_ = -1;
+  journal_.clear();
+  return restored;
 }
 
 bool TFileHandler::Exists() const { return TFileList::Instance().FileExists(fileName_, inMemory_); }

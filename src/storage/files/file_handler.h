@@ -3,10 +3,13 @@
 // gives the table code reading, writing, seeking, flushing, truncating,
 // byte-range locking, creating, deleting, renaming and copying of its file.
 // Every failure raises ETarnEngineError with the file name as the table name.
+// While a change journal is open, every write first keeps the bytes it
+// overwrites, so that a change that fails part-way can be undone on disk.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/errors.h"
 #include "storage/files/file_list.h"
@@ -58,6 +61,17 @@ class TFileHandler {
   void SetIsOpen(bool open);
   bool Exists() const;
 
+  // The change journal. BeginJournal starts keeping, for every later write, the
+  // bytes it overwrites and the file's size before the first write; EndJournal
+  // forgets them (the change succeeded); RollbackJournal writes them back in
+  // reverse order and cuts the file back to its old size where it can, then
+  // forgets them. RollbackJournal answers false when the file could not be
+  // restored; it never raises.
+  void BeginJournal();
+  void EndJournal() noexcept;
+  bool RollbackJournal() noexcept;
+  bool JournalOpen() const noexcept { return journalOpen_; }
+
   const std::string& FileName() const noexcept { return fileName_; }
   void SetFileName(const std::string& name) { fileName_ = name; }
   bool InMemory() const noexcept { return inMemory_; }
@@ -88,6 +102,16 @@ class TFileHandler {
   bool readOnlyMedia_ = false;
   bool temporary_ = false;
   bool isOpen_ = false;
+
+  struct TUndoEntry {
+    std::int64_t position;
+    std::vector<std::uint8_t> before;
+  };
+  // Keeps what a write of count bytes at the current position overwrites.
+  void JournalWrite(std::int64_t count);
+  bool journalOpen_ = false;
+  std::int64_t journalSize_ = -1;  // the size before the first journaled write
+  std::vector<TUndoEntry> journal_;
 };
 
 // Holds a handler's file section for a scope.

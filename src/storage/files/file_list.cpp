@@ -6,7 +6,7 @@
 #include "core/errors.h"
 #include "platform/code_page.h"
 #include "platform/file_names.h"
-#include "platform/os_file.h"
+#include "platform/file_system.h"
 #include "storage/files/memory_file.h"
 #include "storage/files/physical_file.h"
 
@@ -170,7 +170,7 @@ bool TFileList::FileExists(const std::string& name, bool inMemory) {
   std::lock_guard guard(lock_);
   const std::string key = KeyName(name, inMemory);
   if (Find(key, inMemory) != nullptr) return true;
-  return !inMemory && OSFileExists(key);
+  return !inMemory && CurrentFileSystem().Exists(key);
 }
 
 std::int32_t TFileList::GetFileNames(bool inMemory, const std::string& pattern, bool withExtension,

@@ -3,7 +3,7 @@
 // byte-range locks go to the in-process lock list and then to the OS as
 // open-file-description locks, and share modes are emulated with a lock on a
 // byte above 4 GiB: shared openers hold it shared, an exclusive opener holds
-// it exclusively.
+// it exclusively. Every OS call goes through CurrentFileSystem().
 #pragma once
 
 #include "platform/os_file.h"

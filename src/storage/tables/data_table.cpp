@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "core/errors.h"
 #include "platform/code_page.h"
@@ -275,6 +276,8 @@ void TDataTable::CheckHeaders() {
 // --- locks --------------------------------------------------------------------
 
 bool TDataTable::ReadLockTable() {
+  // Without locks no change detection runs: stale headers are re-read here.
+  if (LocksSkipped()) RefreshStaleHeaders();
   if (internalReadLocked_ || userReadLocked_ || userTableLocked_ || transactionLocked_ || internalWriteLocked_ ||
       LocksSkipped())
     return false;
@@ -290,7 +293,7 @@ bool TDataTable::ReadLockTable() {
     internalBlobToken_ = token;
   }
   internalReadLocked_ = true;
-  return PerformChangeDetection();
+  return DetectChangesUnder([this] { ReadUnlockTable(); });
 }
 
 void TDataTable::ReadUnlockTable() {
@@ -304,6 +307,7 @@ void TDataTable::ReadUnlockTable() {
 }
 
 bool TDataTable::WriteLockTable() {
+  if (LocksSkipped()) RefreshStaleHeaders();
   if (internalWriteLocked_ || LocksSkipped()) return false;
   const bool takeData = !transactionLocked_;
   if (takeData && !lockMap_.LockDataWrite(*dataFile_)) Raise(TARN_LOCKTIMEOUT);
@@ -317,7 +321,7 @@ bool TDataTable::WriteLockTable() {
     Raise(TARN_LOCKTIMEOUT);
   }
   internalWriteLocked_ = true;
-  return transactionLocked_ ? false : PerformChangeDetection();
+  return transactionLocked_ ? false : DetectChangesUnder([this] { WriteUnlockTable(); });
 }
 
 void TDataTable::WriteUnlockTable() {
@@ -335,7 +339,7 @@ bool TDataTable::TransactionWriteLockTable() {
   if (!exclusive_ && !lockMap_.LockDataWrite(*dataFile_)) Raise(TARN_LOCKTIMEOUT);
   transactionLocked_ = true;
   tableLockedBeforeTransaction_ = userTableLocked_;
-  return exclusive_ ? false : PerformChangeDetection();
+  return exclusive_ ? false : DetectChangesUnder([this] { TransactionWriteUnlockTable(); });
 }
 
 void TDataTable::TransactionWriteUnlockTable() {
@@ -367,7 +371,7 @@ bool TDataTable::UserReadLockTable() {
     userBlobToken_ = token;
   }
   userReadLocked_ = true;
-  return PerformChangeDetection();
+  return DetectChangesUnder([this] { UserReadUnlockTable(); });
 }
 
 void TDataTable::UserReadUnlockTable() {
@@ -384,7 +388,7 @@ bool TDataTable::UserWriteLockTable() {
   if (userTableLocked_ || transactionLocked_ || LocksSkipped()) return false;
   if (!lockMap_.LockTable(*dataFile_, UserRetry())) Raise(TARN_LOCKED);
   userTableLocked_ = true;
-  return PerformChangeDetection();
+  return DetectChangesUnder([this] { UserWriteUnlockTable(); });
 }
 
 void TDataTable::UserWriteUnlockTable() {
@@ -451,7 +455,52 @@ bool TDataTable::RecordIsLocked(std::int32_t n) {
 
 // --- change detection -----------------------------------------------------------
 
+bool TDataTable::DetectChangesUnder(const std::function<void()>& release) {
+  try {
+    return PerformChangeDetection();
+  } catch (...) {
+    // A lock whose change detection failed is not kept: the caller sees the error
+    // and never learns that it held the lock.
+    try {
+      release();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TDataTable::DropAllCaches() noexcept {
+  dataFile_->FreeRecordBuffers();
+  indexFile_->FreePageBuffers();
+  blobFile_->FreeBlockBuffers();
+}
+
+void TDataTable::RefreshStaleHeaders() {
+  if (!headersStale_ || !open_) return;
+  DropAllCaches();
+  dataFile_->ReadHeader();
+  indexFile_->ReadHeader();
+  if (blobFile_->IsOpen()) blobFile_->ReadHeader();
+  headersStale_ = false;
+}
+
 bool TDataTable::PerformChangeDetection() {
+  if (headersStale_) {
+    RefreshStaleHeaders();
+    return true;
+  }
+  try {
+    return CompareHeaderStamps();
+  } catch (...) {
+    // Some headers may be new and some caches not dropped: nothing cached can be
+    // trusted until every header has been read again.
+    DropAllCaches();
+    headersStale_ = true;
+    throw;
+  }
+}
+
+bool TDataTable::CompareHeaderStamps() {
   bool changed = false;
   if (indexFile_->CheckForChanges()) {
     indexFile_->FreePageBuffers();
@@ -509,13 +558,18 @@ void TDataTable::CommitTransaction(bool endTransaction, bool forceFlush) {
   // flush below is the one that writes the transaction out.
   const bool locked = transactionLocked_;
   transactionLocked_ = false;
+  const bool journaled = !readOnly_ && !ChangeJournalOpen();
   try {
+    if (journaled) BeginChangeJournal();
     FlushBuffers(endTransaction, false, forceFlush, false, false);
   } catch (...) {
+    // Whatever the commit wrote before it failed is undone on disk.
+    if (journaled) (void)RollbackChangeJournal();
     transactionLocked_ = locked;
     transactionInProgress_ = true;
     throw;
   }
+  if (journaled) EndChangeJournal();
   transactionLocked_ = locked;
   transactionInProgress_ = true;
 }
@@ -541,6 +595,28 @@ void TDataTable::EndCommitTransaction(bool endTransaction) {
 }
 
 void TDataTable::DiscardUncommittedChanges() { FreeBuffers(true, true); }
+
+// --- change journal -------------------------------------------------------------------
+
+void TDataTable::BeginChangeJournal() {
+  dataFile_->BeginJournal();
+  indexFile_->BeginJournal();
+  if (blobFile_->IsOpen()) blobFile_->BeginJournal();
+}
+
+void TDataTable::EndChangeJournal() noexcept {
+  dataFile_->EndJournal();
+  indexFile_->EndJournal();
+  blobFile_->EndJournal();
+}
+
+bool TDataTable::RollbackChangeJournal() noexcept {
+  // The reverse of the order FlushBuffers writes in.
+  bool restored = blobFile_->RollbackJournal();
+  restored = indexFile_->RollbackJournal() && restored;
+  restored = dataFile_->RollbackJournal() && restored;
+  return restored;
+}
 
 // --- flushing ---------------------------------------------------------------------
 
@@ -575,17 +651,17 @@ void TDataTable::FlushBuffers(bool adjustCaches, bool forceDataHeader, bool forc
 
 void TDataTable::FreeBuffers(bool adjustCaches, bool rereadHeaders) {
   if (!open_) return;
-  dataFile_->FreeRecordBuffers();
-  if (adjustCaches) dataFile_->AdjustRecordBuffers();
-  if (rereadHeaders) dataFile_->ReadHeader();
-  indexFile_->FreePageBuffers();
-  if (adjustCaches) indexFile_->AdjustPageBuffers();
-  if (rereadHeaders) indexFile_->ReadHeader();
-  if (blobFile_->IsOpen()) {
-    blobFile_->FreeBlockBuffers();
-    if (adjustCaches) blobFile_->AdjustBlockBuffers();
-    if (rereadHeaders) blobFile_->ReadHeader();
+  // Every cache goes before any header is read, so that a failed read cannot
+  // leave buffers of a dropped change behind.
+  DropAllCaches();
+  if (adjustCaches) {
+    dataFile_->AdjustRecordBuffers();
+    indexFile_->AdjustPageBuffers();
+    if (blobFile_->IsOpen()) blobFile_->AdjustBlockBuffers();
   }
+  if (!rereadHeaders) return;
+  headersStale_ = true;
+  RefreshStaleHeaders();
 }
 
 void TDataTable::FlushOSBuffers() {
@@ -786,19 +862,44 @@ TWriteLockScope::TWriteLockScope(TDataTable& table) : table_(table), took_(false
   const bool held = table_.InternalWriteLocked();
   changed_ = table_.WriteLockTable();
   took_ = !held && table_.InternalWriteLocked();
+  // Inside a transaction nothing is written until its commit, which keeps its own
+  // journal; nested scopes share the outermost one's.
+  if (!table_.GetTransactionInProgress() && !table_.ReadOnly() && !table_.ChangeJournalOpen()) {
+    try {
+      table_.BeginChangeJournal();
+      journaled_ = true;
+    } catch (...) {
+      if (took_) {
+        try {
+          table_.WriteUnlockTable();
+        } catch (...) {
+        }
+      }
+      throw;
+    }
+  }
 }
 
 void TWriteLockScope::Commit() {
-  // An exclusive table keeps its changes cached until it is closed.
-  if (!table_.Exclusive()) table_.FlushBuffers(false, false, false, false, false);
+  if (table_.GetTransactionInProgress()) {
+    // The change lives in the caches until the transaction commits; the table now
+    // holds records and pages that are not on disk yet.
+    table_.MarkTableChanged();
+  } else {
+    table_.FlushBuffers(false, false, false, false, false);
+  }
+  if (journaled_) table_.EndChangeJournal();
   committed_ = true;
 }
 
 TWriteLockScope::~TWriteLockScope() {
-  try {
-    if (!committed_ && !table_.Exclusive() && !table_.GetTransactionInProgress()) table_.DiscardUncommittedChanges();
-  } catch (...) {
-    // The headers could not be re-read; the next lock's change detection retries.
+  if (!committed_) {
+    if (journaled_) (void)table_.RollbackChangeJournal();
+    try {
+      if (!table_.GetTransactionInProgress()) table_.DiscardUncommittedChanges();
+    } catch (...) {
+      // The headers could not be re-read; the next lock's change detection retries.
+    }
   }
   if (took_) {
     try {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <span>
@@ -148,6 +149,16 @@ class TDataTable final : public TTableLink {
   // of the transaction outlives it.
   void DiscardUncommittedChanges();
 
+  // --- change journal ---------------------------------------------------------
+  // While a change writes, the three files keep what each write overwrites, so
+  // that a change that fails part-way (an I/O error, a full disk, a short write)
+  // is undone on disk before its lock is released. Rollback answers false when
+  // a file could not be restored; it never raises.
+  void BeginChangeJournal();
+  void EndChangeJournal() noexcept;
+  bool RollbackChangeJournal() noexcept;
+  bool ChangeJournalOpen() const noexcept { return dataFile_->JournalOpen(); }
+
   // --- flushing ---------------------------------------------------------------
   void FlushBuffers(bool adjustCaches, bool forceDataHeader, bool forceOSFlush, bool forceBlobHeader,
                     bool forceIndexHeader);
@@ -202,6 +213,13 @@ class TDataTable final : public TTableLink {
   TLockRetry UserRetry() const { return TLockRetry{owner_.LockRetries(), owner_.LockWait()}; }
   bool LocksSkipped() const noexcept { return exclusive_ || readOnlyMedia_; }
   [[noreturn]] void Raise(TarnErrorCode code) const;
+  // Change detection for a lock just taken; when it fails, release gives the lock
+  // back before the error goes on.
+  bool DetectChangesUnder(const std::function<void()>& release);
+  bool CompareHeaderStamps();
+  void DropAllCaches() noexcept;
+  // After a failed header read: drops every cache and reads every header again.
+  void RefreshStaleHeaders();
   void CloseFiles() noexcept;
   void ShareEncryption();
   std::string FilePath(const char* extension) const;
@@ -218,6 +236,7 @@ class TDataTable final : public TTableLink {
   bool temporary_ = false;
   bool indexRecreated_ = false;
   bool changed_ = false;
+  bool headersStale_ = false;  // a header read failed: caches and headers are re-read first
 
   std::unique_ptr<TDataFile> dataFile_;
   std::unique_ptr<TIndexFile> indexFile_;
@@ -271,11 +290,14 @@ class TReadLockScope {
   bool changed_ = false;
 };
 
-// Holds the table's internal write lock for one change. Commit() flushes the change
-// (headers with new stamps included) while the lock is held; a scope left without
-// Commit() (a failed change) drops every cached buffer and re-reads the headers, so
-// nothing of the failed change reaches the disk. The lock is released only when
-// this scope took it.
+// Holds the table's internal write lock for one change. Commit() writes the change
+// (headers with new stamps included) while the lock is held, on exclusive tables
+// too; inside a transaction it only marks the table changed, the commit of the
+// transaction writes. The outermost scope keeps a change journal: a scope left
+// without a successful Commit() (a failed change, or a write that failed) undoes
+// on disk whatever the change wrote, drops every cached buffer and re-reads the
+// headers, so nothing of the failed change stays on disk or in the caches. The
+// lock is released only when this scope took it.
 class TWriteLockScope {
  public:
   explicit TWriteLockScope(TDataTable& table);
@@ -288,6 +310,7 @@ class TWriteLockScope {
  private:
   TDataTable& table_;
   bool took_;
+  bool journaled_ = false;
   bool changed_ = false;
   bool committed_ = false;
 };

@@ -1,6 +1,7 @@
 // Helpers for the B-tree tests: an index file in a memory file with chosen
-// slot definitions, keys made from integers, and a checker of every tree
-// invariant (order, sibling chains, lower counts, fill limits, free pages).
+// slot definitions, keys made from integers, and the engine's structural check
+// of a tree (order, sibling chains, lower counts, fill limits, free pages) with
+// every finding reported as a test failure.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 #include "core/errors.h"
 #include "storage/btree/btree.h"
+#include "storage/btree/btree_check.h"
 #include "storage/files/file_list.h"
 #include "storage/btree/index_file.h"
 #include "storage/keys/key_encoding.h"
@@ -150,103 +152,13 @@ inline TPageRef Fetch(TIndexFile& file, TCacheClient* cursor, std::size_t slot, 
   return ref;
 }
 
-struct TTreeReport {
-  int Levels = 0;
-  std::int64_t Keys = 0;
-  std::vector<std::vector<std::int32_t>> PagesByLevel;  // level 1 = root
-  std::vector<std::pair<TKey, std::int32_t>> Entries;   // in index order
-  std::set<std::int32_t> FreePages;
-};
+using TTreeReport = TTreeCheckReport;
 
-// Walks one slot's tree and free list and checks every invariant with gtest
-// assertions (non-fatal), answering what it saw.
+// Checks one slot's tree and free list with the engine's structural check and
+// reports every finding as a (non-fatal) test failure, answering what it saw.
 inline TTreeReport CheckTree(TIndexFile& file, TCacheClient* cursor, std::size_t slot, const TPageKeyComparator& cmp) {
-  TTreeReport report;
-  const std::int32_t root = file.GetRootPageNumber(slot);
-  std::set<std::int32_t> seen;
-  std::function<std::int64_t(std::int32_t, int, TKey&)> walk = [&](std::int32_t n, int level,
-                                                                  TKey& firstKey) -> std::int64_t {
-    EXPECT_TRUE(file.IsLinkablePage(n)) << "page " << n;
-    EXPECT_TRUE(seen.insert(n).second) << "page " << n << " reached twice";
-    if (static_cast<int>(report.PagesByLevel.size()) < level) report.PagesByLevel.resize(level);
-    report.PagesByLevel[level - 1].push_back(n);
-    TPageRef page = Fetch(file, cursor, slot, n);
-    if (!page) return 0;
-    const int count = page->NumberOfKeyEntries();
-    EXPECT_GT(count, 0) << "empty page " << n;
-    EXPECT_FALSE(page->IsFree());
-    if (level == 1) {
-      EXPECT_TRUE(page->PageType() == ptRootBranch || page->PageType() == ptRootLeaf);
-    } else {
-      EXPECT_TRUE(page->PageType() == ptBranch || page->PageType() == ptLeaf) << "page " << n;
-    }
-    // Fill limits.
-    EXPECT_FALSE(page->PageDataOverflowed()) << "page " << n;
-    if (page->IsCompressedLeaf()) {
-      EXPECT_LE(page->CompressedSize(), kPageDataSize);
-    } else if (level > 1) {
-      EXPECT_GE(count, page->GetMaximumKeyEntries() / 2) << "underfull page " << n;
-    } else if (page->IsBranch()) {
-      EXPECT_GE(count, 2) << "root branch with one entry";
-    }
-    for (int i = 2; i <= count; ++i) {
-      EXPECT_LT(cmp.CompareKeys(page->GetKeyEntryPtr(i - 1), page->GetKeyEntryPtr(i), page->KeySize()), 0)
-          << "page " << n << " entries " << i - 1 << "," << i << " out of order";
-    }
-    firstKey.assign(page->GetKeyEntryPtr(1), page->GetKeyEntryPtr(1) + page->KeySize());
-    if (page->IsLeaf()) {
-      if (report.Levels == 0) report.Levels = level;
-      EXPECT_EQ(report.Levels, level) << "leaves at different depths";
-      for (int i = 1; i <= count; ++i) {
-        report.Entries.emplace_back(TKey(page->GetKeyEntryPtr(i), page->GetKeyEntryPtr(i) + page->KeySize()),
-                                    page->GetRecordNumber(i));
-      }
-      return count;
-    }
-    std::int64_t total = 0;
-    for (int i = 1; i <= count; ++i) {
-      TKey childFirst;
-      const std::int64_t sub = walk(page->GetRecordNumber(i), level + 1, childFirst);
-      // The text index (slot 32) keeps no lower counts.
-      if (slot != kTextIndexSlot) {
-        EXPECT_EQ(sub, page->GetLowerKeyEntryCount(i)) << "lower count of page " << n << " entry " << i;
-      }
-      EXPECT_EQ(childFirst, TKey(page->GetKeyEntryPtr(i), page->GetKeyEntryPtr(i) + page->KeySize()))
-          << "branch key of page " << n << " entry " << i;
-      total += sub;
-    }
-    return total;
-  };
-  if (root != 0) {
-    TKey first;
-    report.Keys = walk(root, 1, first);
-  }
-  // Sibling chains, level by level.
-  for (const auto& pages : report.PagesByLevel) {
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-      TPageRef page = Fetch(file, cursor, slot, pages[i]);
-      if (!page) continue;
-      EXPECT_EQ(page->LeftPageNumber(), i == 0 ? 0 : pages[i - 1]) << "left link of " << pages[i];
-      EXPECT_EQ(page->RightPageNumber(), i + 1 == pages.size() ? 0 : pages[i + 1]) << "right link of " << pages[i];
-    }
-  }
-  // The free list: free pages only, no cycle, none in the tree.
-  std::int32_t n = file.GetNextFreePageNumber(slot);
-  while (n != 0) {
-    EXPECT_TRUE(file.IsLinkablePage(n));
-    if (!file.IsLinkablePage(n)) break;
-    EXPECT_TRUE(report.FreePages.insert(n).second) << "free list cycle at " << n;
-    if (report.FreePages.size() > static_cast<std::size_t>(file.GetPhysicalPagesUsed())) break;
-    EXPECT_EQ(seen.count(n), 0u) << "page " << n << " both free and in the tree";
-    TPageRef page = Fetch(file, cursor, slot, n);
-    if (!page) break;
-    EXPECT_TRUE(page->IsFree() || (page->StoredEntryCount() == 0 && page->NumberOfKeyEntries() == 0));
-    n = page->RightPageNumber();
-    if (report.FreePages.count(n) != 0) {
-      ADD_FAILURE() << "free list cycle at " << n;
-      break;
-    }
-  }
+  TTreeReport report = CheckIndexTree(file, cursor, slot, cmp);
+  for (const std::string& finding : report.Findings) ADD_FAILURE() << finding;
   return report;
 }
 

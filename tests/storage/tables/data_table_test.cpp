@@ -8,6 +8,7 @@
 
 #include "storage/blobs/blob_buffer.h"
 #include "storage/tables/quota_table.h"
+#include "storage/tables/structure_check.h"
 #include "support/raised_code.h"
 
 namespace tarn::testing {
@@ -154,14 +155,20 @@ TEST_F(DataTableTest, InterimCommitPublishesAndKeepsTheTransaction) {
   EXPECT_EQ(other.LiveRecords().size(), 1u);
 }
 
-TEST_F(DataTableTest, ClosingAnExclusiveTableFlushesAndASharedOneWritesNothing) {
+// An exclusive table writes each change when it succeeds (so that a failed one can
+// be dropped without losing those before it); closing it or a shared table then
+// has nothing left to write.
+TEST_F(DataTableTest, ExclusiveTableWritesEachChangeAtItsCommitAndClosingWritesNothing) {
   {
     SessionOn a(dir_.Path());
     TDataTable& table = a.Open("quota", true);
-    QuotaOps(table).Append({1, "x", 1});
     const std::string before = FileBytes(File(".DAT"));
+    QuotaOps(table).Append({1, "x", 1});
+    const std::string dat = FileBytes(File(".DAT")), idx = FileBytes(File(".IDX"));
+    EXPECT_NE(dat, before);
     EXPECT_EQ(a.directory->CloseDataTable(&table, false, false, false), 0);
-    EXPECT_NE(FileBytes(File(".DAT")), before);
+    EXPECT_EQ(FileBytes(File(".DAT")), dat);
+    EXPECT_EQ(FileBytes(File(".IDX")), idx);
   }
   SessionOn b(dir_.Path());
   TDataTable& table = b.Open("quota");
@@ -170,6 +177,50 @@ TEST_F(DataTableTest, ClosingAnExclusiveTableFlushesAndASharedOneWritesNothing) 
   EXPECT_EQ(b.directory->CloseDataTable(&table, false, false, false), 0);
   EXPECT_EQ(FileBytes(File(".DAT")), dat);
   EXPECT_EQ(FileBytes(File(".IDX")), idx);
+}
+
+// A change that fails on an exclusive table (here a duplicate key, after the record
+// was already taken) is dropped with its buffers: closing the table writes none of
+// it, and the earlier changes stay.
+TEST_F(DataTableTest, FailedChangeOnAnExclusiveTableNeverReachesTheDisk) {
+  {
+    SessionOn a(dir_.Path());
+    TDataTable& table = a.Open("quota", true);
+    QuotaOps ops(table);
+    for (int i = 1; i <= 3; ++i) ops.Append({i, "x", i});
+    EXPECT_EQ(RaisedCode([&] { ops.Append({2, "dup", 0}); }), TARN_KEYVIOL);
+    EXPECT_EQ(a.directory->CloseDataTable(&table, false, false, false), 0);
+  }
+  SessionOn b(dir_.Path());
+  TDataTable& table = b.Open("quota");
+  EXPECT_EQ(CheckTableStructure(table), TFindings{});
+  QuotaOps ops(table);
+  std::vector<std::int32_t> ids;
+  for (const auto& [number, row] : ops.LiveRecords()) ids.push_back(row.Id);
+  EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 2, 3}));
+  EXPECT_EQ(table.DataFile().Header().NextRecordNumber, 4);
+}
+
+// Inside a transaction an appended row lives only in the record cache. A read of
+// the rows before it, with read-ahead over the new one, must accept that the file
+// ends before it instead of raising TARN_READERR.
+TEST_F(DataTableTest, RowsAppendedInATransactionReadBackWithReadAhead) {
+  {
+    SessionOn a(dir_.Path());
+    QuotaOps ops(a.Open("quota"));
+    for (int i = 1; i <= 20; ++i) ops.Append({i, "before", i});
+  }
+  SessionOn b(dir_.Path());
+  TDataTable& table = b.Open("quota");
+  QuotaOps ops(table);
+  b.directory->StartTransaction();
+  ops.Append({21, "inside", 21});
+  std::map<std::int32_t, QuotaRow> rows;
+  EXPECT_EQ(RaisedCode([&] { rows = ops.LiveRecords(); }), 0);
+  EXPECT_EQ(rows.size(), 21u);
+  b.directory->CommitTransaction(true, false);
+  EXPECT_EQ(ops.LiveRecords().size(), 21u);
+  EXPECT_EQ(CheckTableStructure(table), TFindings{});
 }
 
 TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
@@ -187,8 +238,6 @@ TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
   EXPECT_FALSE(table.InternalReadLocked());
   for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0644);
 }
-
-constexpr std::size_t kNoteOffset = 41;
 
 // Writes the NOTE BLOB of record n the way a cursor posts it: new signature, chain
 // written, reference stored, all under the write lock.

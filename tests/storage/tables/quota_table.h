@@ -1,9 +1,10 @@
-// A small quota table (ID integer primary key, NAME string(20), USED integer) and the
-// record, key and header operations on a shared table done the way record changes do
+// A small quota table (ID integer primary key, NAME string(20), USED integer, and
+// optionally a NOTE memo) and the record, key, BLOB and header operations on a shared table done the way record changes do
 // them: under the table's locks, restarting when change detection drops the caches.
 #pragma once
 
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <map>
@@ -13,6 +14,7 @@
 
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
+#include "storage/blobs/blob_buffer.h"
 #include "storage/btree/btree.h"
 #include "storage/tables/data_table.h"
 #include "storage/keys/key_builder.h"
@@ -23,8 +25,9 @@
 
 namespace tarn::testing {
 
-// Field offsets: ID at 9 (flag) + 4, NAME at 14 (flag) + 21, USED at 36 (flag) + 4.
-inline constexpr std::size_t kIdOffset = 9, kNameOffset = 14, kUsedOffset = 36;
+// Field offsets: ID at 9 (flag) + 4, NAME at 14 (flag) + 21, USED at 36 (flag) + 4,
+// and with a BLOB the NOTE reference at 41 (flag) + 8.
+inline constexpr std::size_t kIdOffset = 9, kNameOffset = 14, kUsedOffset = 36, kNoteOffset = 41;
 
 inline TTableDefinition QuotaDefinition(bool withBlob = false) {
   TTableDefinition def;
@@ -58,6 +61,31 @@ class TableClient final : public TCacheClient {
 
  private:
   TDataTable& table_;
+};
+
+// Releases a record lock at the end of a change, whether the change succeeded or
+// not (as a cursor does when a post fails and the edit is cancelled).
+class TRecordLockRelease {
+ public:
+  TRecordLockRelease(TDataTable& table, std::int32_t number)
+      : table_(table), number_(number), exceptions_(std::uncaught_exceptions()) {}
+  ~TRecordLockRelease() noexcept(false) {
+    if (std::uncaught_exceptions() > exceptions_) {
+      try {
+        table_.UserWriteUnlockRecord(number_);
+      } catch (...) {
+      }
+      return;
+    }
+    table_.UserWriteUnlockRecord(number_);
+  }
+  TRecordLockRelease(const TRecordLockRelease&) = delete;
+  TRecordLockRelease& operator=(const TRecordLockRelease&) = delete;
+
+ private:
+  TDataTable& table_;
+  std::int32_t number_;
+  int exceptions_;
 };
 
 // Record and key operations of one session on its shared table.
@@ -99,6 +127,7 @@ class QuotaOps {
       TReadLockScope check(table_);
       table_.UserWriteLockRecord(number);
     }
+    TRecordLockRelease release(table_, number);
     for (;;) {
       TWriteLockScope scope(table_);
       TRecord* record = nullptr;
@@ -112,7 +141,80 @@ class QuotaOps {
       scope.Commit();
       break;
     }
-    table_.UserWriteUnlockRecord(number);
+  }
+
+  // Deletes the row with this ID the way a cursor does: under its record lock the
+  // key leaves the primary index and the record joins the free-record chain.
+  void Delete(std::int32_t id) {
+    const std::int32_t number = Find(id);
+    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
+    {
+      TReadLockScope check(table_);
+      table_.UserWriteLockRecord(number);
+    }
+    TRecordLockRelease release(table_, number);
+    for (;;) {
+      TWriteLockScope scope(table_);
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+      std::vector<std::uint8_t> key = KeyOf(bytes);
+      TIndexPath path;
+      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
+      tree.RemoveIndexKey(key.data());
+      table_.DataFile().SetNextFreeRecord(*record);
+      table_.DataFile().PutRecord(record);
+      table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount - 1);
+      scope.Commit();
+      break;
+    }
+  }
+
+  // Writes the NOTE BLOB (table made with withBlob) of the row with this ID the way
+  // a cursor posts it: a new signature, the chain written, the reference stored.
+  void SetNote(std::int32_t id, const std::string& text) {
+    const std::int32_t number = Find(id);
+    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
+    for (;;) {
+      TWriteLockScope scope(table_);
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+      const TBlobReference old = LoadBlobReference(&bytes[kNoteOffset + 1]);
+      TBlobBuffer blob(table_.BlobFile(), &client_, number, 4, old.FirstBlock, old.Signature);
+      blob.SetSize(text.size());
+      std::memcpy(blob.GetBuffer(), text.data(), text.size());
+      blob.SetSignature(table_.DataFile().GetNextFreeBlobSignature());
+      if (!blob.Write()) {
+        table_.DataFile().PutRecord(record);
+        continue;
+      }
+      bytes[kNoteOffset] = 1;
+      StoreBlobReference(&bytes[kNoteOffset + 1], {blob.FirstBlock(), blob.Signature()});
+      record->CopyRecordBuffer(bytes.data());
+      table_.DataFile().PutRecord(record);
+      scope.Commit();
+      return;
+    }
+  }
+
+  // The NOTE BLOB of the row with this ID ("" when it has none).
+  std::string Note(std::int32_t id) {
+    const std::int32_t number = Find(id);
+    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
+    TReadLockScope scope(table_);
+    for (;;) {
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      const TBlobReference ref = LoadBlobReference(record->GetRecordBufferPtr() + kNoteOffset + 1);
+      table_.DataFile().PutRecord(record);
+      if (ref.FirstBlock == 0) return {};
+      TBlobBuffer blob(table_.BlobFile(), &client_, number, 4, ref.FirstBlock, ref.Signature);
+      blob.Read();
+      return std::string(reinterpret_cast<const char*>(blob.Contents().data()), blob.GetSize());
+    }
   }
 
   // The record number of the row with this ID, 0 when there is none.
