@@ -157,7 +157,7 @@ bool TBlobFile::CheckForChanges() {
 }
 
 TBlock* TBlobFile::NewCacheBuffer(std::int32_t n) {
-  return cache_.Acquire(n, [this] { return FlushBlockBuffers(); }, !TransactionLocked());
+  return cache_.Acquire(n, [this] { return FlushBlockBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TBlobFile::GetBlock(TCacheClient* cursor, std::int32_t n, TBlock*& block, std::int32_t readAheadCount,
@@ -377,7 +377,7 @@ void TBlobFile::FreeBlockBuffers() {
 }
 
 void TBlobFile::AdjustBlockBuffers() {
-  cache_.Shrink(nominalCapacity_, [this] { return FlushBlockBuffers(); }, !TransactionLocked());
+  cache_.Shrink(nominalCapacity_, [this] { return FlushBlockBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TBlobFile::ReadLock(std::uint16_t& token) { return lockMap_.LockRead(*this, token); }

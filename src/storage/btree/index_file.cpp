@@ -247,7 +247,7 @@ TPageSettings TIndexFile::SlotSettings(std::size_t slot) const {
 // --- pages -----------------------------------------------------------------
 
 TPage* TIndexFile::ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings) {
-  TPage* page = caches_[slot]->Acquire(n, flush_, !TransactionLocked());
+  TPage* page = caches_[slot]->Acquire(n, flush_, MayWriteToMakeRoom());
   page->SetSettings(settings);
   return page;
 }
@@ -401,7 +401,7 @@ void TIndexFile::FreePageBuffers() {
 }
 
 void TIndexFile::AdjustPageBuffers() {
-  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, !TransactionLocked());
+  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, MayWriteToMakeRoom());
 }
 
 }  // namespace tarn

@@ -250,7 +250,7 @@ std::uint64_t TDataFile::GetFileSize() const noexcept {
 }
 
 TRecord* TDataFile::NewCacheBuffer(std::int32_t n) {
-  return cache_.Acquire(n, [this] { return FlushRecordBuffers(); }, !TransactionLocked());
+  return cache_.Acquire(n, [this] { return FlushRecordBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TDataFile::GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TRecord*& record, std::int32_t direction,
@@ -393,7 +393,7 @@ bool TDataFile::FlushRecordBuffers() {
 void TDataFile::FreeRecordBuffers() { cache_.FreeAll(); }
 
 void TDataFile::AdjustRecordBuffers() {
-  cache_.Shrink(nominalCapacity_, [this] { return FlushRecordBuffers(); }, !TransactionLocked());
+  cache_.Shrink(nominalCapacity_, [this] { return FlushRecordBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TDataFile::CheckForChanges() {

@@ -786,6 +786,7 @@ TWriteLockScope::TWriteLockScope(TDataTable& table) : table_(table), took_(false
   const bool held = table_.InternalWriteLocked();
   changed_ = table_.WriteLockTable();
   took_ = !held && table_.InternalWriteLocked();
+  table_.BeginChange();
 }
 
 void TWriteLockScope::Commit() {
@@ -800,6 +801,7 @@ TWriteLockScope::~TWriteLockScope() {
   } catch (...) {
     // The headers could not be re-read; the next lock's change detection retries.
   }
+  table_.EndChange();
   if (took_) {
     try {
       table_.WriteUnlockTable();

@@ -144,6 +144,13 @@ class TDataTable final : public TTableLink {
   void CommitTransaction(bool endTransaction, bool forceFlush);
   void EndCommitTransaction(bool endTransaction);
   bool GetTransactionInProgress() const noexcept { return transactionInProgress_; }
+  // A change is under way from BeginChange to the matching EndChange (the write
+  // lock scope calls both, also for exclusive tables, which take no write lock):
+  // until it ends, the caches keep its dirty buffers and grow instead of writing.
+  void BeginChange() noexcept { ++openChanges_; }
+  void EndChange() noexcept {
+    if (openChanges_ > 0) --openChanges_;
+  }
   // After a failed commit: drops every cache and re-reads the headers, so no buffer
   // of the transaction outlives it.
   void DiscardUncommittedChanges();
@@ -191,6 +198,9 @@ class TDataTable final : public TTableLink {
   // --- TTableLink ------------------------------------------------------------
   bool StrictChangeDetection() const override { return owner_.StrictChangeDetection(); }
   bool TransactionLocked() const override { return transactionLocked_; }
+  bool MayWriteToMakeRoom() const override {
+    return !transactionLocked_ && !internalWriteLocked_ && openChanges_ == 0;
+  }
   bool ShortReadsAllowed() const override;
   bool HasPrimaryIndex() const override;
   void MarkTableChanged() override { changed_ = true; }
@@ -238,6 +248,7 @@ class TDataTable final : public TTableLink {
   std::uint16_t userIndexToken_ = 0;
   std::uint16_t userBlobToken_ = 0;
   bool transactionInProgress_ = false;
+  std::uint32_t openChanges_ = 0;
 
   std::vector<std::uint8_t> image_;
   bool imageLoading_ = false;

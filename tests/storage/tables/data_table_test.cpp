@@ -61,6 +61,53 @@ TEST_F(DataTableTest, DuplicateKeyIsRefusedAndLeavesNothingBehind) {
   EXPECT_FALSE(table.InternalWriteLocked());
 }
 
+// A primary key that splits a leaf needs a page beyond the two a fresh slot cache
+// holds (the root, whose lower count the descent raised, and the leaf). The append is
+// then refused on the unique NAME index: nothing of it may have reached the files.
+TEST(DataTableRefusedChange, ASplitInAFullCacheWritesNothingOfARefusedAppend) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "quota", QuotaDefinitionWithUniqueName());
+  // Ascending IDs fill the rightmost leaf. The root leaf splits at one key past the
+  // maximum (m) into halves of (m + 1) / 2; the right half is full again after
+  // m - (m + 1) / 2 more keys, and the next key splits it.
+  const int m = static_cast<int>(kPageDataSize / (5 + 4));
+  const int rows = (m + 1) + (m - (m + 1) / 2);
+  {
+    SessionOn writer(dir.Path());
+    QuotaOps ops(writer.Open("quota"));
+    for (int i = 1; i <= rows; ++i) ops.Append({i, "user" + std::to_string(i), i});
+  }
+  const std::string dat = FileBytes(dir.Path() + "quota.DAT");
+  const std::string idx = FileBytes(dir.Path() + "quota.IDX");
+  {
+    // A new session: every slot cache starts at its initial size.
+    SessionOn session(dir.Path());
+    TDataTable& table = session.Open("quota");
+    QuotaOps ops(table);
+    const std::int32_t pages = table.GetPhysicalPagesUsed();
+    EXPECT_EQ(CodeOf([&] { ops.Append({rows + 1, "user7", 0}); }), TARN_KEYVIOL);
+    EXPECT_TRUE(FileBytes(dir.Path() + "quota.DAT") == dat) << "data file changed";
+    EXPECT_TRUE(FileBytes(dir.Path() + "quota.IDX") == idx) << "index file changed";
+    EXPECT_EQ(table.GetPhysicalPagesUsed(), pages);
+    for (std::size_t slot : {0u, 1u}) {
+      const auto counts = ops.KeyCounts(slot);
+      EXPECT_EQ(counts.Counted, rows) << "slot " << slot;
+      EXPECT_EQ(counts.Walked, rows) << "slot " << slot;
+    }
+    EXPECT_EQ(table.IndexFile().GetActualRecordCount(), rows);
+    EXPECT_EQ(ops.LiveRecords().size(), static_cast<std::size_t>(rows));
+    // The table takes the next append whole, its split included.
+    ops.Append({rows + 1, "fresh", 0});
+  }
+  SessionOn reader(dir.Path());
+  QuotaOps check(reader.Open("quota"));
+  for (std::size_t slot : {0u, 1u}) {
+    const auto counts = check.KeyCounts(slot);
+    EXPECT_EQ(counts.Counted, rows + 1) << "slot " << slot;
+    EXPECT_EQ(counts.Walked, rows + 1) << "slot " << slot;
+  }
+}
+
 TEST_F(DataTableTest, MissingIndexFileIsRecreatedEmpty) {
   ASSERT_EQ(::unlink(File(".IDX").c_str()), 0);
   SessionOn a(dir_.Path());
