@@ -157,20 +157,30 @@ void TDataTable::CloseTable(bool discardTemporary) {
       failure = std::current_exception();
     }
   }
-  // Every lock this table holds goes, whatever the flush met.
-  try {
+  // Every lock this table holds goes, whatever the flush or another release met;
+  // the first failure is raised once all were tried.
+  const auto attempt = [&failure](const auto& release) {
+    try {
+      release();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  attempt([this] {
     if (userTableLocked_) UserWriteUnlockTable();
-  } catch (...) {
-  }
+  });
   WriteUnlockAllRecords(false);
   cursorRecordLocks_.clear();
   recordsToRelease_.clear();
-  try {
+  attempt([this] {
     if (userReadLocked_) UserReadUnlockTable();
+  });
+  attempt([this] {
     if (internalReadLocked_) ReadUnlockTable();
+  });
+  attempt([this] {
     if (internalWriteLocked_) WriteUnlockTable();
-  } catch (...) {
-  }
+  });
   internalIndexToken_ = internalBlobToken_ = userIndexToken_ = userBlobToken_ = 0;
   CloseFiles();
   indexRecreated_ = false;

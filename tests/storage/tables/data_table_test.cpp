@@ -138,6 +138,28 @@ TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   EXPECT_EQ(CodeOf([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
 }
 
+// Closing releases every lock it holds even when releasing one fails, and then
+// raises that failure.
+TEST_F(DataTableTest, ClosingTriesEveryUnlockAndRaisesTheFirstFailure) {
+  struct TNoWait : TLockWaiter {
+    void Wait(std::uint32_t) override {}
+  } noWait;
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  tb.SetLockMap(TLockMap(noWait, DefaultTokenSource()));
+  ta.UserWriteLockTable();
+  ta.WriteLockTable();
+  // The table lock's range goes behind the table's back: its unlock will fail.
+  ASSERT_TRUE(TLockMap().UnlockTable(ta.DataFile()));
+  EXPECT_EQ(CodeOf([&] { ta.CloseTable(false); }), TARN_UNLOCKFAILED);
+  EXPECT_FALSE(ta.IsOpen());
+  // The write lock after it was released all the same.
+  EXPECT_EQ(CodeOf([&] { tb.WriteLockTable(); }), 0);
+  tb.WriteUnlockTable();
+  EXPECT_EQ(CodeOf([&] { tb.UserWriteLockTable(); }), 0);
+}
+
 TEST_F(DataTableTest, SemaphoresAcceptOneTo1024) {
   SessionOn a(dir_.Path()), b(dir_.Path());
   TDataTable& ta = a.Open("quota");
