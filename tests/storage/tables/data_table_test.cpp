@@ -263,6 +263,47 @@ TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
   for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0644);
 }
 
+// The stamp at offset 0 of each of the three files, as stored.
+std::int32_t StoredStamp(const std::string& path) {
+  const std::string bytes = FileBytes(path);
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes.at(static_cast<std::size_t>(i)));
+  return static_cast<std::int32_t>(value);
+}
+
+void StoreStamp(const std::string& path, std::int32_t stamp) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  const auto value = static_cast<std::uint32_t>(stamp);
+  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  file.write(bytes, 4);
+}
+
+// The update stamp is a 32-bit counter stored as an int32: the data, index and BLOB
+// headers all wrap it the same way, by a stamp update and by a header write.
+TEST(DataTableStamps, AllThreeStampsWrapAtTheEndsOfTheStoredType) {
+  struct TCase {
+    std::int32_t Stored, Updated, Written;
+  };
+  for (const TCase c : {TCase{INT32_MAX, INT32_MIN, INT32_MIN + 1}, TCase{-1, 0, 1},
+                       TCase{INT32_MAX - 1, INT32_MAX, INT32_MIN}}) {
+    SCOPED_TRACE(c.Stored);
+    TempDirectory dir;
+    CreateQuotaTable(dir.Path(), "quota", true);
+    const std::string files[] = {dir.Path() + "quota.DAT", dir.Path() + "quota.IDX", dir.Path() + "quota.BLB"};
+    for (const std::string& file : files) StoreStamp(file, c.Stored);
+    SessionOn s(dir.Path());
+    TDataTable& table = s.Open("quota");
+    ASSERT_TRUE(table.HasBlobFile());
+    table.UpdateHeaderStamps(true, true, true);
+    EXPECT_EQ(table.DataFile().GetLastUpdateStamp(), c.Updated);
+    EXPECT_EQ(table.IndexFile().Header().LastUpdateStamp, c.Updated);
+    EXPECT_EQ(table.BlobFile().Header().LastUpdateStamp, c.Updated);
+    table.FlushBuffers(false, false, false, false, false);  // each changed header written, its stamp advanced
+    for (const std::string& file : files) EXPECT_EQ(StoredStamp(file), c.Written) << file;
+  }
+}
+
 constexpr std::size_t kNoteOffset = 41;
 
 // Writes the NOTE BLOB of record n the way a cursor posts it: new signature, chain
