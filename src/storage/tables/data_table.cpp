@@ -11,6 +11,7 @@
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/check_header.h"
 #include "storage/files/file_list.h"
+#include "storage/files/temp_file.h"
 
 namespace tarn {
 namespace {
@@ -30,6 +31,45 @@ std::string WithExtension(const std::string& name, const char* extension) {
     return base;
   return base + extension;
 }
+
+// The renames of one table operation: unless kept, they are undone in reverse order
+// when the operation leaves, so a failure part-way puts every file back.
+class TRenameSet {
+ public:
+  explicit TRenameSet(bool inMemory) : inMemory_(inMemory) {}
+  TRenameSet(const TRenameSet&) = delete;
+  TRenameSet& operator=(const TRenameSet&) = delete;
+  ~TRenameSet() {
+    for (auto it = done_.rbegin(); it != done_.rend(); ++it)
+      (void)TFileList::Instance().RenameFile(it->second, inMemory_, it->first);
+  }
+
+  // Renames from to to; 0 or the negative engine code.
+  std::int32_t Move(const std::string& from, const std::string& to) {
+    const std::int32_t result = TFileList::Instance().RenameFile(from, inMemory_, to);
+    if (result == 0) done_.emplace_back(from, to);
+    return result;
+  }
+  // Moves name to a free temporary name in its directory, answered in aside; 0 or
+  // the negative engine code. A name taken between the choice and the rename is
+  // passed over.
+  std::int32_t MoveAside(const std::string& name, std::string& aside) {
+    const auto slash = name.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    std::int32_t result = -TARN_TABLEEXISTS;
+    for (int attempt = 0; attempt < 100 && result == -TARN_TABLEEXISTS; ++attempt) {
+      aside = GetTempFileName(directory, ".~TA", inMemory_);
+      result = Move(name, aside);
+    }
+    return result;
+  }
+  // The operation succeeded: nothing is undone.
+  void Keep() noexcept { done_.clear(); }
+
+ private:
+  bool inMemory_;
+  std::vector<std::pair<std::string, std::string>> done_;
+};
 
 }  // namespace
 
@@ -228,15 +268,21 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
 
 void TDataTable::DeleteTable() {
   AssignTableParams();
+  // The files are first moved aside; only when all three could go are they deleted,
+  // so a file that cannot go leaves the whole table in place.
   TFileList& list = TFileList::Instance();
-  for (const std::string& name : {DataFileName(), IndexFileName()}) {
-    std::int32_t result = list.DeleteFile(name, inMemory_);
-    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  TRenameSet moves(inMemory_);
+  std::vector<std::string> aside;
+  for (const std::string& name : {DataFileName(), IndexFileName(), BlobFileName()}) {
+    if (name == BlobFileName() && !list.FileExists(name, inMemory_)) continue;
+    std::string moved;
+    if (std::int32_t result = moves.MoveAside(name, moved); result < 0) Raise(static_cast<TarnErrorCode>(-result));
+    aside.push_back(moved);
   }
-  if (list.FileExists(BlobFileName(), inMemory_)) {
-    std::int32_t result = list.DeleteFile(BlobFileName(), inMemory_);
-    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
-  }
+  moves.Keep();
+  // The table is gone; a moved file that cannot be deleted stays as a stray
+  // temporary file.
+  for (const std::string& name : aside) (void)list.DeleteFile(name, inMemory_);
 }
 
 void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
@@ -249,16 +295,25 @@ void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
   const char* extensions[] = {asBackup ? ".DBK" : ".DAT", asBackup ? ".IBK" : ".IDX", asBackup ? ".BBK" : ".BLB"};
   const std::string sources[] = {DataFileName(), IndexFileName(), BlobFileName()};
   TFileList& list = TFileList::Instance();
+  // All or nothing: a failure part-way moves back what was moved, and old backups
+  // are only moved aside until the new ones are in place.
+  TRenameSet moves(inMemory_);
+  std::vector<std::string> oldBackups;
+  const auto check = [this](std::int32_t result) {
+    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  };
   for (int i = 0; i < 3; ++i) {
     if (!list.FileExists(sources[i], inMemory_)) continue;
     const std::string dest = target + extensions[i];
     if (asBackup && list.FileExists(dest, inMemory_)) {
-      std::int32_t removed = list.DeleteFile(dest, inMemory_);
-      if (removed < 0) Raise(static_cast<TarnErrorCode>(-removed));
+      std::string aside;
+      check(moves.MoveAside(dest, aside));
+      oldBackups.push_back(aside);
     }
-    std::int32_t result = list.RenameFile(sources[i], inMemory_, dest);
-    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+    check(moves.Move(sources[i], dest));
   }
+  moves.Keep();
+  for (const std::string& name : oldBackups) (void)list.DeleteFile(name, inMemory_);
 }
 
 void TDataTable::EmptyTable() {

@@ -263,6 +263,67 @@ TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
   for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0644);
 }
 
+// Every file in the directory with its bytes.
+std::map<std::string, std::string> DirectoryFiles(const std::string& path) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(path))
+    files[entry.path().filename().string()] = FileBytes(entry.path().string());
+  return files;
+}
+
+// Renaming is all or nothing: a stray file under one of the new names stops it
+// part-way, and what was already moved goes back.
+TEST(DataTableRename, AStrayTargetFileLeavesEveryFileWhereItWas) {
+  for (const char* stray : {"b.IDX", "b.BLB"}) {
+    SCOPED_TRACE(stray);
+    TempDirectory dir;
+    CreateQuotaTable(dir.Path(), "a", true);
+    {
+      SessionOn s(dir.Path());
+      QuotaOps(s.Open("a")).Append({1, "kept", 5});
+    }
+    std::ofstream(dir.Path() + stray) << "stray";
+    const auto before = DirectoryFiles(dir.Path());
+    SessionOn s(dir.Path());
+    EXPECT_NE(CodeOf([&] { s.directory->RenameDataTable("a", "b", false, false); }), 0);
+    EXPECT_TRUE(DirectoryFiles(dir.Path()) == before);
+    QuotaOps ops(s.Open("a"));
+    EXPECT_EQ(ops.Read(ops.Find(1)), (QuotaRow{1, "kept", 5}));
+  }
+}
+
+TEST(DataTableRename, ABackupReplacesTheOldBackupWhole) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "a", true);
+  for (const char* old : {"a.DBK", "a.IBK", "a.BBK"}) std::ofstream(dir.Path() + old) << "old backup";
+  const auto before = DirectoryFiles(dir.Path());
+  SessionOn s(dir.Path());
+  EXPECT_EQ(s.directory->RenameDataTable("a", "a", true, false), 0);
+  const auto after = DirectoryFiles(dir.Path());
+  ASSERT_EQ(after.size(), 3u);  // nothing left of the old backups
+  EXPECT_TRUE(after.at("a.DBK") == before.at("a.DAT"));
+  EXPECT_TRUE(after.at("a.IBK") == before.at("a.IDX"));
+  EXPECT_TRUE(after.at("a.BBK") == before.at("a.BLB"));
+}
+
+// Deleting is all or nothing: a file that cannot go keeps the others in place.
+TEST(DataTableDelete, AFileThatCannotGoKeepsTheWholeTable) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "a", true);
+  const auto before = DirectoryFiles(dir.Path());
+  SessionOn s(dir.Path());
+  {
+    // The index file held open elsewhere cannot be deleted; the data file goes first.
+    TIndexFile holder;
+    holder.SetFileName(dir.Path() + "a.IDX");
+    holder.OpenFile();
+    EXPECT_EQ(CodeOf([&] { s.directory->DeleteDataTable("a", false); }), TARN_OSEACCES);
+    EXPECT_TRUE(DirectoryFiles(dir.Path()) == before);
+  }
+  EXPECT_EQ(s.directory->DeleteDataTable("a", false), 0);
+  EXPECT_TRUE(DirectoryFiles(dir.Path()).empty());
+}
+
 // The stamp at offset 0 of each of the three files, as stored.
 std::int32_t StoredStamp(const std::string& path) {
   const std::string bytes = FileBytes(path);
