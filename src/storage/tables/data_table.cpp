@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/invariant.h"
 #include "platform/code_page.h"
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/check_header.h"
@@ -226,6 +227,7 @@ void TDataTable::CloseTable(bool discardTemporary) {
   indexRecreated_ = false;
   changed_ = false;
   open_ = false;
+  CheckLockStates();
   if (temporary_ && !inMemory_ && discardTemporary) {
     TFileList& list = TFileList::Instance();
     for (const std::string& name : {DataFileName(), IndexFileName(), BlobFileName()})
@@ -355,6 +357,7 @@ bool TDataTable::ReadLockTable() {
     internalBlobToken_ = token;
   }
   internalReadLocked_ = true;
+  CheckLockStates();
   return PerformChangeDetection();
 }
 
@@ -365,6 +368,7 @@ void TDataTable::ReadUnlockTable() {
   if (internalBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, internalBlobToken_) && ok;
   ok = lockMap_.UnlockRead(*indexFile_, internalIndexToken_) && ok;
   internalIndexToken_ = internalBlobToken_ = 0;
+  CheckLockStates();
   if (!ok) Raise(TARN_UNLOCKFAILED);
 }
 
@@ -382,6 +386,7 @@ bool TDataTable::WriteLockTable() {
     Raise(TARN_LOCKTIMEOUT);
   }
   internalWriteLocked_ = true;
+  CheckLockStates();
   return transactionLocked_ ? false : PerformChangeDetection();
 }
 
@@ -392,6 +397,7 @@ void TDataTable::WriteUnlockTable() {
   if (blobFile_->IsOpen()) ok = lockMap_.UnlockWrite(*blobFile_) && ok;
   ok = lockMap_.UnlockWrite(*indexFile_) && ok;
   if (!transactionLocked_) ok = lockMap_.UnlockDataWrite(*dataFile_) && ok;
+  CheckLockStates();
   if (!ok) Raise(TARN_LOCKTIMEOUT);
 }
 
@@ -432,6 +438,7 @@ bool TDataTable::UserReadLockTable() {
     userBlobToken_ = token;
   }
   userReadLocked_ = true;
+  CheckLockStates();
   return PerformChangeDetection();
 }
 
@@ -442,6 +449,7 @@ void TDataTable::UserReadUnlockTable() {
   if (userBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, userBlobToken_) && ok;
   ok = lockMap_.UnlockRead(*indexFile_, userIndexToken_) && ok;
   userIndexToken_ = userBlobToken_ = 0;
+  CheckLockStates();
   if (!ok) Raise(TARN_UNLOCKFAILED);
 }
 
@@ -449,6 +457,7 @@ bool TDataTable::UserWriteLockTable() {
   if (userTableLocked_ || transactionLocked_ || LocksSkipped()) return false;
   if (!lockMap_.LockTable(*dataFile_, UserRetry())) Raise(TARN_LOCKED);
   userTableLocked_ = true;
+  CheckLockStates();
   return PerformChangeDetection();
 }
 
@@ -512,6 +521,23 @@ bool TDataTable::RecordIsLocked(std::int32_t n) {
   if (dataFile_->TryLockRegion(RecordLockOffset(static_cast<std::uint32_t>(n)), 1) != TLockResult::lrLocked) return true;
   lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n));
   return false;
+}
+
+void TDataTable::CheckLockStates() const noexcept {
+  // R1: reader tokens exactly while their read locks are held.
+  TARN_ASSERT((internalIndexToken_ != 0) == internalReadLocked_);
+  TARN_ASSERT(internalBlobToken_ == 0 || internalReadLocked_);
+  TARN_ASSERT((userIndexToken_ != 0) == userReadLocked_);
+  TARN_ASSERT(userBlobToken_ == 0 || userReadLocked_);
+  // R2, R3: read locks exclude each other and the internal write lock.
+  TARN_ASSERT(!(internalReadLocked_ && userReadLocked_));
+  TARN_ASSERT(!(internalWriteLocked_ && (internalReadLocked_ || userReadLocked_)));
+  // R4: no byte locks where locks are skipped.
+  TARN_ASSERT(!LocksSkipped() ||
+              !(internalReadLocked_ || internalWriteLocked_ || userReadLocked_ || userTableLocked_));
+  // R5: a closed table holds nothing.
+  TARN_ASSERT(open_ || !(internalReadLocked_ || internalWriteLocked_ || userReadLocked_ || userTableLocked_ ||
+                         transactionLocked_ || !heldRecordLocks_.empty() || !recordsToRelease_.empty()));
 }
 
 // --- change detection -----------------------------------------------------------
