@@ -8,8 +8,10 @@
 #include <unordered_set>
 
 #include "storage/files/cache_io.h"
+#include "storage/files/header_io.h"
 #include "storage/formats/check_header.h"
 #include "storage/formats/data_header.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
 
@@ -19,6 +21,17 @@ namespace {
 constexpr std::size_t kCacheBytes = 32768;
 constexpr std::size_t kMaxCacheBuffers = 8192;
 constexpr std::size_t kReadAheadBytes = 16384;
+
+// The BLOB header for the shared header code, scrambled as a whole when the table is.
+struct TBlobHeaderCodec {
+  using THeader = TBlobHeader;
+  static constexpr std::size_t Size = kBlobHeaderSize;
+  bool Encrypted = false;
+  THeader Decode(std::span<const std::uint8_t, Size> image) const { return ReadBlobHeader(image, Encrypted); }
+  std::array<std::uint8_t, Size> Encode(const THeader& header) const { return BlobHeaderBytes(header, Encrypted); }
+  void AdvanceStamp(THeader& header) const { AdvanceUpdateStamp(header); }
+  void PrepareWrite(THeader& header) const { PrepareBlobHeaderWrite(header); }
+};
 
 }  // namespace
 
@@ -99,36 +112,16 @@ void TBlobFile::CreateFile() {
 }
 
 void TBlobFile::ReadHeader() {
-  std::array<std::uint8_t, kBlobHeaderSize> bytes{};
-  {
-    TFileHandlerLock lock(*this);
-    Seek(0, 0);
-    Read(bytes.data(), kBlobHeaderSize);
-  }
-  header_ = ReadBlobHeader(bytes, encrypted_);
+  header_ = THeaderIO<TBlobHeaderCodec>(*this, link_, {encrypted_}).Read();
   // The free list may have been rebuilt elsewhere.
   takenFromFreeList_.clear();
 }
 
 bool TBlobFile::WriteHeader(bool force) {
-  if (!force && header_.HeaderChanged == 0) return false;
-  PrepareBlobHeaderWrite(header_);
-  const auto bytes = BlobHeaderBytes(header_, encrypted_);
-  {
-    TFileHandlerLock lock(*this);
-    Seek(0, 0);
-    Write(bytes.data(), kBlobHeaderSize);
-  }
-  MarkTableChanged();
-  header_.HeaderChanged = 0;
-  return true;
+  return THeaderIO<TBlobHeaderCodec>(*this, link_, {encrypted_}).Write(header_, force);
 }
 
-void TBlobFile::UpdateHeaderStamp() {
-  header_.LastUpdateStamp = static_cast<std::int32_t>(static_cast<std::uint32_t>(header_.LastUpdateStamp) + 1u);
-  header_.HeaderChanged = 1;
-  MarkTableChanged();
-}
+void TBlobFile::UpdateHeaderStamp() { THeaderIO<TBlobHeaderCodec>(*this, link_, {encrypted_}).UpdateStamp(header_); }
 
 void TBlobFile::ClearHeader() {
   ResetState();
@@ -151,13 +144,11 @@ void TBlobFile::SetNextFreeBlockNumber(std::int32_t n) noexcept {
 }
 
 bool TBlobFile::CheckForChanges() {
-  const std::int32_t stamp = header_.LastUpdateStamp;
-  ReadHeader();
-  return header_.LastUpdateStamp != stamp;
+  return RereadShowsNewStamp(header_, [this] { ReadHeader(); });
 }
 
 TBlock* TBlobFile::NewCacheBuffer(std::int32_t n) {
-  return cache_.Acquire(n, [this] { return FlushBlockBuffers(); }, !TransactionLocked());
+  return cache_.Acquire(n, [this] { return FlushBlockBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TBlobFile::GetBlock(TCacheClient* cursor, std::int32_t n, TBlock*& block, std::int32_t readAheadCount,
@@ -377,7 +368,7 @@ void TBlobFile::FreeBlockBuffers() {
 }
 
 void TBlobFile::AdjustBlockBuffers() {
-  cache_.Shrink(nominalCapacity_, [this] { return FlushBlockBuffers(); }, !TransactionLocked());
+  cache_.Shrink(nominalCapacity_, [this] { return FlushBlockBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TBlobFile::ReadLock(std::uint16_t& token) { return lockMap_.LockRead(*this, token); }

@@ -137,7 +137,8 @@ class TBlobFile : public TFileHandler {
   void ResetState() noexcept;
   void ReadBlockBuffers(std::int32_t n, std::int32_t count);
   TBlock* NewCacheBuffer(std::int32_t n);
-  bool TransactionLocked() const { return link_ != nullptr && link_->TransactionLocked(); }
+  // Dirty buffers may be written to make room (see TTableLink).
+  bool MayWriteToMakeRoom() const { return link_ == nullptr || link_->MayWriteToMakeRoom(); }
   void MarkTableChanged() {
     if (link_ != nullptr) link_->MarkTableChanged();
   }

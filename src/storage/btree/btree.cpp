@@ -44,30 +44,44 @@ void TBTree::CheckDescentPage(const TPage& page, int level) const {
   if (page.NumberOfKeyEntries() <= 0) Corrupt();
 }
 
-// --- search ----------------------------------------------------------------
+// --- descent -----------------------------------------------------------------
 
-bool TBTree::TrySearch(const std::uint8_t* key, bool& found) {
-  found = false;
+template <class TStep>
+bool TBTree::Descend(TPageRef& page, TStep&& step) {
+  page.Release();
   path_.Clear();
   std::int32_t n = file_.GetRootPageNumber(slot_);
   if (n == 0) return true;
   CheckLink(n);
-  TPageRef page(file_, cursor_);
   for (;;) {
     path_.Descend(n);
     if (!page.Get(slot_, n)) return false;
     CheckDescentPage(*page, path_.Level);
-    const TPage::TSearchResult r = page->SearchScan(cmp_, key);
-    path_.Current().Position = r.Position;
-    path_.KeysBefore += page->GetPageKeyCount(r.Position);
-    if (page->IsLeaf()) {
-      found = r.Found;
-      foundRecordNumber_ = page->GetRecordNumber(r.Position);
-      return true;
-    }
-    n = page->GetRecordNumber(r.Position);
+    const int pos = step(*page);
+    path_.Current().Position = pos;
+    if (page->IsLeaf() || pos == 0) return true;
+    n = page->GetRecordNumber(pos);
     CheckLink(n);
   }
+}
+
+// --- search ----------------------------------------------------------------
+
+bool TBTree::TrySearch(const std::uint8_t* key, bool& found) {
+  found = false;
+  TPageRef page(file_, cursor_);
+  TPage::TSearchResult r{};
+  const bool complete = Descend(page, [&](const TPage& p) {
+    r = p.SearchScan(cmp_, key);
+    path_.KeysBefore += p.GetPageKeyCount(r.Position);
+    return r.Position;
+  });
+  if (!complete) return false;
+  if (page) {
+    found = r.Found;
+    foundRecordNumber_ = page->GetRecordNumber(r.Position);
+  }
+  return true;
 }
 
 bool TBTree::SearchIndexKeys(const std::uint8_t* key) {
@@ -90,38 +104,30 @@ bool TBTree::CheckForKeyViolation(const std::uint8_t* key) {
 // --- insert ----------------------------------------------------------------
 
 bool TBTree::TryAdd(const std::uint8_t* key, std::int32_t recordNumber) {
-  path_.Clear();
-  std::int32_t n = file_.GetRootPageNumber(slot_);
   TPageRef page(file_, cursor_);
-  if (n == 0) {
-    TPage* fresh = nullptr;
-    if (!file_.GetNextFreePage(cursor_, slot_, fresh)) return false;
-    page.Adopt(fresh);
-    fresh->SetPageType(ptRootLeaf);
-    fresh->InsertKeyEntry(1, key, recordNumber, 0);
-    file_.SetRootPageNumber(slot_, fresh->PageNumber());
-    path_.Descend(fresh->PageNumber());
-    path_.Current().Position = 1;
-    return true;
-  }
-  CheckLink(n);
-  for (;;) {
-    path_.Descend(n);
-    if (!page.Get(slot_, n)) return false;
-    CheckDescentPage(*page, path_.Level);
-    int pos = page->InsertScan(cmp_, key);
-    if (page->IsLeaf()) {
-      path_.Current().Position = pos;
-      return InsertIndexKey(path_.Level, *page, key, 0, recordNumber);
-    }
+  // Down to the leaf: on each branch the entry the key goes under (the first when
+  // the key is below every entry) counts one key more.
+  const bool complete = Descend(page, [&](TPage& p) {
+    int pos = p.InsertScan(cmp_, key);
+    if (p.IsLeaf()) return pos;
     if (pos == 0) pos = 1;
-    path_.Current().Position = pos;
-    const std::int32_t lower = page->GetLowerKeyEntryCount(pos);
+    const std::int32_t lower = p.GetLowerKeyEntryCount(pos);
     if (lower == INT32_MAX) Corrupt();
-    page->SetLowerKeyEntryCount(pos, lower + 1);
-    n = page->GetRecordNumber(pos);
-    CheckLink(n);
-  }
+    p.SetLowerKeyEntryCount(pos, lower + 1);
+    return pos;
+  });
+  if (!complete) return false;
+  if (page) return InsertIndexKey(path_.Level, *page, key, 0, recordNumber);
+  // An empty index: the key makes a root leaf.
+  TPage* fresh = nullptr;
+  if (!file_.GetNextFreePage(cursor_, slot_, fresh)) return false;
+  page.Adopt(fresh);
+  fresh->SetPageType(ptRootLeaf);
+  fresh->InsertKeyEntry(1, key, recordNumber, 0);
+  file_.SetRootPageNumber(slot_, fresh->PageNumber());
+  path_.Descend(fresh->PageNumber());
+  path_.Current().Position = 1;
+  return true;
 }
 
 void TBTree::AddIndexKey(const std::uint8_t* key, std::int32_t recordNumber) {
@@ -194,26 +200,20 @@ bool TBTree::TryRemove(const std::uint8_t* key) {
   bool found = false;
   if (!TrySearch(key, found)) return false;
   if (!found) Corrupt();
-  path_.Clear();
-  std::int32_t n = file_.GetRootPageNumber(slot_);
-  CheckLink(n);
   TPageRef page(file_, cursor_);
-  for (;;) {
-    path_.Descend(n);
-    if (!page.Get(slot_, n)) return false;
-    CheckDescentPage(*page, path_.Level);
-    const TPage::TSearchResult r = page->DeleteScan(cmp_, key);
-    path_.Current().Position = r.Position;
-    if (page->IsLeaf()) {
-      if (!r.Found) Corrupt();
-      return DeleteIndexKey(path_.Level, *page);
-    }
-    const std::int32_t lower = page->GetLowerKeyEntryCount(r.Position);
+  // Down to the leaf: every branch entry on the way counts one key less.
+  TPage::TSearchResult r{};
+  const bool complete = Descend(page, [&](TPage& p) {
+    r = p.DeleteScan(cmp_, key);
+    if (p.IsLeaf()) return r.Position;
+    const std::int32_t lower = p.GetLowerKeyEntryCount(r.Position);
     if (lower <= 0 && slot_ != 32) Corrupt();
-    page->SetLowerKeyEntryCount(r.Position, lower - 1);
-    n = page->GetRecordNumber(r.Position);
-    CheckLink(n);
-  }
+    p.SetLowerKeyEntryCount(r.Position, lower - 1);
+    return r.Position;
+  });
+  if (!complete) return false;
+  if (!page || !r.Found) Corrupt();
+  return DeleteIndexKey(path_.Level, *page);
 }
 
 void TBTree::RemoveIndexKey(const std::uint8_t* key) {
@@ -339,39 +339,33 @@ std::int64_t TBTree::GetKeyCount() {
 
 bool TBTree::TrySeekOrdinal(std::int64_t ordinal, std::uint8_t* key, std::int32_t* recordNumber, bool& found) {
   found = false;
-  path_.Clear();
-  std::int32_t n = file_.GetRootPageNumber(slot_);
-  if (n == 0 || ordinal < 1) return true;
-  CheckLink(n);
+  if (ordinal < 1) {
+    path_.Clear();
+    return true;
+  }
   TPageRef page(file_, cursor_);
   std::int64_t remaining = ordinal;  // 1-based rank within the current subtree
-  for (;;) {
-    path_.Descend(n);
-    if (!page.Get(slot_, n)) return false;
-    CheckDescentPage(*page, path_.Level);
-    const int count = page->NumberOfKeyEntries();
-    if (page->IsLeaf()) {
-      if (remaining > count) return true;
+  // On each branch the child whose keys hold the rank; on the leaf the rank itself.
+  // Position 0 (no such key) ends the descent.
+  return Descend(page, [&](const TPage& p) {
+    const int count = p.NumberOfKeyEntries();
+    if (p.IsLeaf()) {
+      if (remaining > count) return 0;
       const int pos = static_cast<int>(remaining);
-      path_.Current().Position = pos;
       path_.KeysBefore += pos - 1;
-      if (key != nullptr) std::memcpy(key, page->GetKeyEntryPtr(pos), keySize_);
-      if (recordNumber != nullptr) *recordNumber = page->GetRecordNumber(pos);
+      if (key != nullptr) std::memcpy(key, p.GetKeyEntryPtr(pos), keySize_);
+      if (recordNumber != nullptr) *recordNumber = p.GetRecordNumber(pos);
       found = true;
-      return true;
+      return pos;
     }
-    int pos = 1;
-    for (; pos <= count; ++pos) {
-      const std::int64_t lower = page->GetLowerKeyEntryCount(pos);
-      if (remaining <= lower) break;
+    for (int pos = 1; pos <= count; ++pos) {
+      const std::int64_t lower = p.GetLowerKeyEntryCount(pos);
+      if (remaining <= lower) return pos;
       remaining -= lower;
       path_.KeysBefore += lower;
     }
-    if (pos > count) return true;
-    path_.Current().Position = pos;
-    n = page->GetRecordNumber(pos);
-    CheckLink(n);
-  }
+    return 0;
+  });
 }
 
 bool TBTree::SeekOrdinal(std::int64_t ordinal, std::uint8_t* key, std::int32_t* recordNumber) {
@@ -383,25 +377,14 @@ bool TBTree::SeekOrdinal(std::int64_t ordinal, std::uint8_t* key, std::int32_t* 
 
 bool TBTree::TryCountKeysBefore(const std::uint8_t* key, std::int64_t& count) {
   count = 0;
-  path_.Clear();
-  std::int32_t n = file_.GetRootPageNumber(slot_);
-  if (n == 0) return true;
-  CheckLink(n);
   TPageRef page(file_, cursor_);
-  for (;;) {
-    path_.Descend(n);
-    if (!page.Get(slot_, n)) return false;
-    CheckDescentPage(*page, path_.Level);
+  const bool complete = Descend(page, [&](const TPage& p) {
     int pos = 0;
-    page->FirstRangeScan(cmp_, key, keySize_, pos, count);
-    path_.Current().Position = pos;
-    if (page->IsLeaf()) {
-      path_.KeysBefore = count;
-      return true;
-    }
-    n = page->GetRecordNumber(pos);
-    CheckLink(n);
-  }
+    p.FirstRangeScan(cmp_, key, keySize_, pos, count);
+    return pos;
+  });
+  if (complete && page) path_.KeysBefore = count;
+  return complete;
 }
 
 std::int64_t TBTree::CountKeysBefore(const std::uint8_t* key) {

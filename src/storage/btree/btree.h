@@ -63,6 +63,15 @@ class TBTree {
   std::int32_t FoundRecordNumber() const noexcept { return foundRecordNumber_; }
 
  private:
+  // The one descent every search, insert, delete and count makes: from the root to
+  // a leaf, entering each page in the path with the entry position step(page)
+  // answers (the child to follow on a branch, the final position on the leaf; 0
+  // on a branch ends the descent there). The last page stays held in page (none
+  // when the index is empty). False when a page read revealed changes made
+  // elsewhere: the caller starts over.
+  template <class TStep>
+  bool Descend(TPageRef& page, TStep&& step);
+
   bool TrySearch(const std::uint8_t* key, bool& found);
   bool TryAdd(const std::uint8_t* key, std::int32_t recordNumber);
   bool TryRemove(const std::uint8_t* key);

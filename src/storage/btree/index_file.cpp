@@ -8,9 +8,25 @@
 
 #include "core/errors.h"
 #include "storage/files/cache_io.h"
+#include "storage/files/header_io.h"
 #include "storage/formats/check_header.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
+namespace {
+
+// The index header for the shared header code, scrambled as a whole when the table is.
+struct TIndexHeaderCodec {
+  using THeader = TIndexHeader;
+  static constexpr std::size_t Size = kIndexHeaderSize;
+  bool Encrypted = false;
+  THeader Decode(std::span<const std::uint8_t, Size> image) const { return ReadIndexHeader(image, Encrypted); }
+  std::array<std::uint8_t, Size> Encode(const THeader& header) const { return IndexHeaderBytes(header, Encrypted); }
+  void AdvanceStamp(THeader& header) const { AdvanceUpdateStamp(header); }
+  void PrepareWrite(THeader& header) const { PrepareIndexHeaderWrite(header); }
+};
+
+}  // namespace
 
 TIndexFile::TIndexFile() {
   header_ = CreateIndexHeader();
@@ -55,35 +71,13 @@ void TIndexFile::CloseFile() {
   TFileHandler::CloseFile();
 }
 
-void TIndexFile::ReadHeader() {
-  std::array<std::uint8_t, kIndexHeaderSize> bytes{};
-  {
-    TFileHandlerLock section(*this);
-    Seek(0, 0);
-    Read(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  }
-  header_ = ReadIndexHeader(bytes, encrypted_);
-}
+void TIndexFile::ReadHeader() { header_ = THeaderIO<TIndexHeaderCodec>(*this, link_, {encrypted_}).Read(); }
 
 bool TIndexFile::WriteHeader(bool force) {
-  if (!force && header_.HeaderChanged == 0) return false;
-  PrepareIndexHeaderWrite(header_);
-  const auto bytes = IndexHeaderBytes(header_, encrypted_);
-  {
-    TFileHandlerLock section(*this);
-    Seek(0, 0);
-    Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  }
-  MarkTableChanged();
-  header_.HeaderChanged = 0;
-  return true;
+  return THeaderIO<TIndexHeaderCodec>(*this, link_, {encrypted_}).Write(header_, force);
 }
 
-void TIndexFile::UpdateHeaderStamp() {
-  ++header_.LastUpdateStamp;
-  header_.HeaderChanged = 1;
-  MarkTableChanged();
-}
+void TIndexFile::UpdateHeaderStamp() { THeaderIO<TIndexHeaderCodec>(*this, link_, {encrypted_}).UpdateStamp(header_); }
 
 void TIndexFile::ClearHeader() {
   FreePageBuffers();
@@ -97,9 +91,7 @@ void TIndexFile::ClearHeader() {
 }
 
 bool TIndexFile::CheckForChanges() {
-  const std::int32_t stamp = header_.LastUpdateStamp;
-  ReadHeader();
-  return header_.LastUpdateStamp != stamp;
+  return RereadShowsNewStamp(header_, [this] { ReadHeader(); });
 }
 
 void TIndexFile::CheckSlot(std::size_t slot) const {
@@ -247,7 +239,7 @@ TPageSettings TIndexFile::SlotSettings(std::size_t slot) const {
 // --- pages -----------------------------------------------------------------
 
 TPage* TIndexFile::ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings) {
-  TPage* page = caches_[slot]->Acquire(n, flush_, !TransactionLocked());
+  TPage* page = caches_[slot]->Acquire(n, flush_, MayWriteToMakeRoom());
   page->SetSettings(settings);
   return page;
 }
@@ -401,7 +393,7 @@ void TIndexFile::FreePageBuffers() {
 }
 
 void TIndexFile::AdjustPageBuffers() {
-  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, !TransactionLocked());
+  for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, MayWriteToMakeRoom());
 }
 
 }  // namespace tarn

@@ -156,7 +156,8 @@ class TIndexFile : public TFileHandler {
  private:
   // A buffer for page n of the slot (not cached): a new instance below the
   // capacity, else the least recently used clean page not in use (flushing
-  // once outside a transaction), else the capacity grows.
+  // once when the table allows it: never during a change or a transaction),
+  // else the capacity grows.
   TPage* ObtainBuffer(std::size_t slot, std::int32_t n, const TPageSettings& settings);
   void CheckSlot(std::size_t slot) const;
   // A page number kept in a slot's definition (root, data root, free-list
@@ -167,7 +168,8 @@ class TIndexFile : public TFileHandler {
   void SetSlotPageNumber(std::size_t slot, TSlotPageField field, std::int32_t n);
   // The page a slot's root field names (see GetRootPage).
   bool GetSlotRootPage(TCacheClient* cursor, std::size_t slot, TSlotPageField root, TPage*& page, bool& changed);
-  bool TransactionLocked() const { return link_ != nullptr && link_->TransactionLocked(); }
+  // Dirty buffers may be written to make room (see TTableLink).
+  bool MayWriteToMakeRoom() const { return link_ == nullptr || link_->MayWriteToMakeRoom(); }
   void MarkTableChanged() {
     if (link_ != nullptr) link_->MarkTableChanged();
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -242,8 +243,20 @@ class TPage : public TCachedBuffer {
   std::size_t PackedEntrySize(int pos) const noexcept;
   // Moves n entries of src starting at srcPos into this page before dstPos.
   void TakeEntries(TPage& src, int srcPos, int n, int dstPos);
-  int LowerBound(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const;
-  int UpperBound(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const;
+  // The first position whose entry is above the key (with orEqual: above or equal
+  // to it), entry count + 1 when there is none: the one binary search of the scans.
+  int FirstPositionAbove(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length,
+                         bool orEqual) const;
+  int LowerBound(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const {
+    return FirstPositionAbove(cmp, key, length, true);
+  }
+  int UpperBound(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const {
+    return FirstPositionAbove(cmp, key, length, false);
+  }
+  // The last entry not greater than the key, at least 1: where a descent goes on.
+  int LastNotAbove(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const {
+    return std::max(1, UpperBound(cmp, key, length) - 1);
+  }
   void RequireEntries() const;
 
   TPageSettings settings_;

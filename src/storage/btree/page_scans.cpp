@@ -11,24 +11,14 @@ void TPage::RequireEntries() const {
   if (entryCount_ <= 0) RaiseError(TARN_INDEXCORRUPT);
 }
 
-int TPage::LowerBound(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const {
+int TPage::FirstPositionAbove(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length,
+                              bool orEqual) const {
+  // Entries below the key (without orEqual, also those equal to it) lie before the answer.
   int lo = 1, hi = entryCount_ + 1;
   while (lo < hi) {
     const int mid = lo + (hi - lo) / 2;
-    if (cmp.CompareKeys(GetKeyEntryPtr(mid), key, length) < 0) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
-}
-
-int TPage::UpperBound(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length) const {
-  int lo = 1, hi = entryCount_ + 1;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (cmp.CompareKeys(GetKeyEntryPtr(mid), key, length) <= 0) {
+    const int c = cmp.CompareKeys(GetKeyEntryPtr(mid), key, length);
+    if (c < 0 || (!orEqual && c == 0)) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -39,7 +29,7 @@ int TPage::UpperBound(const TPageKeyComparator& cmp, const std::uint8_t* key, st
 
 TPage::TSearchResult TPage::SearchScan(const TPageKeyComparator& cmp, const std::uint8_t* key) const {
   RequireEntries();
-  const int pos = std::max(1, UpperBound(cmp, key, KeySize()) - 1);
+  const int pos = LastNotAbove(cmp, key, KeySize());
   const bool found = IsLeaf() && cmp.CompareKeys(GetKeyEntryPtr(pos), key, KeySize()) == 0;
   return {pos, found};
 }
@@ -53,7 +43,7 @@ bool TPage::FindScan(const TPageKeyComparator& cmp, const std::uint8_t* key, std
   RequireEntries();
   bool found = false;
   if (IsBranch()) {
-    pos = std::max(1, UpperBound(cmp, key, length) - 1);
+    pos = LastNotAbove(cmp, key, length);
   } else {
     const int lb = LowerBound(cmp, key, length);
     if (lb <= entryCount_ && cmp.CompareKeys(GetKeyEntryPtr(lb), key, length) == 0) {
@@ -119,7 +109,7 @@ void TPage::FirstRangeScan(const TPageKeyComparator& cmp, const std::uint8_t* ke
 void TPage::LastRangeScan(const TPageKeyComparator& cmp, const std::uint8_t* key, std::size_t length, int& pos,
                           std::int64_t& keysBefore) const {
   RequireEntries();
-  pos = std::max(1, UpperBound(cmp, key, length) - 1);
+  pos = LastNotAbove(cmp, key, length);
   keysBefore += GetPageKeyCount(pos);
 }
 

@@ -145,7 +145,9 @@ class TBufferCache {
 
   // A buffer for number n (which must not be cached), zeroed, at the front
   // of the most-recently-used list and at its place in the sorted list.
-  // flush runs when nothing can be evicted and mayFlush is set.
+  // flush runs when nothing can be evicted and mayFlush is set; owners clear it
+  // while a change or transaction is under way, so that nothing of a change is
+  // written before it has succeeded (the cache grows instead).
   T* Acquire(std::int32_t n, const TFlush& flush, bool mayFlush) {
     if (Peek(n) != nullptr) Corrupt();
     std::unique_ptr<T> buffer;

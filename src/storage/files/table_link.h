@@ -16,6 +16,10 @@ class TTableLink {
   virtual bool StrictChangeDetection() const = 0;
   // The table is under the transaction write lock (buffers stay dirty).
   virtual bool TransactionLocked() const = 0;
+  // A cache may write dirty buffers to make room: no change is under way and no
+  // transaction holds its changes back. Nothing of a change may reach the disk
+  // before it has succeeded, so while one is under way a full cache grows instead.
+  virtual bool MayWriteToMakeRoom() const = 0;
   // A read may end early: the table is held exclusively or under the
   // transaction lock and was changed in this process, so appended records may
   // still lie beyond the end of the file.
@@ -46,6 +50,7 @@ class TStandaloneTableLink : public TTableLink {
  public:
   bool StrictChangeDetection() const override { return strict; }
   bool TransactionLocked() const override { return transaction; }
+  bool MayWriteToMakeRoom() const override { return !transaction && !changing; }
   bool ShortReadsAllowed() const override { return shortReads; }
   bool HasPrimaryIndex() const override { return primary; }
   void MarkTableChanged() override { ++changes; }
@@ -55,6 +60,7 @@ class TStandaloneTableLink : public TTableLink {
 
   bool strict = false;
   bool transaction = false;
+  bool changing = false;  // a change is under way
   bool shortReads = false;
   bool primary = true;
   bool forceFlush = false;

@@ -7,6 +7,7 @@
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/data_header.h"
 #include "storage/formats/scrambling.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
 
@@ -56,7 +57,7 @@ std::array<std::uint8_t, kBlobHeaderSize> BlobHeaderBytes(const TBlobHeader& h, 
 }
 
 void PrepareBlobHeaderWrite(TBlobHeader& header) noexcept {
-  header.LastUpdateStamp = static_cast<std::int32_t>(static_cast<std::uint32_t>(header.LastUpdateStamp) + 1u);
+  AdvanceUpdateStamp(header);
 }
 
 void ClearBlobHeaderCounters(TBlobHeader& header) noexcept {

@@ -6,6 +6,7 @@
 
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/scrambling.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
 
@@ -139,7 +140,7 @@ std::array<std::uint8_t, kDataHeaderSize> DataHeaderBytes(const TDataHeader& h) 
 }
 
 void PrepareDataHeaderWrite(TDataHeader& header, double nowDays) noexcept {
-  header.LastUpdateStamp = static_cast<std::int32_t>(static_cast<std::uint32_t>(header.LastUpdateStamp) + 1u);
+  AdvanceUpdateStamp(header);
   header.EngineVersion = kEngineVersionNumber;
   header.Reserved1.fill(0);
   header.LastUpdated = nowDays - kLastUpdatedDayOffset;

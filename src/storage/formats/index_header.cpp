@@ -8,6 +8,7 @@
 #include "storage/formats/data_header.h"
 #include "storage/formats/object_names.h"
 #include "storage/formats/scrambling.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
 
@@ -99,7 +100,7 @@ std::array<std::uint8_t, kIndexHeaderSize> IndexHeaderBytes(const TIndexHeader& 
 }
 
 void PrepareIndexHeaderWrite(TIndexHeader& header) noexcept {
-  header.LastUpdateStamp = static_cast<std::int32_t>(static_cast<std::uint32_t>(header.LastUpdateStamp) + 1u);
+  AdvanceUpdateStamp(header);
 }
 
 void ClearIndexHeaderCounters(TIndexHeader& header) noexcept {

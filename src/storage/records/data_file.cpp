@@ -6,9 +6,11 @@
 
 #include "platform/code_page.h"
 #include "storage/files/cache_io.h"
+#include "storage/files/header_io.h"
 #include "storage/formats/check_header.h"
 #include "storage/formats/object_names.h"
 #include "storage/formats/record_layout.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
 
@@ -38,6 +40,16 @@ double NowAsDays() {
       (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ts.tv_nsec / 1e9) / 86400.0;
   return static_cast<double>(days1970 + 25569) + timeOfDay;  // 1970-01-01 is day 25,569
 }
+
+// The data header for the shared header code; it is never scrambled as a whole.
+struct TDataHeaderCodec {
+  using THeader = TDataHeader;
+  static constexpr std::size_t Size = kDataHeaderSize;
+  THeader Decode(std::span<const std::uint8_t, Size> image) const { return ReadDataHeader(image); }
+  std::array<std::uint8_t, Size> Encode(const THeader& header) const { return DataHeaderBytes(header); }
+  void AdvanceStamp(THeader& header) const { AdvanceUpdateStamp(header); }
+  void PrepareWrite(THeader& header) const { PrepareDataHeaderWrite(header, NowAsDays()); }
+};
 
 }  // namespace
 
@@ -119,35 +131,11 @@ void TDataFile::CloseFile() {
   TFileHandler::CloseFile();
 }
 
-void TDataFile::ReadHeader() {
-  std::array<std::uint8_t, kDataHeaderSize> bytes{};
-  {
-    TFileHandlerLock lock(*this);
-    Seek(0, 0);
-    Read(bytes.data(), kDataHeaderSize);
-  }
-  header_ = ReadDataHeader(bytes);
-}
+void TDataFile::ReadHeader() { header_ = THeaderIO<TDataHeaderCodec>(*this, link_, {}).Read(); }
 
-bool TDataFile::WriteHeader(bool force) {
-  if (!force && header_.HeaderChanged == 0) return false;
-  PrepareDataHeaderWrite(header_, NowAsDays());
-  const auto bytes = DataHeaderBytes(header_);
-  {
-    TFileHandlerLock lock(*this);
-    Seek(0, 0);
-    Write(bytes.data(), kDataHeaderSize);
-  }
-  MarkTableChanged();
-  header_.HeaderChanged = 0;
-  return true;
-}
+bool TDataFile::WriteHeader(bool force) { return THeaderIO<TDataHeaderCodec>(*this, link_, {}).Write(header_, force); }
 
-void TDataFile::UpdateHeaderStamp() {
-  header_.LastUpdateStamp = static_cast<std::int32_t>(static_cast<std::uint32_t>(header_.LastUpdateStamp) + 1u);
-  header_.HeaderChanged = 1;
-  MarkTableChanged();
-}
+void TDataFile::UpdateHeaderStamp() { THeaderIO<TDataHeaderCodec>(*this, link_, {}).UpdateStamp(header_); }
 
 void TDataFile::ClearHeader() {
   // Nothing cached can outlive the records it came from.
@@ -250,7 +238,7 @@ std::uint64_t TDataFile::GetFileSize() const noexcept {
 }
 
 TRecord* TDataFile::NewCacheBuffer(std::int32_t n) {
-  return cache_.Acquire(n, [this] { return FlushRecordBuffers(); }, !TransactionLocked());
+  return cache_.Acquire(n, [this] { return FlushRecordBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TDataFile::GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TRecord*& record, std::int32_t direction,
@@ -393,13 +381,11 @@ bool TDataFile::FlushRecordBuffers() {
 void TDataFile::FreeRecordBuffers() { cache_.FreeAll(); }
 
 void TDataFile::AdjustRecordBuffers() {
-  cache_.Shrink(nominalCapacity_, [this] { return FlushRecordBuffers(); }, !TransactionLocked());
+  cache_.Shrink(nominalCapacity_, [this] { return FlushRecordBuffers(); }, MayWriteToMakeRoom());
 }
 
 bool TDataFile::CheckForChanges() {
-  const std::int32_t stamp = header_.LastUpdateStamp;
-  ReadHeader();
-  return header_.LastUpdateStamp != stamp;
+  return RereadShowsNewStamp(header_, [this] { ReadHeader(); });
 }
 
 std::int32_t TDataFile::SortRecordBuffers(std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,

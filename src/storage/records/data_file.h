@@ -125,7 +125,8 @@ class TDataFile : public TFileHandler {
   void SetCacheParameters() noexcept;
   void ReadRecordBuffers(std::int32_t n, std::int32_t count, std::int32_t direction);
   TRecord* NewCacheBuffer(std::int32_t n);
-  bool TransactionLocked() const { return link_ != nullptr && link_->TransactionLocked(); }
+  // Dirty buffers may be written to make room (see TTableLink).
+  bool MayWriteToMakeRoom() const { return link_ == nullptr || link_->MayWriteToMakeRoom(); }
   void MarkTableChanged() {
     if (link_ != nullptr) link_->MarkTableChanged();
   }

@@ -8,10 +8,12 @@
 #include <functional>
 
 #include "core/errors.h"
+#include "core/invariant.h"
 #include "platform/code_page.h"
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/check_header.h"
 #include "storage/files/file_list.h"
+#include "storage/files/temp_file.h"
 
 namespace tarn {
 namespace {
@@ -31,6 +33,45 @@ std::string WithExtension(const std::string& name, const char* extension) {
     return base;
   return base + extension;
 }
+
+// The renames of one table operation: unless kept, they are undone in reverse order
+// when the operation leaves, so a failure part-way puts every file back.
+class TRenameSet {
+ public:
+  explicit TRenameSet(bool inMemory) : inMemory_(inMemory) {}
+  TRenameSet(const TRenameSet&) = delete;
+  TRenameSet& operator=(const TRenameSet&) = delete;
+  ~TRenameSet() {
+    for (auto it = done_.rbegin(); it != done_.rend(); ++it)
+      (void)TFileList::Instance().RenameFile(it->second, inMemory_, it->first);
+  }
+
+  // Renames from to to; 0 or the negative engine code.
+  std::int32_t Move(const std::string& from, const std::string& to) {
+    const std::int32_t result = TFileList::Instance().RenameFile(from, inMemory_, to);
+    if (result == 0) done_.emplace_back(from, to);
+    return result;
+  }
+  // Moves name to a free temporary name in its directory, answered in aside; 0 or
+  // the negative engine code. A name taken between the choice and the rename is
+  // passed over.
+  std::int32_t MoveAside(const std::string& name, std::string& aside) {
+    const auto slash = name.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    std::int32_t result = -TARN_TABLEEXISTS;
+    for (int attempt = 0; attempt < 100 && result == -TARN_TABLEEXISTS; ++attempt) {
+      aside = GetTempFileName(directory, ".~TA", inMemory_);
+      result = Move(name, aside);
+    }
+    return result;
+  }
+  // The operation succeeded: nothing is undone.
+  void Keep() noexcept { done_.clear(); }
+
+ private:
+  bool inMemory_;
+  std::vector<std::pair<std::string, std::string>> done_;
+};
 
 }  // namespace
 
@@ -158,25 +199,36 @@ void TDataTable::CloseTable(bool discardTemporary) {
       failure = std::current_exception();
     }
   }
-  // Every lock this table holds goes, whatever the flush met.
-  try {
+  // Every lock this table holds goes, whatever the flush or another release met;
+  // the first failure is raised once all were tried.
+  const auto attempt = [&failure](const auto& release) {
+    try {
+      release();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  attempt([this] {
     if (userTableLocked_) UserWriteUnlockTable();
-  } catch (...) {
-  }
+  });
   WriteUnlockAllRecords(false);
   cursorRecordLocks_.clear();
   recordsToRelease_.clear();
-  try {
+  attempt([this] {
     if (userReadLocked_) UserReadUnlockTable();
+  });
+  attempt([this] {
     if (internalReadLocked_) ReadUnlockTable();
+  });
+  attempt([this] {
     if (internalWriteLocked_) WriteUnlockTable();
-  } catch (...) {
-  }
+  });
   internalIndexToken_ = internalBlobToken_ = userIndexToken_ = userBlobToken_ = 0;
   CloseFiles();
   indexRecreated_ = false;
   changed_ = false;
   open_ = false;
+  CheckLockStates();
   if (temporary_ && !inMemory_ && discardTemporary) {
     TFileList& list = TFileList::Instance();
     for (const std::string& name : {DataFileName(), IndexFileName(), BlobFileName()})
@@ -219,15 +271,21 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
 
 void TDataTable::DeleteTable() {
   AssignTableParams();
+  // The files are first moved aside; only when all three could go are they deleted,
+  // so a file that cannot go leaves the whole table in place.
   TFileList& list = TFileList::Instance();
-  for (const std::string& name : {DataFileName(), IndexFileName()}) {
-    std::int32_t result = list.DeleteFile(name, inMemory_);
-    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  TRenameSet moves(inMemory_);
+  std::vector<std::string> aside;
+  for (const std::string& name : {DataFileName(), IndexFileName(), BlobFileName()}) {
+    if (name == BlobFileName() && !list.FileExists(name, inMemory_)) continue;
+    std::string moved;
+    if (std::int32_t result = moves.MoveAside(name, moved); result < 0) Raise(static_cast<TarnErrorCode>(-result));
+    aside.push_back(moved);
   }
-  if (list.FileExists(BlobFileName(), inMemory_)) {
-    std::int32_t result = list.DeleteFile(BlobFileName(), inMemory_);
-    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
-  }
+  moves.Keep();
+  // The table is gone; a moved file that cannot be deleted stays as a stray
+  // temporary file.
+  for (const std::string& name : aside) (void)list.DeleteFile(name, inMemory_);
 }
 
 void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
@@ -240,16 +298,25 @@ void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
   const char* extensions[] = {asBackup ? ".DBK" : ".DAT", asBackup ? ".IBK" : ".IDX", asBackup ? ".BBK" : ".BLB"};
   const std::string sources[] = {DataFileName(), IndexFileName(), BlobFileName()};
   TFileList& list = TFileList::Instance();
+  // All or nothing: a failure part-way moves back what was moved, and old backups
+  // are only moved aside until the new ones are in place.
+  TRenameSet moves(inMemory_);
+  std::vector<std::string> oldBackups;
+  const auto check = [this](std::int32_t result) {
+    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+  };
   for (int i = 0; i < 3; ++i) {
     if (!list.FileExists(sources[i], inMemory_)) continue;
     const std::string dest = target + extensions[i];
     if (asBackup && list.FileExists(dest, inMemory_)) {
-      std::int32_t removed = list.DeleteFile(dest, inMemory_);
-      if (removed < 0) Raise(static_cast<TarnErrorCode>(-removed));
+      std::string aside;
+      check(moves.MoveAside(dest, aside));
+      oldBackups.push_back(aside);
     }
-    std::int32_t result = list.RenameFile(sources[i], inMemory_, dest);
-    if (result < 0) Raise(static_cast<TarnErrorCode>(-result));
+    check(moves.Move(sources[i], dest));
   }
+  moves.Keep();
+  for (const std::string& name : oldBackups) (void)list.DeleteFile(name, inMemory_);
 }
 
 void TDataTable::EmptyTable() {
@@ -293,6 +360,7 @@ bool TDataTable::ReadLockTable() {
     internalBlobToken_ = token;
   }
   internalReadLocked_ = true;
+  CheckLockStates();
   return DetectChangesUnder([this] { ReadUnlockTable(); });
 }
 
@@ -303,6 +371,7 @@ void TDataTable::ReadUnlockTable() {
   if (internalBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, internalBlobToken_) && ok;
   ok = lockMap_.UnlockRead(*indexFile_, internalIndexToken_) && ok;
   internalIndexToken_ = internalBlobToken_ = 0;
+  CheckLockStates();
   if (!ok) Raise(TARN_UNLOCKFAILED);
 }
 
@@ -321,6 +390,7 @@ bool TDataTable::WriteLockTable() {
     Raise(TARN_LOCKTIMEOUT);
   }
   internalWriteLocked_ = true;
+  CheckLockStates();
   return transactionLocked_ ? false : DetectChangesUnder([this] { WriteUnlockTable(); });
 }
 
@@ -331,6 +401,7 @@ void TDataTable::WriteUnlockTable() {
   if (blobFile_->IsOpen()) ok = lockMap_.UnlockWrite(*blobFile_) && ok;
   ok = lockMap_.UnlockWrite(*indexFile_) && ok;
   if (!transactionLocked_) ok = lockMap_.UnlockDataWrite(*dataFile_) && ok;
+  CheckLockStates();
   if (!ok) Raise(TARN_LOCKTIMEOUT);
 }
 
@@ -371,6 +442,7 @@ bool TDataTable::UserReadLockTable() {
     userBlobToken_ = token;
   }
   userReadLocked_ = true;
+  CheckLockStates();
   return DetectChangesUnder([this] { UserReadUnlockTable(); });
 }
 
@@ -381,6 +453,7 @@ void TDataTable::UserReadUnlockTable() {
   if (userBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, userBlobToken_) && ok;
   ok = lockMap_.UnlockRead(*indexFile_, userIndexToken_) && ok;
   userIndexToken_ = userBlobToken_ = 0;
+  CheckLockStates();
   if (!ok) Raise(TARN_UNLOCKFAILED);
 }
 
@@ -388,6 +461,7 @@ bool TDataTable::UserWriteLockTable() {
   if (userTableLocked_ || transactionLocked_ || LocksSkipped()) return false;
   if (!lockMap_.LockTable(*dataFile_, UserRetry())) Raise(TARN_LOCKED);
   userTableLocked_ = true;
+  CheckLockStates();
   return DetectChangesUnder([this] { UserWriteUnlockTable(); });
 }
 
@@ -451,6 +525,23 @@ bool TDataTable::RecordIsLocked(std::int32_t n) {
   if (dataFile_->TryLockRegion(RecordLockOffset(static_cast<std::uint32_t>(n)), 1) != TLockResult::lrLocked) return true;
   lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n));
   return false;
+}
+
+void TDataTable::CheckLockStates() const noexcept {
+  // R1: reader tokens exactly while their read locks are held.
+  TARN_ASSERT((internalIndexToken_ != 0) == internalReadLocked_);
+  TARN_ASSERT(internalBlobToken_ == 0 || internalReadLocked_);
+  TARN_ASSERT((userIndexToken_ != 0) == userReadLocked_);
+  TARN_ASSERT(userBlobToken_ == 0 || userReadLocked_);
+  // R2, R3: read locks exclude each other and the internal write lock.
+  TARN_ASSERT(!(internalReadLocked_ && userReadLocked_));
+  TARN_ASSERT(!(internalWriteLocked_ && (internalReadLocked_ || userReadLocked_)));
+  // R4: no byte locks where locks are skipped.
+  TARN_ASSERT(!LocksSkipped() ||
+              !(internalReadLocked_ || internalWriteLocked_ || userReadLocked_ || userTableLocked_));
+  // R5: a closed table holds nothing.
+  TARN_ASSERT(open_ || !(internalReadLocked_ || internalWriteLocked_ || userReadLocked_ || userTableLocked_ ||
+                         transactionLocked_ || !heldRecordLocks_.empty() || !recordsToRelease_.empty()));
 }
 
 // --- change detection -----------------------------------------------------------
@@ -862,6 +953,7 @@ TWriteLockScope::TWriteLockScope(TDataTable& table) : table_(table), took_(false
   const bool held = table_.InternalWriteLocked();
   changed_ = table_.WriteLockTable();
   took_ = !held && table_.InternalWriteLocked();
+  table_.BeginChange();
   // Inside a transaction nothing is written until its commit, which keeps its own
   // journal; nested scopes share the outermost one's.
   if (!table_.GetTransactionInProgress() && !table_.ReadOnly() && !table_.ChangeJournalOpen()) {
@@ -869,6 +961,7 @@ TWriteLockScope::TWriteLockScope(TDataTable& table) : table_(table), took_(false
       table_.BeginChangeJournal();
       journaled_ = true;
     } catch (...) {
+      table_.EndChange();
       if (took_) {
         try {
           table_.WriteUnlockTable();
@@ -901,6 +994,7 @@ TWriteLockScope::~TWriteLockScope() {
       // The headers could not be re-read; the next lock's change detection retries.
     }
   }
+  table_.EndChange();
   if (took_) {
     try {
       table_.WriteUnlockTable();

@@ -145,6 +145,13 @@ class TDataTable final : public TTableLink {
   void CommitTransaction(bool endTransaction, bool forceFlush);
   void EndCommitTransaction(bool endTransaction);
   bool GetTransactionInProgress() const noexcept { return transactionInProgress_; }
+  // A change is under way from BeginChange to the matching EndChange (the write
+  // lock scope calls both, also for exclusive tables, which take no write lock):
+  // until it ends, the caches keep its dirty buffers and grow instead of writing.
+  void BeginChange() noexcept { ++openChanges_; }
+  void EndChange() noexcept {
+    if (openChanges_ > 0) --openChanges_;
+  }
   // After a failed commit: drops every cache and re-reads the headers, so no buffer
   // of the transaction outlives it.
   void DiscardUncommittedChanges();
@@ -202,6 +209,9 @@ class TDataTable final : public TTableLink {
   // --- TTableLink ------------------------------------------------------------
   bool StrictChangeDetection() const override { return owner_.StrictChangeDetection(); }
   bool TransactionLocked() const override { return transactionLocked_; }
+  bool MayWriteToMakeRoom() const override {
+    return !transactionLocked_ && !internalWriteLocked_ && openChanges_ == 0;
+  }
   bool ShortReadsAllowed() const override;
   bool HasPrimaryIndex() const override;
   void MarkTableChanged() override { changed_ = true; }
@@ -212,6 +222,9 @@ class TDataTable final : public TTableLink {
  private:
   TLockRetry UserRetry() const { return TLockRetry{owner_.LockRetries(), owner_.LockWait()}; }
   bool LocksSkipped() const noexcept { return exclusive_ || readOnlyMedia_; }
+  // Checks rules R1-R5 of the lock states (see the members); nothing in builds
+  // with NDEBUG.
+  void CheckLockStates() const noexcept;
   [[noreturn]] void Raise(TarnErrorCode code) const;
   // Change detection for a lock just taken; when it fails, release gives the lock
   // back before the error goes on.
@@ -243,6 +256,48 @@ class TDataTable final : public TTableLink {
   std::unique_ptr<TBlobFile> blobFile_;
   TLockMap lockMap_;
 
+  // --- lock states ------------------------------------------------------------
+  // The byte locks this table holds on its files for its own session (another
+  // session of this process has its own table object and counts as another user;
+  // the byte offsets are the lock map's):
+  //
+  //   internal read lock   internalReadLocked_ with the reader tokens
+  //                        internalIndexToken_ (index file) and internalBlobToken_
+  //                        (BLOB file, when open). Keeps writers out while caches
+  //                        are read; taken by read scopes and cache misses.
+  //   internal write lock  internalWriteLocked_: the index and BLOB writer ranges and
+  //                        the data write byte (unless the transaction lock holds
+  //                        that byte already). Held for one change or one commit.
+  //   transaction lock     transactionLocked_: the data write byte from the start of
+  //                        a transaction to its end (no byte for an exclusive table);
+  //                        tableLockedBeforeTransaction_ says whether the user table
+  //                        lock was already held when it was taken.
+  //   user read lock       userReadLocked_ with the reader tokens userIndexToken_ and
+  //                        userBlobToken_.
+  //   user table lock      userTableLocked_: the range over every record-lock byte.
+  //   user record locks    heldRecordLocks_: record-lock bytes held;
+  //                        recordsToRelease_: of those, the ones unlocked during the
+  //                        transaction, released when it ends. cursorRecordLocks_ is
+  //                        the cursors' own bookkeeping and holds no byte.
+  //
+  // Rules between them (R1-R5 are checked by CheckLockStates in builds without
+  // NDEBUG, after every lock operation):
+  //   R1 A reader token is non-zero exactly while its read lock is held.
+  //   R2 The internal and the user read lock are never held together: each is
+  //      skipped while the other is held.
+  //   R3 No read lock is held together with the internal write lock: the reader
+  //      tokens lie inside the writer ranges, so a read lock is skipped under the
+  //      write lock and a change leaves its read lock before taking the write lock.
+  //   R4 An exclusive table or one on read-only media holds no byte lock: the read,
+  //      write and user table lock states stay clear (a transaction is then only a
+  //      state, without its byte).
+  //   R5 A closed table holds no lock.
+  //   R6 Change detection runs whenever a read, write (outside a transaction),
+  //      transaction or user table lock is taken, before the caches are used.
+  //   R7 Under the transaction lock nothing is written and record unlocks are
+  //      deferred to the transaction's end (recordsToRelease_).
+  //   R8 Every operation that takes a lock releases it on every path; closing
+  //      releases every lock whatever one release met.
   std::set<std::int32_t> heldRecordLocks_;
   std::set<std::int32_t> cursorRecordLocks_;
   std::set<std::int32_t> recordsToRelease_;
@@ -257,6 +312,7 @@ class TDataTable final : public TTableLink {
   std::uint16_t userIndexToken_ = 0;
   std::uint16_t userBlobToken_ = 0;
   bool transactionInProgress_ = false;
+  std::uint32_t openChanges_ = 0;
 
   std::vector<std::uint8_t> image_;
   bool imageLoading_ = false;

@@ -111,6 +111,40 @@ TEST_F(IndexFileCache, DirtyPagesAreFlushedToMakeRoomOutsideTransactions) {
   EXPECT_EQ(fx_.file->Cache(0).Capacity(), 2u);
 }
 
+// During a change a full slot cache (the root the descent made dirty, the leaf in
+// use) grows for the pages a split needs instead of writing: a change dropped
+// before it succeeded leaves the tree on disk as it was.
+TEST_F(IndexFileCache, SplitsDuringAChangeWriteNothingUntilItSucceeds) {
+  const int before = 1000, added = 600;
+  for (int i = 1; i <= before; ++i) fx_.Tree(0).AddIndexKey(IntKey(i).data(), i);
+  fx_.FlushAndDrop();
+  fx_.file->AdjustPageBuffers();  // back to a fresh cache of two pages
+  ASSERT_EQ(fx_.file->Cache(0).Capacity(), kPageCacheInitialCapacity);
+  const std::int32_t pages = fx_.file->GetPhysicalPagesUsed();
+  const std::int64_t writes = fx_.file->Statistics().Writes;
+
+  auto change = [&] {
+    fx_.link.changing = true;
+    for (int i = before + 1; i <= before + added; ++i) fx_.Tree(0).AddIndexKey(IntKey(i).data(), i);
+    fx_.link.changing = false;
+  };
+  change();
+  EXPECT_GT(fx_.file->GetPhysicalPagesUsed(), pages);  // the change split leaves
+  EXPECT_GT(fx_.file->Cache(0).Capacity(), kPageCacheInitialCapacity);
+  EXPECT_EQ(fx_.file->Statistics().Writes, writes);
+  // Dropped: the file still holds the tree from before.
+  fx_.file->FreePageBuffers();
+  fx_.file->ReadHeader();
+  EXPECT_EQ(fx_.file->GetPhysicalPagesUsed(), pages);
+  EXPECT_EQ(CheckTree(*fx_.file, &fx_.cursor, 0, fx_.Comparator(0)).Keys, before);
+
+  // Made again and written once it succeeded: the file holds all of it.
+  change();
+  fx_.FlushAndDrop();
+  fx_.file->ReadHeader();
+  EXPECT_EQ(CheckTree(*fx_.file, &fx_.cursor, 0, fx_.Comparator(0)).Keys, before + added);
+}
+
 TEST_F(IndexFileCache, FreeingTheCacheDiscardsUnwrittenChanges) {
   NewPages(*fx_.file, &fx_.cursor, 0, 1);
   fx_.FlushAndDrop();

@@ -3,6 +3,7 @@
 
 #include "format_fixtures.h"
 #include "storage/formats/blob_header.h"
+#include "storage/formats/update_stamp.h"
 
 namespace tarn {
 namespace {
@@ -70,6 +71,27 @@ TEST(DataHeaderCounters, WriteStampWrapsAndClearResetsCounters) {
   EXPECT_EQ(header.NextRecordNumber, 1);
   EXPECT_EQ(header.NextFreeRecordNumber, 0);
   EXPECT_EQ(header.LastRecordID, 0);
+}
+
+// The stamp counts through the whole 32-bit range of its int32 field, and every
+// header write of the three files advances it the same way.
+TEST(UpdateStamps, WrapAtTheEndsOfTheStoredType) {
+  const std::pair<std::int32_t, std::int32_t> cases[] = {
+      {0, 1}, {INT32_MAX - 1, INT32_MAX}, {INT32_MAX, INT32_MIN}, {INT32_MIN, INT32_MIN + 1}, {-1, 0}};
+  for (const auto& [stamp, next] : cases) {
+    SCOPED_TRACE(stamp);
+    EXPECT_EQ(NextUpdateStamp(stamp), next);
+    TDataHeader data = CreateDataHeader({}, {}, kContext);
+    TIndexHeader index = CreateIndexHeader();
+    TBlobHeader blob = CreateBlobHeader();
+    data.LastUpdateStamp = index.LastUpdateStamp = blob.LastUpdateStamp = stamp;
+    PrepareDataHeaderWrite(data, 0);
+    PrepareIndexHeaderWrite(index);
+    PrepareBlobHeaderWrite(blob);
+    EXPECT_EQ(data.LastUpdateStamp, next);
+    EXPECT_EQ(index.LastUpdateStamp, next);
+    EXPECT_EQ(blob.LastUpdateStamp, next);
+  }
 }
 
 TEST(DataHeaderUpdate, ReplacesPasswordDescriptionAndVersions) {

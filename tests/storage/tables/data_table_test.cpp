@@ -56,6 +56,53 @@ TEST_F(DataTableTest, DuplicateKeyIsRefusedAndLeavesNothingBehind) {
   EXPECT_FALSE(table.InternalWriteLocked());
 }
 
+// A primary key that splits a leaf needs a page beyond the two a fresh slot cache
+// holds (the root, whose lower count the descent raised, and the leaf). The append is
+// then refused on the unique NAME index: nothing of it may have reached the files.
+TEST(DataTableRefusedChange, ASplitInAFullCacheWritesNothingOfARefusedAppend) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "quota", QuotaDefinitionWithUniqueName());
+  // Ascending IDs fill the rightmost leaf. The root leaf splits at one key past the
+  // maximum (m) into halves of (m + 1) / 2; the right half is full again after
+  // m - (m + 1) / 2 more keys, and the next key splits it.
+  const int m = static_cast<int>(kPageDataSize / (5 + 4));
+  const int rows = (m + 1) + (m - (m + 1) / 2);
+  {
+    SessionOn writer(dir.Path());
+    QuotaOps ops(writer.Open("quota"));
+    for (int i = 1; i <= rows; ++i) ops.Append({i, "user" + std::to_string(i), i});
+  }
+  const std::string dat = FileBytes(dir.Path() + "quota.DAT");
+  const std::string idx = FileBytes(dir.Path() + "quota.IDX");
+  {
+    // A new session: every slot cache starts at its initial size.
+    SessionOn session(dir.Path());
+    TDataTable& table = session.Open("quota");
+    QuotaOps ops(table);
+    const std::int32_t pages = table.GetPhysicalPagesUsed();
+    EXPECT_EQ(RaisedCode([&] { ops.Append({rows + 1, "user7", 0}); }), TARN_KEYVIOL);
+    EXPECT_TRUE(FileBytes(dir.Path() + "quota.DAT") == dat) << "data file changed";
+    EXPECT_TRUE(FileBytes(dir.Path() + "quota.IDX") == idx) << "index file changed";
+    EXPECT_EQ(table.GetPhysicalPagesUsed(), pages);
+    for (std::size_t slot : {0u, 1u}) {
+      const auto counts = ops.KeyCounts(slot);
+      EXPECT_EQ(counts.Counted, rows) << "slot " << slot;
+      EXPECT_EQ(counts.Walked, rows) << "slot " << slot;
+    }
+    EXPECT_EQ(table.IndexFile().GetActualRecordCount(), rows);
+    EXPECT_EQ(ops.LiveRecords().size(), static_cast<std::size_t>(rows));
+    // The table takes the next append whole, its split included.
+    ops.Append({rows + 1, "fresh", 0});
+  }
+  SessionOn reader(dir.Path());
+  QuotaOps check(reader.Open("quota"));
+  for (std::size_t slot : {0u, 1u}) {
+    const auto counts = check.KeyCounts(slot);
+    EXPECT_EQ(counts.Counted, rows + 1) << "slot " << slot;
+    EXPECT_EQ(counts.Walked, rows + 1) << "slot " << slot;
+  }
+}
+
 TEST_F(DataTableTest, MissingIndexFileIsRecreatedEmpty) {
   ASSERT_EQ(::unlink(File(".IDX").c_str()), 0);
   SessionOn a(dir_.Path());
@@ -84,6 +131,28 @@ TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   EXPECT_EQ(RaisedCode([&] { ta.UserWriteUnlockRecord(1); }), TARN_UNLOCKFAILED);  // not held by ta
   tb.UserWriteUnlockRecord(1);
   EXPECT_EQ(RaisedCode([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
+}
+
+// Closing releases every lock it holds even when releasing one fails, and then
+// raises that failure.
+TEST_F(DataTableTest, ClosingTriesEveryUnlockAndRaisesTheFirstFailure) {
+  struct TNoWait : TLockWaiter {
+    void Wait(std::uint32_t) override {}
+  } noWait;
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  tb.SetLockMap(TLockMap(noWait, DefaultTokenSource()));
+  ta.UserWriteLockTable();
+  ta.WriteLockTable();
+  // The table lock's range goes behind the table's back: its unlock will fail.
+  ASSERT_TRUE(TLockMap().UnlockTable(ta.DataFile()));
+  EXPECT_EQ(RaisedCode([&] { ta.CloseTable(false); }), TARN_UNLOCKFAILED);
+  EXPECT_FALSE(ta.IsOpen());
+  // The write lock after it was released all the same.
+  EXPECT_EQ(RaisedCode([&] { tb.WriteLockTable(); }), 0);
+  tb.WriteUnlockTable();
+  EXPECT_EQ(RaisedCode([&] { tb.UserWriteLockTable(); }), 0);
 }
 
 TEST_F(DataTableTest, SemaphoresAcceptOneTo1024) {
@@ -238,6 +307,111 @@ TEST_F(DataTableTest, ReadOnlyTableOpensAndReadsWithoutLocks) {
   EXPECT_FALSE(table.InternalReadLocked());
   for (const char* ext : {".DAT", ".IDX"}) ::chmod(File(ext).c_str(), 0644);
 }
+
+
+// Every file in the directory with its bytes.
+std::map<std::string, std::string> DirectoryFiles(const std::string& path) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(path))
+    files[entry.path().filename().string()] = FileBytes(entry.path().string());
+  return files;
+}
+
+// Renaming is all or nothing: a stray file under one of the new names stops it
+// part-way, and what was already moved goes back.
+TEST(DataTableRename, AStrayTargetFileLeavesEveryFileWhereItWas) {
+  for (const char* stray : {"b.IDX", "b.BLB"}) {
+    SCOPED_TRACE(stray);
+    TempDirectory dir;
+    CreateQuotaTable(dir.Path(), "a", true);
+    {
+      SessionOn s(dir.Path());
+      QuotaOps(s.Open("a")).Append({1, "kept", 5});
+    }
+    std::ofstream(dir.Path() + stray) << "stray";
+    const auto before = DirectoryFiles(dir.Path());
+    SessionOn s(dir.Path());
+    EXPECT_NE(RaisedCode([&] { s.directory->RenameDataTable("a", "b", false, false); }), 0);
+    EXPECT_TRUE(DirectoryFiles(dir.Path()) == before);
+    QuotaOps ops(s.Open("a"));
+    EXPECT_EQ(ops.Read(ops.Find(1)), (QuotaRow{1, "kept", 5}));
+  }
+}
+
+TEST(DataTableRename, ABackupReplacesTheOldBackupWhole) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "a", true);
+  for (const char* old : {"a.DBK", "a.IBK", "a.BBK"}) std::ofstream(dir.Path() + old) << "old backup";
+  const auto before = DirectoryFiles(dir.Path());
+  SessionOn s(dir.Path());
+  EXPECT_EQ(s.directory->RenameDataTable("a", "a", true, false), 0);
+  const auto after = DirectoryFiles(dir.Path());
+  ASSERT_EQ(after.size(), 3u);  // nothing left of the old backups
+  EXPECT_TRUE(after.at("a.DBK") == before.at("a.DAT"));
+  EXPECT_TRUE(after.at("a.IBK") == before.at("a.IDX"));
+  EXPECT_TRUE(after.at("a.BBK") == before.at("a.BLB"));
+}
+
+// Deleting is all or nothing: a file that cannot go keeps the others in place.
+TEST(DataTableDelete, AFileThatCannotGoKeepsTheWholeTable) {
+  TempDirectory dir;
+  CreateQuotaTable(dir.Path(), "a", true);
+  const auto before = DirectoryFiles(dir.Path());
+  SessionOn s(dir.Path());
+  {
+    // The index file held open elsewhere cannot be deleted; the data file goes first.
+    TIndexFile holder;
+    holder.SetFileName(dir.Path() + "a.IDX");
+    holder.OpenFile();
+    EXPECT_EQ(RaisedCode([&] { s.directory->DeleteDataTable("a", false); }), TARN_OSEACCES);
+    EXPECT_TRUE(DirectoryFiles(dir.Path()) == before);
+  }
+  EXPECT_EQ(s.directory->DeleteDataTable("a", false), 0);
+  EXPECT_TRUE(DirectoryFiles(dir.Path()).empty());
+}
+
+// The stamp at offset 0 of each of the three files, as stored.
+std::int32_t StoredStamp(const std::string& path) {
+  const std::string bytes = FileBytes(path);
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes.at(static_cast<std::size_t>(i)));
+  return static_cast<std::int32_t>(value);
+}
+
+void StoreStamp(const std::string& path, std::int32_t stamp) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  const auto value = static_cast<std::uint32_t>(stamp);
+  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  file.write(bytes, 4);
+}
+
+// The update stamp is a 32-bit counter stored as an int32: the data, index and BLOB
+// headers all wrap it the same way, by a stamp update and by a header write.
+TEST(DataTableStamps, AllThreeStampsWrapAtTheEndsOfTheStoredType) {
+  struct TCase {
+    std::int32_t Stored, Updated, Written;
+  };
+  for (const TCase c : {TCase{INT32_MAX, INT32_MIN, INT32_MIN + 1}, TCase{-1, 0, 1},
+                       TCase{INT32_MAX - 1, INT32_MAX, INT32_MIN}}) {
+    SCOPED_TRACE(c.Stored);
+    TempDirectory dir;
+    CreateQuotaTable(dir.Path(), "quota", true);
+    const std::string files[] = {dir.Path() + "quota.DAT", dir.Path() + "quota.IDX", dir.Path() + "quota.BLB"};
+    for (const std::string& file : files) StoreStamp(file, c.Stored);
+    SessionOn s(dir.Path());
+    TDataTable& table = s.Open("quota");
+    ASSERT_TRUE(table.HasBlobFile());
+    table.UpdateHeaderStamps(true, true, true);
+    EXPECT_EQ(table.DataFile().GetLastUpdateStamp(), c.Updated);
+    EXPECT_EQ(table.IndexFile().Header().LastUpdateStamp, c.Updated);
+    EXPECT_EQ(table.BlobFile().Header().LastUpdateStamp, c.Updated);
+    table.FlushBuffers(false, false, false, false, false);  // each changed header written, its stamp advanced
+    for (const std::string& file : files) EXPECT_EQ(StoredStamp(file), c.Written) << file;
+  }
+}
+
+constexpr std::size_t kNoteOffset = 41;
 
 // Writes the NOTE BLOB of record n the way a cursor posts it: new signature, chain
 // written, reference stored, all under the write lock.

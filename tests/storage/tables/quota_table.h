@@ -1,6 +1,7 @@
-// A small quota table (ID integer primary key, NAME string(20), USED integer, and
-// optionally a NOTE memo) and the record, key, BLOB and header operations on a shared table done the way record changes do
-// them: under the table's locks, restarting when change detection drops the caches.
+// A small quota table (ID integer primary key, NAME string(20), USED integer;
+// optionally a NOTE memo or a unique secondary index on NAME) and the record, key,
+// BLOB and header operations on a shared table done the way record changes do them:
+// under the table's locks, restarting when change detection drops the caches.
 #pragma once
 
 #include <cstring>
@@ -42,6 +43,20 @@ inline TTableDefinition QuotaDefinition(bool withBlob = false) {
   primary.Compression = icNone;
   primary.KeySize = static_cast<std::uint16_t>(MakeIndexKeyLayout(primary, def.Fields, 0, 0, 0).KeySize());
   def.Indexes.push_back(primary);
+  return def;
+}
+
+// The quota table with a unique secondary index "ByName" on NAME (slot 1).
+inline TTableDefinition QuotaDefinitionWithUniqueName() {
+  TTableDefinition def = QuotaDefinition();
+  TIndexDefinition byName{};
+  byName.Name.Assign("ByName");
+  byName.KeyFieldCount = 1;
+  byName.KeyFields[0] = 2;
+  byName.Unique = 1;
+  byName.Compression = icNone;
+  byName.KeySize = static_cast<std::uint16_t>(MakeIndexKeyLayout(byName, def.Fields, 1, 0, 0).KeySize());
+  def.Indexes.push_back(byName);
   return def;
 }
 
@@ -93,7 +108,9 @@ class QuotaOps {
  public:
   explicit QuotaOps(TDataTable& table) : table_(table), client_(table) {}
 
-  // Appends a row with its primary key; answers the record number.
+  // Appends a row with its keys, the primary key first and then each secondary key
+  // (refused with TARN_KEYVIOL when a unique index already holds it); answers the
+  // record number.
   std::int32_t Append(const QuotaRow& row) {
     for (;;) {
       TWriteLockScope scope(table_);
@@ -105,16 +122,36 @@ class QuotaOps {
       Fill(bytes, row);
       record->CopyRecordBuffer(bytes.data());
       const std::int32_t number = record->Number();
-      std::vector<std::uint8_t> key = KeyOf(bytes);
       table_.DataFile().PutRecord(record);
-      TIndexPath path;
-      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
-      if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
-      tree.AddIndexKey(key.data(), number);
+      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
+        std::vector<std::uint8_t> key = KeyOf(bytes, slot);
+        TIndexPath path;
+        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+        if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
+        tree.AddIndexKey(key.data(), number);
+      }
       table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount + 1);
       scope.Commit();
       return number;
     }
+  }
+
+  // Keys in an index slot, by its root's lower counts and by a walk of its leaves.
+  struct TKeyCounts {
+    std::int64_t Counted = 0;
+    std::int64_t Walked = 0;
+  };
+  TKeyCounts KeyCounts(std::size_t slot) {
+    TReadLockScope scope(table_);
+    TIndexPath path;
+    TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+    TKeyCounts counts;
+    counts.Counted = tree.GetKeyCount();
+    tree.ScanKeys([&](const std::uint8_t*, std::int32_t) {
+      ++counts.Walked;
+      return true;
+    });
+    return counts;
   }
 
   // Changes USED of the row with this ID, editing it under its record lock.
@@ -143,8 +180,8 @@ class QuotaOps {
     }
   }
 
-  // Deletes the row with this ID the way a cursor does: under its record lock the
-  // key leaves the primary index and the record joins the free-record chain.
+  // Deletes the row with this ID the way a cursor does: under its record lock its
+  // keys leave the indexes and the record joins the free-record chain.
   void Delete(std::int32_t id) {
     const std::int32_t number = Find(id);
     if (number <= 0) RaiseError(TARN_RECNOTFOUND);
@@ -159,10 +196,12 @@ class QuotaOps {
       if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
       std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
                                       record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
-      std::vector<std::uint8_t> key = KeyOf(bytes);
-      TIndexPath path;
-      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
-      tree.RemoveIndexKey(key.data());
+      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
+        std::vector<std::uint8_t> key = KeyOf(bytes, slot);
+        TIndexPath path;
+        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+        tree.RemoveIndexKey(key.data());
+      }
       table_.DataFile().SetNextFreeRecord(*record);
       table_.DataFile().PutRecord(record);
       table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount - 1);
@@ -222,10 +261,10 @@ class QuotaOps {
     TReadLockScope scope(table_);
     std::vector<std::uint8_t> bytes(table_.DataFile().GetRecordSize(), 0);
     Fill(bytes, QuotaRow{id, "", 0});
-    std::vector<std::uint8_t> key = KeyOf(bytes);
+    std::vector<std::uint8_t> key = KeyOf(bytes, 0);
     for (;;) {
       TIndexPath path;
-      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
+      TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(0), path);
       if (!tree.SearchIndexKeys(key.data())) return 0;
       return tree.FoundRecordNumber();
     }
@@ -265,7 +304,7 @@ class QuotaOps {
     TReadLockScope scope(table_);
     std::vector<std::pair<std::int32_t, std::int32_t>> entries;
     TIndexPath path;
-    TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(), path);
+    TBTree tree(table_.IndexFile(), &client_, 0, *Comparator(0), path);
     tree.ScanKeys([&](const std::uint8_t* key, std::int32_t number) {
       // The key is the presence byte and the flipped integer.
       const std::uint32_t flipped = (std::uint32_t{key[1]} << 24) | (std::uint32_t{key[2]} << 16) |
@@ -295,26 +334,32 @@ class QuotaOps {
     StoreInt32(&bytes[kUsedOffset + 1], row.Used);
   }
 
-  const TLayoutKeyComparator* Comparator() {
-    if (!comparator_) {
-      layout_ = MakeIndexKeyLayout(table_.IndexFile().Header().Slots[0], table_.DataFile().Fields(), 0,
-                                   table_.DataFile().GetLanguageID(), table_.DataFile().GetSortID());
-      comparator_ = std::make_unique<TLayoutKeyComparator>(layout_);
+  // The key layout and comparator of an index slot, made on first use.
+  struct TSlotKeys {
+    TKeyLayout Layout;
+    std::unique_ptr<TLayoutKeyComparator> Comparator;
+  };
+  TSlotKeys& Keys(std::size_t slot) {
+    TSlotKeys& keys = keys_[slot];
+    if (!keys.Comparator) {
+      keys.Layout = MakeIndexKeyLayout(table_.IndexFile().Header().Slots[slot], table_.DataFile().Fields(), slot,
+                                       table_.DataFile().GetLanguageID(), table_.DataFile().GetSortID());
+      keys.Comparator = std::make_unique<TLayoutKeyComparator>(keys.Layout);
     }
-    return comparator_.get();
+    return keys;
   }
+  const TLayoutKeyComparator* Comparator(std::size_t slot) { return Keys(slot).Comparator.get(); }
 
-  std::vector<std::uint8_t> KeyOf(const std::vector<std::uint8_t>& record) {
-    Comparator();
-    std::vector<std::uint8_t> key(layout_.KeySize(), 0);
-    BuildIndexKey(layout_, record, key);
+  std::vector<std::uint8_t> KeyOf(const std::vector<std::uint8_t>& record, std::size_t slot) {
+    const TKeyLayout& layout = Keys(slot).Layout;
+    std::vector<std::uint8_t> key(layout.KeySize(), 0);
+    BuildIndexKey(layout, record, key);
     return key;
   }
 
   TDataTable& table_;
   TableClient client_;
-  TKeyLayout layout_;
-  std::unique_ptr<TLayoutKeyComparator> comparator_;
+  std::map<std::size_t, TSlotKeys> keys_;
 };
 
 // A temporary database directory for one test.
@@ -350,11 +395,15 @@ struct SessionOn {
   TDataDirectory* directory;
 };
 
-inline void CreateQuotaTable(const std::string& path, const std::string& name, bool withBlob = false) {
+inline void CreateQuotaTable(const std::string& path, const std::string& name, const TTableDefinition& definition) {
   SessionOn s(path);
   TDataTable* table = nullptr;
-  if (int result = s.directory->CreateDataTable(name, QuotaDefinition(withBlob), table, false, false); result < 0)
+  if (int result = s.directory->CreateDataTable(name, definition, table, false, false); result < 0)
     RaiseError(static_cast<TarnErrorCode>(-result));
+}
+
+inline void CreateQuotaTable(const std::string& path, const std::string& name, bool withBlob = false) {
+  CreateQuotaTable(path, name, QuotaDefinition(withBlob));
 }
 
 }  // namespace tarn::testing
