@@ -151,8 +151,7 @@ void RunFilter(benchmark::State& state, bool prepared) {
   // Each thread has its own tree, as each cursor has its own filter.
   tarn::TExpTokenPtr verified = VerifiedFilter();
   tarn::TExpTokenPtr filter =
-      prepared ? tarn::BuildNextFilterExpression(*verified, nullptr, ReadField, false, false, 0, 0)
-               : std::move(verified);
+      prepared ? tarn::BuildNextFilterExpression(*verified, nullptr, ReadField) : std::move(verified);
   constexpr std::size_t kBatch = 1024;
   const std::size_t start = static_cast<std::size_t>(state.thread_index()) * 997;
   benchmark::DoNotOptimize(Matches(*filter, start, 4 * kBatch));  // warm-up: pool and buffers

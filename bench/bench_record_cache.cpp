@@ -49,7 +49,7 @@ class TBenchFile {
     std::mt19937 random(7);
     for (std::int32_t n = 1; n <= records; ++n) {
       TRecord* record = nullptr;
-      file_->GetRecord(nullptr, n, record, kReadForward, false, false);
+      file_->GetRecord(nullptr, n, record);
       record->Initialize(true);
       StoreInt32(record->GetRecordBufferPtr() + 32, static_cast<std::int32_t>(random() % 1000));
       record->SetDirty(true);
@@ -77,7 +77,7 @@ void BM_CachedRecordLookup(benchmark::State& state) {
   std::mt19937 random(1);
   for (auto _ : state) {
     TRecord* record = nullptr;
-    file.GetRecord(nullptr, static_cast<std::int32_t>(random() % 400) + 1, record, kReadForward, false, true);
+    file.GetRecord(nullptr, static_cast<std::int32_t>(random() % 400) + 1, record, {.ReadAhead = true});
     benchmark::DoNotOptimize(record->GetRecordBufferPtr());
     file.PutRecord(record);
   }
@@ -92,7 +92,7 @@ void BM_ColdForwardScanWithReadAhead(benchmark::State& state) {
     file.FreeRecordBuffers();
     for (std::int32_t n = 1; n <= records; ++n) {
       TRecord* record = nullptr;
-      file.GetRecord(nullptr, n, record, kReadForward, false, true);
+      file.GetRecord(nullptr, n, record, {.ReadAhead = true});
       file.PutRecord(record);
     }
   }
@@ -106,7 +106,7 @@ void BM_FlushDirtyRuns(benchmark::State& state) {
   for (auto _ : state) {
     for (std::int32_t n = 1; n <= 400; n += (n % 10 == 0 ? 2 : 1)) {
       TRecord* record = nullptr;
-      file.GetRecord(nullptr, n, record, kReadForward, false, true);
+      file.GetRecord(nullptr, n, record, {.ReadAhead = true});
       record->SetDirty(true);
       file.PutRecord(record);
     }
@@ -126,7 +126,7 @@ void BM_SortRecords(benchmark::State& state) {
     def.WorkingArea[kSortDescendingWorkingByte] = descending ? 1 : 0;
     descending = !descending;
     file.FreeRecordBuffers();
-    benchmark::DoNotOptimize(file.SortRecordBuffers({&def, 1}, -1, {}, false, false));
+    benchmark::DoNotOptimize(file.SortRecordBuffers({&def, 1}, -1, {}));
   }
   state.SetItemsProcessed(state.iterations() * records);
 }

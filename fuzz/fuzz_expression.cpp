@@ -133,7 +133,7 @@ void Evaluate(const tarn::TExpToken& root, bool allNull) {
   }
   try {
     tarn::TExpTokenPtr prepared =
-        tarn::BuildNextFilterExpression(root, &record, ReadColumn, true, false, 0, 0);
+        tarn::BuildNextFilterExpression(root, &record, ReadColumn, {.NoPartialCompare = true});
     tarn::TExpTokenPtr value = tarn::EvaluateExpressionToken(*prepared, nullptr, &record, ReadColumn, 0, 0);
     if (plain >= 0 && value->DataType == tarn::dtBoolean) {
       const int answer = value->IsNull ? 0 : (value->Value[0] != 0 ? 1 : 0);

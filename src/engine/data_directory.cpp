@@ -94,72 +94,71 @@ std::vector<std::unique_ptr<TDataTable>>::iterator TDataDirectory::FindEntry(con
   return std::find_if(tables_.begin(), tables_.end(), [table](const auto& t) { return t.get() == table; });
 }
 
-std::unique_ptr<TDataTable> TDataDirectory::NewTable(const std::string& name, bool inMemory, bool temporary,
-                                                     bool exclusive) {
+std::unique_ptr<TDataTable> TDataDirectory::NewTable(const std::string& name, const TOpenTableOptions& options) {
   auto table = std::make_unique<TDataTable>(*this);
   table->SetTableName(TrimName(name));
-  table->SetInMemory(inMemory);
-  table->SetIsTemporary(temporary);
-  table->SetExclusive(exclusive);
+  table->SetInMemory(options.InMemory);
+  table->SetIsTemporary(options.Temporary);
+  table->SetExclusive(options.Exclusive);
   return table;
 }
 
-int TDataDirectory::OpenDataTable(const std::string& name, TDataTable*& table, bool sourceTable, bool answerTable,
-                                  bool temporary, bool inMemory, bool overrideExclusive, bool exclusive) {
-  table = FindTable(name, inMemory);
+int TDataDirectory::OpenDataTable(const std::string& name, TDataTable*& table, const TOpenTableOptions& options) {
+  table = FindTable(name, options.InMemory);
   if (table && (table->IsOpen() || table->GetTransactionInProgress())) {
-    if ((table->Exclusive() || exclusive) && !table->GetTransactionInProgress() && !overrideExclusive) {
+    if ((table->Exclusive() || options.Exclusive) && !table->GetTransactionInProgress() && !options.OverrideExclusive) {
       table = nullptr;
       return -TARN_OSEACCES;
     }
     table->OpenTable();
   } else if (table) {
-    table->SetExclusive(exclusive);
-    table->SetInMemory(inMemory);
-    table->SetIsTemporary(temporary);
+    table->SetExclusive(options.Exclusive);
+    table->SetInMemory(options.InMemory);
+    table->SetIsTemporary(options.Temporary);
     table->OpenTable();
     if (inTransaction_) table->StartTransaction();
   } else {
-    auto created = NewTable(name, inMemory, temporary, exclusive);
+    auto created = NewTable(name, options);
     created->OpenTable();
     if (inTransaction_) created->StartTransaction();
     table = created.get();
     tables_.push_back(std::move(created));
   }
-  if (CountsAsClient(sourceTable, answerTable)) table->IncClientUseCount();
+  if (CountsAsClient(options.SourceTable, options.AnswerTable)) table->IncClientUseCount();
   return 0;
 }
 
-int TDataDirectory::CloseDataTable(TDataTable* table, bool discardTemporary, bool sourceTable, bool answerTable) {
+int TDataDirectory::CloseDataTable(TDataTable* table, const TCloseTableOptions& options) {
   auto it = FindEntry(table);
   if (it == tables_.end()) return -TARN_OSENOENT;
-  if (table->IsOpen()) table->CloseTable(discardTemporary);
+  if (table->IsOpen()) table->CloseTable(options.DiscardTemporary);
   if (!table->IsOpen() && !table->GetTransactionInProgress()) {
     tables_.erase(it);
-  } else if (CountsAsClient(sourceTable, answerTable)) {
+  } else if (CountsAsClient(options.SourceTable, options.AnswerTable)) {
     table->DecClientUseCount();
   }
   return 0;
 }
 
 int TDataDirectory::CreateDataTable(const std::string& name, const TTableDefinition& definition, TDataTable*& table,
-                                    bool temporary, bool inMemory) {
+                                    const TCreateTableOptions& options) {
+  const bool inMemory = options.InMemory;
   table = FindTable(name, inMemory);
   if (table && (table->IsOpen() || table->GetTransactionInProgress())) {
     table = nullptr;
     return -TARN_OSEACCES;
   }
   if (!table) {
-    tables_.push_back(NewTable(name, inMemory, temporary, true));
+    tables_.push_back(NewTable(name, {.Temporary = options.Temporary, .InMemory = inMemory, .Exclusive = true}));
     table = tables_.back().get();
   }
   table->SetExclusive(true);
   table->SetInMemory(inMemory);
-  table->SetIsTemporary(temporary);
+  table->SetIsTemporary(options.Temporary);
   table->CreateTable(definition);
   // The headers and definitions are written; the entry stays in the list, closed.
   try {
-    table->FlushBuffers(false, true, false, true, true);
+    table->FlushBuffers({.ForceDataHeader = true, .ForceBlobHeader = true, .ForceIndexHeader = true});
   } catch (...) {
     table->CloseTable(false);
     throw;
@@ -174,15 +173,15 @@ int TDataDirectory::CreateDataTable(const std::string& name, const TTableDefinit
   return 0;
 }
 
-int TDataDirectory::RenameDataTable(const std::string& name, const std::string& newName, bool asBackup,
-                                    bool inMemory) {
-  if (TDataTable* table = FindTable(name, inMemory)) {
+int TDataDirectory::RenameDataTable(const std::string& name, const std::string& newName,
+                                    const TRenameTableOptions& options) {
+  if (TDataTable* table = FindTable(name, options.InMemory)) {
     if (table->IsOpen()) return -TARN_OSEACCES;
-    table->RenameTable(newName, asBackup);
+    table->RenameTable(newName, options.AsBackup);
     return 0;
   }
-  auto table = NewTable(name, inMemory, false, false);
-  table->RenameTable(newName, asBackup);
+  auto table = NewTable(name, {.InMemory = options.InMemory});
+  table->RenameTable(newName, options.AsBackup);
   return 0;
 }
 
@@ -193,7 +192,7 @@ int TDataDirectory::DeleteDataTable(const std::string& name, bool inMemory) {
     tables_.erase(FindEntry(table));
     return 0;
   }
-  auto table = NewTable(name, inMemory, false, false);
+  auto table = NewTable(name, {.InMemory = inMemory});
   table->DeleteTable();
   return 0;
 }
@@ -269,11 +268,12 @@ void TDataDirectory::StartTransaction() {
   inTransaction_ = true;
 }
 
-void TDataDirectory::CommitTransaction(bool commit, bool forceFlush) {
+void TDataDirectory::CommitTransaction(const TCommitOptions& options) {
+  const bool commit = options.EndTransaction;
   std::exception_ptr failure;
   try {
     for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->BeginCommitTransaction();
-    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->CommitTransaction(commit, forceFlush);
+    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->CommitTransaction(options);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -294,7 +294,7 @@ void TDataDirectory::CommitTransaction(bool commit, bool forceFlush) {
   if (commit || failure) inTransaction_ = false;
   for (TDataTable* table : unused) {
     try {
-      CloseDataTable(table, false, false, false);
+      CloseDataTable(table);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
@@ -314,7 +314,7 @@ void TDataDirectory::RollbackTransaction() {
     if ((*it)->UseCount() == 0) unused.push_back(it->get());
   }
   inTransaction_ = false;
-  for (TDataTable* table : unused) CloseDataTable(table, false, false, false);
+  for (TDataTable* table : unused) CloseDataTable(table);
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -18,6 +18,33 @@ class TDataSession;
 // "Memory" in any letter case names the in-memory database.
 bool IsMemoryDatabaseName(const std::string& name);
 
+// How a table is opened. A source or answer table of a query counts its cursor
+// as a client of the shared table.
+struct TOpenTableOptions {
+  bool SourceTable = false;
+  bool AnswerTable = false;
+  bool Temporary = false;          // deleted at its last close
+  bool InMemory = false;           // a table of the in-memory database
+  bool OverrideExclusive = false;  // join a table this process holds exclusively
+  bool Exclusive = false;          // no other session or process may open it
+};
+
+struct TCloseTableOptions {
+  bool DiscardTemporary = false;  // a temporary table's changes are dropped, not written
+  bool SourceTable = false;       // as opened
+  bool AnswerTable = false;
+};
+
+struct TCreateTableOptions {
+  bool Temporary = false;
+  bool InMemory = false;
+};
+
+struct TRenameTableOptions {
+  bool AsBackup = false;  // to the backup names (.DBK, .IBK, .BBK) of newName
+  bool InMemory = false;
+};
+
 class TDataDirectory final : public TTableOwner {
  public:
   TDataDirectory(TDataSession& session, std::string name, std::string path);
@@ -42,12 +69,11 @@ class TDataDirectory final : public TTableOwner {
 
   // Table requests answer 0 or the negative of an engine code: -TARN_OSEACCES when
   // the table's use forbids the request, -TARN_OSENOENT for a table not known here.
-  int OpenDataTable(const std::string& name, TDataTable*& table, bool sourceTable, bool answerTable,
-                    bool temporary, bool inMemory, bool overrideExclusive, bool exclusive);
-  int CloseDataTable(TDataTable* table, bool discardTemporary, bool sourceTable, bool answerTable);
+  int OpenDataTable(const std::string& name, TDataTable*& table, const TOpenTableOptions& options = {});
+  int CloseDataTable(TDataTable* table, const TCloseTableOptions& options = {});
   int CreateDataTable(const std::string& name, const TTableDefinition& definition, TDataTable*& table,
-                      bool temporary, bool inMemory);
-  int RenameDataTable(const std::string& name, const std::string& newName, bool asBackup, bool inMemory);
+                      const TCreateTableOptions& options = {});
+  int RenameDataTable(const std::string& name, const std::string& newName, const TRenameTableOptions& options = {});
   int DeleteDataTable(const std::string& name, bool inMemory);
   bool DataTableExists(const std::string& name, bool inMemory) const;
   // A free temporary table name ("<thread id prefix><n>.DAT"), reserved so that
@@ -61,7 +87,7 @@ class TDataDirectory final : public TTableOwner {
   const std::vector<std::unique_ptr<TDataTable>>& Tables() const { return tables_; }
 
   void StartTransaction();
-  void CommitTransaction(bool commit, bool forceFlush);
+  void CommitTransaction(const TCommitOptions& options);
   void RollbackTransaction();
   bool InTransaction() const { return inTransaction_; }
 
@@ -81,7 +107,7 @@ class TDataDirectory final : public TTableOwner {
   void ReleaseReservation(const TReservation& reservation) noexcept;
   TDataTable* FindTable(const std::string& name, bool inMemory) const;
   std::vector<std::unique_ptr<TDataTable>>::iterator FindEntry(const TDataTable* table);
-  std::unique_ptr<TDataTable> NewTable(const std::string& name, bool inMemory, bool temporary, bool exclusive);
+  std::unique_ptr<TDataTable> NewTable(const std::string& name, const TOpenTableOptions& options);
   static bool CountsAsClient(bool sourceTable, bool answerTable) { return sourceTable == answerTable; }
 
   TDataSession& session_;

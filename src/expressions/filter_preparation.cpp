@@ -416,9 +416,9 @@ void TFilterPreparer::PrepareLike(const TExpToken& node, TExpToken& copy) {
 }  // namespace
 
 TExpTokenPtr BuildNextFilterExpression(const TExpToken& node, void* context, TEvaluateFieldCallback fieldCallback,
-                                       bool noPartialCompare, bool caseInsensitive, std::uint16_t sortID,
-                                       std::uint16_t languageID) {
-  TFilterPreparer preparer(context, fieldCallback, noPartialCompare, caseInsensitive, sortID, languageID);
+                                       const TFilterCompare& compare) {
+  TFilterPreparer preparer(context, fieldCallback, compare.NoPartialCompare, compare.CaseInsensitive, compare.SortID,
+                           compare.LanguageID);
   return preparer.Prepare(node);
 }
 

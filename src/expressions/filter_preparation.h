@@ -18,9 +18,14 @@ namespace tarn {
 // by value. Bounds are adjusted where that is exact: IntCol < 2.5 becomes
 // IntCol <= 2, DateCol > a timestamp after midnight becomes DateCol >= the
 // next day.
+struct TFilterCompare {
+  bool NoPartialCompare = false;  // text comparisons never match on a prefix
+  bool CaseInsensitive = false;   // text compares without regard to case
+  std::uint16_t SortID = 0;       // the table's sort order and language
+  std::uint16_t LanguageID = 0;
+};
 TExpTokenPtr BuildNextFilterExpression(const TExpToken& node, void* context, TEvaluateFieldCallback fieldCallback,
-                                       bool noPartialCompare, bool caseInsensitive, std::uint16_t sortID,
-                                       std::uint16_t languageID);
+                                       const TFilterCompare& compare = {});
 
 // Evaluates a column-free subtree once. typeReference is the node the value
 // will be compared with or converted to (it is not changed).

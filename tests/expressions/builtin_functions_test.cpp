@@ -71,7 +71,7 @@ TEST(BuiltinFunctions, OneEntryPerFunctionOperator) {
 
 TEST(BuiltinFunctions, TheParserBuildsWhatTheTableDescribes) {
   for (const TSample& sample : kSamples) {
-    auto parsed = ParseText(sample.Text, pmAllowExtPredicates | pmAllowAggregates);
+    auto parsed = ParseText(sample.Text, {.Modifiers = pmAllowExtPredicates | pmAllowAggregates});
     ASSERT_TRUE(parsed.Root) << sample.Text << ": " << parsed.Text;
     const TExpToken& node = *parsed.Root;
     const TBuiltinFunction* function = FindBuiltinFunction(sample.Operator);
@@ -89,7 +89,7 @@ TEST(BuiltinFunctions, TheParserBuildsWhatTheTableDescribes) {
       EXPECT_EQ(GetOperatorForAggregate(function->Name), function->Operator);
     }
     // Verification accepts it, and refuses it with a required argument gone.
-    auto verified = ParseText(sample.Text, pmAllowExtPredicates | pmAllowAggregates, false, true);
+    auto verified = ParseText(sample.Text, {.Modifiers = pmAllowExtPredicates | pmAllowAggregates, .Verify = true});
     ASSERT_TRUE(verified.Root) << sample.Text << ": " << verified.Text;
     TExpTokenPtr shortened = CopyExpressionTokens(parsed.Root.get());
     shortened->Arguments[function->MinArguments - 1].reset();

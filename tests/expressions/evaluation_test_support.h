@@ -105,7 +105,7 @@ inline std::string Show(const TExpToken& v) {
 // Parses, verifies and evaluates a filter text against the record; parse
 // and engine errors come back as "error: " + the error's text.
 inline std::string EvaluateText(const std::string& text, TTestRecord record, std::uint16_t languageID = 0) {
-  auto outcome = ParseText(text, pmAllowExtPredicates, false, true);
+  auto outcome = ParseText(text, {.Verify = true});
   if (!outcome.Root) return "error: " + outcome.Text;
   try {
     TExpTokenPtr value = EvaluateExpressionToken(*outcome.Root, nullptr, &record, ReadTestField, 0, languageID);

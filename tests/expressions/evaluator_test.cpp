@@ -67,7 +67,7 @@ std::string Show(const TExpToken& v) {
 }
 
 std::string Evaluate(const std::string& text, TTestRecord record = SampleRecord()) {
-  auto outcome = testing_support::ParseText(text, pmAllowExtPredicates, false, true);
+  auto outcome = testing_support::ParseText(text, {.Verify = true});
   if (!outcome.Root) return "error: " + outcome.Text;
   TExpTokenPtr value = EvaluateExpressionToken(*outcome.Root, nullptr, &record, ReadTestField, 0, 0);
   return Show(*value);

@@ -94,9 +94,20 @@ struct TParseOutcome {
   std::string Message;  // the whole exception message
 };
 
+// How a test text is parsed: with which modifiers, as SQL or as a filter, and
+// whether it is verified (against table, or a default test table).
+struct TParseAs {
+  TParseModifiers Modifiers = pmAllowExtPredicates;
+  bool Sql = false;
+  bool Verify = false;
+  TTestTable* Table = nullptr;
+};
+
 // Parses text as the filter layer does (whole text, nothing may follow).
-inline TParseOutcome ParseText(std::string_view text, TParseModifiers modifiers = pmAllowExtPredicates,
-                               bool sql = false, bool verify = false, TTestTable* table = nullptr) {
+inline TParseOutcome ParseText(std::string_view text, const TParseAs& as = {}) {
+  const TParseModifiers modifiers = as.Modifiers;
+  const bool sql = as.Sql, verify = as.Verify;
+  TTestTable* const table = as.Table;
   TParseOutcome outcome;
   TExpressionParser parser;
   parser.ErrorCode = sql ? TARN_SQLPARSE : TARN_INVALIDFILTER;
@@ -120,7 +131,7 @@ inline TParseOutcome ParseText(std::string_view text, TParseModifiers modifiers 
 }
 
 inline TParseOutcome VerifyText(std::string_view text, TTestTable* table = nullptr) {
-  return ParseText(text, pmAllowExtPredicates, false, true, table);
+  return ParseText(text, {.Verify = true, .Table = table});
 }
 
 }  // namespace tarn::testing_support

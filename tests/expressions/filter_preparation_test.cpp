@@ -20,13 +20,14 @@ namespace {
 using namespace testing_support;
 
 TExpTokenPtr Verified(const std::string& text) {
-  auto outcome = ParseText(text, pmAllowExtPredicates, false, true);
+  auto outcome = ParseText(text, {.Verify = true});
   EXPECT_TRUE(outcome.Root) << text << ": " << outcome.Text;
   return std::move(outcome.Root);
 }
 
 TExpTokenPtr Prepared(const TExpToken& root, bool noPartial = false, bool caseInsensitive = false) {
-  return BuildNextFilterExpression(root, nullptr, ReadTestField, noPartial, caseInsensitive, 0, 0);
+  return BuildNextFilterExpression(root, nullptr, ReadTestField,
+                                   {.NoPartialCompare = noPartial, .CaseInsensitive = caseInsensitive});
 }
 
 bool Holds(const TExpToken& tree, TTestRecord record) {

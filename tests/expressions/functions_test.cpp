@@ -165,7 +165,7 @@ TEST(ExpressionFunctions, RoundAndAbs) {
   });
   // ROUND(1.005 TO 2) follows the float formula: 1.005 / 0.1^2 lies just
   // below 100.5, so the result is 1.00, not 1.01.
-  auto outcome = ParseText("ROUND(1.005 TO 2)", pmAllowExtPredicates, false, true);
+  auto outcome = ParseText("ROUND(1.005 TO 2)", {.Verify = true});
   ASSERT_TRUE(outcome.Root);
   TExpTokenPtr v = EvaluateExpressionToken(*outcome.Root, nullptr, nullptr, nullptr, 0, 0);
   EXPECT_NEAR(ValueAs<double>(*v), 1.0, 1e-12);
@@ -248,7 +248,7 @@ TEST(ExpressionFunctions, TextSearchAndTextOccurs) {
 }
 
 TEST(ExpressionFunctions, TextSearchUsesTheOwnersCallbackAndNeedsAnOwner) {
-  auto outcome = ParseText("TEXTOCCURS('abc' IN Name)", pmAllowExtPredicates, false, true);
+  auto outcome = ParseText("TEXTOCCURS('abc' IN Name)", {.Verify = true});
   ASSERT_TRUE(outcome.Root);
   TTestRecord record = Sample();
   struct TSeen {
@@ -270,7 +270,7 @@ TEST(ExpressionFunctions, TextSearchUsesTheOwnersCallbackAndNeedsAnOwner) {
   // A column without an owner answers 0 (TEXTOCCURS) and false (TEXTSEARCH).
   outcome.Root->Arguments[1]->Source = nullptr;
   EXPECT_EQ(Show(*EvaluateExpressionToken(*outcome.Root, nullptr, &record, ReadTestField, callback, 0, 0)), "0");
-  auto search = ParseText("TEXTSEARCH('banana' IN Name)", pmAllowExtPredicates, false, true);
+  auto search = ParseText("TEXTSEARCH('banana' IN Name)", {.Verify = true});
   ASSERT_TRUE(search.Root);
   TExpToken* function = search.Root->Left.get();  // TEXTSEARCH(...) = TRUE
   ASSERT_NE(function, nullptr);

@@ -24,7 +24,7 @@ void CreateTable(const std::string& path, const std::string& name, std::string_v
   definition.Fields[2].MaxValue.Assign(usedMaximum);
   SessionOn s(path);
   TDataTable* table = nullptr;
-  ASSERT_EQ(s.directory->CreateDataTable(name, definition, table, false, false), 0);
+  ASSERT_EQ(s.directory->CreateDataTable(name, definition, table), 0);
 }
 
 // Opens the table and checks its headers, as opening a cursor on it does.

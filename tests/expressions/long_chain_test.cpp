@@ -50,7 +50,7 @@ void ExpectWholeLifeCycle(TExpTokenPtr tree, const std::vector<std::pair<std::in
   ASSERT_TRUE(tree);
   for (const auto& [age, expected] : answers) EXPECT_EQ(Evaluate(*tree, age), expected) << "age " << age;
 
-  TExpTokenPtr prepared = BuildNextFilterExpression(*tree, nullptr, ReadTestField, false, false, 0, 0);
+  TExpTokenPtr prepared = BuildNextFilterExpression(*tree, nullptr, ReadTestField);
   for (const auto& [age, expected] : answers) EXPECT_EQ(Evaluate(*prepared, age), expected) << "prepared, age " << age;
 
   std::vector<std::uint8_t> buffer;

@@ -88,7 +88,7 @@ TEST(ExpressionParser, SqlModifiersEnableMore) {
       {"a = ?", "(= [a] ?)"},
   };
   for (const auto& c : cases) {
-    auto outcome = ParseText(c.Text, kAll, true);
+    auto outcome = ParseText(c.Text, {.Modifiers = kAll, .Sql = true});
     ASSERT_TRUE(outcome.Root) << c.Text << ": " << outcome.Text;
     EXPECT_EQ(Render(outcome.Root.get()), c.Tree) << c.Text;
   }
@@ -166,7 +166,7 @@ TEST(ExpressionParser, LiteralTyping) {
   auto empty = ParseText("''");
   EXPECT_TRUE(empty.Root->IsNull);
   EXPECT_EQ(empty.Root->DataType, dtString);
-  auto parameter = ParseText("?", pmAllowParameters);
+  auto parameter = ParseText("?", {.Modifiers = pmAllowParameters});
   EXPECT_TRUE(parameter.Root->IsParameter);
 }
 
@@ -280,7 +280,7 @@ const TMessageCase kMessageCases[] = {
 
 TEST(ExpressionParser, FilterMessages) {
   for (const auto& c : kMessageCases) {
-    auto outcome = ParseText(c.Text, c.Modifiers, false);
+    auto outcome = ParseText(c.Text, {.Modifiers = c.Modifiers});
     EXPECT_EQ(outcome.Code, TARN_INVALIDFILTER) << c.Text;
     EXPECT_EQ(outcome.Text, c.Message + "filter expression") << c.Text;
     EXPECT_EQ(outcome.Message, "Tarn Engine Error # 10051 Filter error for the table 'customer' - " + c.Message +
@@ -291,7 +291,7 @@ TEST(ExpressionParser, FilterMessages) {
 
 TEST(ExpressionParser, SqlMessages) {
   for (const auto& c : kMessageCases) {
-    auto outcome = ParseText(c.Text, c.Modifiers, true);
+    auto outcome = ParseText(c.Text, {.Modifiers = c.Modifiers, .Sql = true});
     EXPECT_EQ(outcome.Code, TARN_SQLPARSE) << c.Text;
     EXPECT_EQ(outcome.Text, c.Message + "SELECT SQL statement") << c.Text;
     EXPECT_EQ(outcome.Message.substr(0, 35), "Tarn Engine Error # 11949 SQL error") << c.Text;

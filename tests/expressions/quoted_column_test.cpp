@@ -81,7 +81,7 @@ TEST(QuotedColumnNames, PreparedFiltersReadTheColumn) {
   for (const auto& c : cases) {
     auto outcome = VerifyText(c.Text);
     ASSERT_TRUE(outcome.Root) << c.Text << ": " << outcome.Text;
-    TExpTokenPtr prepared = BuildNextFilterExpression(*outcome.Root, nullptr, ReadTestField, false, false, 0, 0);
+    TExpTokenPtr prepared = BuildNextFilterExpression(*outcome.Root, nullptr, ReadTestField);
     EXPECT_EQ(EvaluateTree(*prepared, Smith()), c.Expected) << c.Text;
   }
 }

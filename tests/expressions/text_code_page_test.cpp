@@ -27,8 +27,7 @@ TTestRecord Named(const std::string& name) {
 std::string EvaluatePrepared(const std::string& text, TTestRecord record, std::uint16_t languageID) {
   auto outcome = VerifyText(text);
   if (!outcome.Root) return "error: " + outcome.Text;
-  TExpTokenPtr prepared =
-      BuildNextFilterExpression(*outcome.Root, nullptr, ReadTestField, false, false, 0, languageID);
+  TExpTokenPtr prepared = BuildNextFilterExpression(*outcome.Root, nullptr, ReadTestField, {.LanguageID = languageID});
   return Show(*EvaluateExpressionToken(*prepared, nullptr, &record, ReadTestField, 0, languageID));
 }
 

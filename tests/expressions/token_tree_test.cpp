@@ -109,8 +109,8 @@ TEST(ExpressionTree, ComparisonDistinguishes) {
       {"Age + Small", "Small + Age", false},
   };
   for (const auto& c : cases) {
-    auto a = ParseText(c.A, pmAllowExtPredicates | pmAllowAggregates);
-    auto b = ParseText(c.B, pmAllowExtPredicates | pmAllowAggregates);
+    auto a = ParseText(c.A, {.Modifiers = pmAllowExtPredicates | pmAllowAggregates});
+    auto b = ParseText(c.B, {.Modifiers = pmAllowExtPredicates | pmAllowAggregates});
     ASSERT_TRUE(a.Root && b.Root);
     EXPECT_EQ(CompareExpressionTokens(a.Root.get(), b.Root.get()), c.Equal) << c.A << " vs " << c.B;
   }

@@ -155,7 +155,8 @@ TEST(ExpressionVerifier, Messages) {
 TEST(ExpressionVerifier, AggregateMessagesAndTypes) {
   testing_support::TTestTable table;
   auto check = [&](std::string_view text) {
-    auto outcome = testing_support::ParseText(text, pmAllowAggregates | pmAllowAllFields, true, true, &table);
+    auto outcome = testing_support::ParseText(
+        text, {.Modifiers = pmAllowAggregates | pmAllowAllFields, .Sql = true, .Verify = true, .Table = &table});
     return outcome;
   };
   EXPECT_EQ(check("SUM(Name)").Text,

@@ -25,7 +25,9 @@ void TFileHandler::OpenFile() {
   if (!list.FileExists(fileName_, inMemory_)) Raise(TARN_OSENOENT);
   TAbstractFile* file = nullptr;
   bool readOnly = false, readOnlyMedia = false;
-  const std::int32_t result = list.OpenFile(fileName_, inMemory_, temporary_, exclusive_, readOnly, readOnlyMedia, file);
+  const std::int32_t result =
+      list.OpenFile(fileName_, {.InMemory = inMemory_, .Temporary = temporary_, .Exclusive = exclusive_}, readOnly,
+                    readOnlyMedia, file);
   CheckResult(result);
   file_ = file;
   handle_ = result;
@@ -48,7 +50,8 @@ void TFileHandler::CloseFile() {
 void TFileHandler::CreateFile() {
   CloseFile();
   TAbstractFile* file = nullptr;
-  const std::int32_t result = TFileList::Instance().CreateFile(fileName_, inMemory_, temporary_, file);
+  const std::int32_t result =
+      TFileList::Instance().CreateFile(fileName_, {.InMemory = inMemory_, .Temporary = temporary_}, file);
   CheckResult(result);
   file_ = file;
   handle_ = result;

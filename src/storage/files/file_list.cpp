@@ -64,8 +64,9 @@ void TFileList::Remove(const TAbstractFile* file) {
                files_.end());
 }
 
-std::int32_t TFileList::OpenFile(const std::string& name, bool inMemory, bool temporary, bool exclusive,
-                                 bool& readOnly, bool& readOnlyMedia, TAbstractFile*& file) {
+std::int32_t TFileList::OpenFile(const std::string& name, const TFileUse& use, bool& readOnly, bool& readOnlyMedia,
+                                 TAbstractFile*& file) {
+  const bool inMemory = use.InMemory, temporary = use.Temporary, exclusive = use.Exclusive;
   std::lock_guard guard(lock_);
   file = nullptr;
   const std::string key = KeyName(name, inMemory);
@@ -96,7 +97,8 @@ std::int32_t TFileList::OpenFile(const std::string& name, bool inMemory, bool te
   return handle;
 }
 
-std::int32_t TFileList::CreateFile(const std::string& name, bool inMemory, bool temporary, TAbstractFile*& file) {
+std::int32_t TFileList::CreateFile(const std::string& name, const TFileUse& use, TAbstractFile*& file) {
+  const bool inMemory = use.InMemory, temporary = use.Temporary;
   std::lock_guard guard(lock_);
   file = nullptr;
   const std::string key = KeyName(name, inMemory);
@@ -233,7 +235,7 @@ std::int32_t TFileList::CopyToFile(TAbstractFile* source, std::int32_t sourceHan
   std::lock_guard guard(lock_);
   if (source == nullptr || source->GetHandlePos(sourceHandle) < 0) return -TARN_OSEBADF;
   TAbstractFile* dest = nullptr;
-  const std::int32_t destHandle = CreateFile(destName, destInMemory, false, dest);
+  const std::int32_t destHandle = CreateFile(destName, {.InMemory = destInMemory}, dest);
   if (destHandle < 0) return destHandle;
   const std::int32_t result = CopyData(*source, sourceHandle, *dest, destHandle, progressStep, progress);
   const std::int32_t closed = CloseFile(dest, destInMemory, destHandle);
@@ -247,7 +249,8 @@ std::int32_t TFileList::CopyFromFile(TAbstractFile* dest, std::int32_t destHandl
   if (dest == nullptr || dest->GetHandlePos(destHandle) < 0) return -TARN_OSEBADF;
   bool readOnly = false, readOnlyMedia = false;
   TAbstractFile* source = nullptr;
-  const std::int32_t sourceHandle = OpenFile(sourceName, sourceInMemory, false, true, readOnly, readOnlyMedia, source);
+  const std::int32_t sourceHandle =
+      OpenFile(sourceName, {.InMemory = sourceInMemory, .Exclusive = true}, readOnly, readOnlyMedia, source);
   if (sourceHandle < 0) return sourceHandle;
   if (source == dest) {
     (void)CloseFile(source, sourceInMemory, sourceHandle);

@@ -32,12 +32,19 @@ class TFileList {
   TFileList(const TFileList&) = delete;
   TFileList& operator=(const TFileList&) = delete;
 
+  // How a file is used: a memory file or a disk file, deleted at its last close
+  // (temporary), held by one handle only (exclusive; a created file always is).
+  struct TFileUse {
+    bool InMemory = false;
+    bool Temporary = false;
+    bool Exclusive = false;
+  };
   // Opens the named file, sharing the object already registered for it.
   // Refused with -TARN_OSEACCES when either side asks for exclusive use.
-  std::int32_t OpenFile(const std::string& name, bool inMemory, bool temporary, bool exclusive, bool& readOnly,
-                        bool& readOnlyMedia, TAbstractFile*& file);
+  std::int32_t OpenFile(const std::string& name, const TFileUse& use, bool& readOnly, bool& readOnlyMedia,
+                        TAbstractFile*& file);
   // Creates (or empties) the named file, held exclusively.
-  std::int32_t CreateFile(const std::string& name, bool inMemory, bool temporary, TAbstractFile*& file);
+  std::int32_t CreateFile(const std::string& name, const TFileUse& use, TAbstractFile*& file);
   // Closes one handle; the last close of a disk file frees its object, of a
   // temporary memory file deletes it; other memory files keep their contents.
   std::int32_t CloseFile(TAbstractFile* file, bool inMemory, std::int32_t handle);

@@ -241,8 +241,8 @@ TRecord* TDataFile::NewCacheBuffer(std::int32_t n) {
   return cache_.Acquire(n, [this] { return FlushRecordBuffers(); }, MayWriteToMakeRoom());
 }
 
-bool TDataFile::GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TRecord*& record, std::int32_t direction,
-                          bool useCursorCount, bool readAhead) {
+bool TDataFile::GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TRecord*& record, const TRecordRead& read) {
+  const std::int32_t direction = read.Direction;
   record = nullptr;
   if (recordNumber <= 0) Raise(TARN_FILECORRUPT);
   const std::int32_t n = recordNumber;
@@ -271,8 +271,8 @@ bool TDataFile::GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TReco
     if (cursor->ReadLockForCache()) return false;
   }
   std::int32_t count = 1;
-  if (readAhead) {
-    if (useCursorCount && cursor != nullptr) {
+  if (read.ReadAhead) {
+    if (read.UseCursorCount && cursor != nullptr) {
       count = std::min(cursor->ReadAheadCount(), readAheadLimit_);
     } else {
       count = readAheadLimit_;
@@ -337,7 +337,7 @@ bool TDataFile::GetNextFreeRecord(TCacheClient* cursor, TRecord*& record) {
   const std::int32_t n = GetNextFreeRecordNumber();
   const bool appended = n == header_.NextRecordNumber;
   if (!appended && (n < 1 || n > GetPhysicalRecordsUsed())) Raise(TARN_FILECORRUPT);
-  if (!GetRecord(cursor, n, record, kReadForward, false, false)) return false;
+  if (!GetRecord(cursor, n, record)) return false;
   if (appended) {
     SetNextFreeRecordNumber(0);
     return true;
@@ -389,8 +389,8 @@ bool TDataFile::CheckForChanges() {
 }
 
 std::int32_t TDataFile::SortRecordBuffers(std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
-                                         const TSortCallbacks& callbacks, bool distinct, bool caseInsensitive) {
-  return SortDataFile(*this, sortFields, maxRecords, callbacks, distinct, caseInsensitive);
+                                          const TSortCallbacks& callbacks, const TSortOptions& options) {
+  return SortDataFile(*this, sortFields, maxRecords, callbacks, options);
 }
 
 std::unique_ptr<TRecord> TDataFile::GetNewRecordInstance() {

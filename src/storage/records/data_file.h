@@ -29,6 +29,13 @@ inline constexpr std::size_t kRecordCacheGrowStep = 64;
 inline constexpr std::int32_t kReadForward = 1;
 inline constexpr std::int32_t kReadBackward = -1;
 
+// How a record lookup that misses the cache reads.
+struct TRecordRead {
+  std::int32_t Direction = kReadForward;  // kReadForward or kReadBackward
+  bool UseCursorCount = false;            // read ahead as far as the cursor will visit, not the file's limit
+  bool ReadAhead = false;                 // read a block of records in Direction, not the record alone
+};
+
 class TDataFile : public TFileHandler {
  public:
   TDataFile();
@@ -91,8 +98,7 @@ class TDataFile : public TFileHandler {
 
   // Records. GetRecord answers false (record null) when taking the read lock
   // revealed changes by another process; the cursor then starts over.
-  bool GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TRecord*& record, std::int32_t direction,
-                 bool useCursorCount, bool readAhead);
+  bool GetRecord(TCacheClient* cursor, std::int32_t recordNumber, TRecord*& record, const TRecordRead& read = {});
   void PutRecord(TRecord* record) noexcept;
   bool GetNextFreeRecord(TCacheClient* cursor, TRecord*& record);
   void SetNextFreeRecord(TRecord& record);
@@ -106,7 +112,7 @@ class TDataFile : public TFileHandler {
 
   // Sorts all records in place (see record_sort.h); answers the records written.
   std::int32_t SortRecordBuffers(std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
-                                 const TSortCallbacks& callbacks, bool distinct, bool caseInsensitive);
+                                 const TSortCallbacks& callbacks, const TSortOptions& options = {});
 
   std::unique_ptr<TRecord> GetNewRecordInstance();
   void ReturnRecordInstance(std::unique_ptr<TRecord>& record);

@@ -339,9 +339,9 @@ class TRecordSorter {
 };
 
 std::int32_t SortDataFile(TDataFile& file, std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
-                          const TSortCallbacks& callbacks, bool distinct, bool caseInsensitive) {
+                          const TSortCallbacks& callbacks, const TSortOptions& options) {
   if (file.GetRecordSize() < kRecordHeaderSize) return 0;
-  TRecordSorter sorter(file, sortFields, maxRecords, callbacks, distinct, caseInsensitive);
+  TRecordSorter sorter(file, sortFields, maxRecords, callbacks, options.Distinct, options.CaseInsensitive);
   return sorter.Run();
 }
 

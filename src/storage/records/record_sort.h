@@ -28,9 +28,14 @@ struct TSortCallbacks {
   std::function<bool(std::uint8_t* groupRecord)> Having;
 };
 
+struct TSortOptions {
+  bool Distinct = false;         // records equal in every sort field are written once
+  bool CaseInsensitive = false;  // text sort fields compare without regard to case
+};
+
 // Sorts the file. maxRecords < 0 means no limit. Deleted records are left
 // out. Answers the number of records written.
 std::int32_t SortDataFile(TDataFile& file, std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
-                          const TSortCallbacks& callbacks, bool distinct, bool caseInsensitive);
+                          const TSortCallbacks& callbacks, const TSortOptions& options = {});
 
 }  // namespace tarn

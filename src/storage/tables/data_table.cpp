@@ -193,8 +193,11 @@ void TDataTable::CloseTable(bool discardTemporary) {
   std::exception_ptr failure;
   if (exclusive_ && !readOnly_) {
     try {
-      if (temporary_ && discardTemporary) FreeBuffers(true, false);
-      else FlushBuffers(true, false, false, false, false);
+      if (temporary_ && discardTemporary) {
+        FreeBuffers({.AdjustCaches = true});
+      } else {
+        FlushBuffers({.AdjustCaches = true});
+      }
     } catch (...) {
       failure = std::current_exception();
     }
@@ -323,7 +326,7 @@ void TDataTable::EmptyTable() {
   dataFile_->ClearHeader();
   indexFile_->ClearHeader();
   if (blobFile_->IsOpen()) blobFile_->ClearHeader();
-  FreeBuffers(true, false);
+  FreeBuffers({.AdjustCaches = true});
 }
 
 void TDataTable::CheckHeaderVersions() {
@@ -619,7 +622,7 @@ void TDataTable::UpdateHeaderStamps(bool data, bool index, bool blob) {
 
 void TDataTable::StartTransaction() {
   if (readOnly_ || transactionInProgress_) return;
-  if (exclusive_) FlushBuffers(false, false, false, false, false);
+  if (exclusive_) FlushBuffers();
   transactionInProgress_ = true;
   try {
     TransactionWriteLockTable();
@@ -633,7 +636,7 @@ void TDataTable::RollbackTransaction() {
   transactionInProgress_ = false;
   std::exception_ptr failure;
   try {
-    FreeBuffers(true, true);
+    FreeBuffers({.AdjustCaches = true, .RereadHeaders = true});
   } catch (...) {
     failure = std::current_exception();
   }
@@ -643,7 +646,7 @@ void TDataTable::RollbackTransaction() {
 
 void TDataTable::BeginCommitTransaction() { WriteLockTable(); }
 
-void TDataTable::CommitTransaction(bool endTransaction, bool forceFlush) {
+void TDataTable::CommitTransaction(const TCommitOptions& options) {
   transactionInProgress_ = false;
   // With the transaction lock still held the caches would keep their buffers; the
   // flush below is the one that writes the transaction out.
@@ -652,7 +655,7 @@ void TDataTable::CommitTransaction(bool endTransaction, bool forceFlush) {
   const bool journaled = !readOnly_ && !ChangeJournalOpen();
   try {
     if (journaled) BeginChangeJournal();
-    FlushBuffers(endTransaction, false, forceFlush, false, false);
+    FlushBuffers({.AdjustCaches = options.EndTransaction, .ForceOSFlush = options.ForceFlush});
   } catch (...) {
     // Whatever the commit wrote before it failed is undone on disk.
     if (journaled) (void)RollbackChangeJournal();
@@ -685,7 +688,7 @@ void TDataTable::EndCommitTransaction(bool endTransaction) {
   WriteUnlockTable();
 }
 
-void TDataTable::DiscardUncommittedChanges() { FreeBuffers(true, true); }
+void TDataTable::DiscardUncommittedChanges() { FreeBuffers({.AdjustCaches = true, .RereadHeaders = true}); }
 
 // --- change journal -------------------------------------------------------------------
 
@@ -711,46 +714,46 @@ bool TDataTable::RollbackChangeJournal() noexcept {
 
 // --- flushing ---------------------------------------------------------------------
 
-void TDataTable::FlushBuffers(bool adjustCaches, bool forceDataHeader, bool forceOSFlush, bool forceBlobHeader,
-                              bool forceIndexHeader) {
+void TDataTable::FlushBuffers(const TFlushOptions& options) {
   if (readOnly_ || !open_) return;
   if (transactionLocked_) {
-    UpdateHeaderStamps(forceDataHeader, forceIndexHeader, forceBlobHeader);
+    UpdateHeaderStamps(options.ForceDataHeader, options.ForceIndexHeader, options.ForceBlobHeader);
     return;
   }
-  const bool osFlush = forceOSFlush || owner_.ForceBufferFlush();
+  const bool adjustCaches = options.AdjustCaches;
+  const bool osFlush = options.ForceOSFlush || owner_.ForceBufferFlush();
   // Written buffers are published with their header: its new stamp tells every
   // other session and process to drop what it cached.
   bool wrote = dataFile_->FlushRecordBuffers();
-  wrote = dataFile_->WriteHeader(forceDataHeader || wrote) || wrote;
+  wrote = dataFile_->WriteHeader(options.ForceDataHeader || wrote) || wrote;
   wrote = dataFile_->WriteFields() || wrote;
   if (wrote && osFlush) dataFile_->Flush();
   if (adjustCaches) dataFile_->AdjustRecordBuffers();
 
   wrote = indexFile_->FlushPageBuffers();
-  wrote = indexFile_->WriteHeader(forceIndexHeader || wrote) || wrote;
+  wrote = indexFile_->WriteHeader(options.ForceIndexHeader || wrote) || wrote;
   if (wrote && osFlush) indexFile_->Flush();
   if (adjustCaches) indexFile_->AdjustPageBuffers();
 
   if (blobFile_->IsOpen()) {
     wrote = blobFile_->FlushBlockBuffers();
-    wrote = blobFile_->WriteHeader(forceBlobHeader || wrote) || wrote;
+    wrote = blobFile_->WriteHeader(options.ForceBlobHeader || wrote) || wrote;
     if (wrote && osFlush) blobFile_->Flush();
     if (adjustCaches) blobFile_->AdjustBlockBuffers();
   }
 }
 
-void TDataTable::FreeBuffers(bool adjustCaches, bool rereadHeaders) {
+void TDataTable::FreeBuffers(const TFreeOptions& options) {
   if (!open_) return;
   // Every cache goes before any header is read, so that a failed read cannot
   // leave buffers of a dropped change behind.
   DropAllCaches();
-  if (adjustCaches) {
+  if (options.AdjustCaches) {
     dataFile_->AdjustRecordBuffers();
     indexFile_->AdjustPageBuffers();
     if (blobFile_->IsOpen()) blobFile_->AdjustBlockBuffers();
   }
-  if (!rereadHeaders) return;
+  if (!options.RereadHeaders) return;
   headersStale_ = true;
   RefreshStaleHeaders();
 }
@@ -765,7 +768,7 @@ void TDataTable::FlushOSBuffers() {
 // --- index backup -------------------------------------------------------------------
 
 void TDataTable::InternalBackupIndex() {
-  FlushBuffers(false, false, false, false, false);
+  FlushBuffers();
   indexFile_->CopyToFile(FilePath(".IBK"), inMemory_);
 }
 
@@ -892,7 +895,7 @@ void TDataTable::EndBufferSave() {
 
   if (image_.empty()) {
     EmptyTable();
-    FlushBuffers(false, true, false, true, true);
+    FlushBuffers({.ForceDataHeader = true, .ForceBlobHeader = true, .ForceIndexHeader = true});
     return;
   }
   // Every part's length is checked against the image before anything is written.
@@ -979,7 +982,7 @@ void TWriteLockScope::Commit() {
     // holds records and pages that are not on disk yet.
     table_.MarkTableChanged();
   } else {
-    table_.FlushBuffers(false, false, false, false, false);
+    table_.FlushBuffers();
   }
   if (journaled_) table_.EndChangeJournal();
   committed_ = true;

@@ -44,6 +44,28 @@ struct TTableDefinition {
   TIndexDefinition TextIndex{};
 };
 
+// What a flush does beyond writing the dirty buffers of the three files, each
+// with its header (and a new stamp) when anything of the file was written.
+struct TFlushOptions {
+  bool AdjustCaches = false;      // shrink each cache to its configured size afterwards
+  bool ForceDataHeader = false;   // write the data header even when nothing else of the file was
+  bool ForceOSFlush = false;      // flush the operating system's buffers of the files written
+  bool ForceBlobHeader = false;   // as ForceDataHeader, for the BLOB file
+  bool ForceIndexHeader = false;  // as ForceDataHeader, for the index file
+};
+
+// How cached buffers are dropped.
+struct TFreeOptions {
+  bool AdjustCaches = false;   // shrink each cache to its configured size
+  bool RereadHeaders = false;  // read every header again: the cached ones may hold a dropped change
+};
+
+// How a transaction commit ends.
+struct TCommitOptions {
+  bool EndTransaction = false;  // otherwise an interim commit: the transaction goes on
+  bool ForceFlush = false;      // also flush the operating system's buffers
+};
+
 class TDataTable final : public TTableLink {
  public:
   explicit TDataTable(TTableOwner& owner);
@@ -142,7 +164,7 @@ class TDataTable final : public TTableLink {
   void StartTransaction();
   void RollbackTransaction();
   void BeginCommitTransaction();
-  void CommitTransaction(bool endTransaction, bool forceFlush);
+  void CommitTransaction(const TCommitOptions& options);
   void EndCommitTransaction(bool endTransaction);
   bool GetTransactionInProgress() const noexcept { return transactionInProgress_; }
   // A change is under way from BeginChange to the matching EndChange (the write
@@ -167,9 +189,8 @@ class TDataTable final : public TTableLink {
   bool ChangeJournalOpen() const noexcept { return dataFile_->JournalOpen(); }
 
   // --- flushing ---------------------------------------------------------------
-  void FlushBuffers(bool adjustCaches, bool forceDataHeader, bool forceOSFlush, bool forceBlobHeader,
-                    bool forceIndexHeader);
-  void FreeBuffers(bool adjustCaches, bool rereadHeaders);
+  void FlushBuffers(const TFlushOptions& options = {});
+  void FreeBuffers(const TFreeOptions& options);
   void FlushOSBuffers();
 
   // --- index backup -----------------------------------------------------------

@@ -53,7 +53,7 @@ TDataCheckReport CheckDataFileStructure(TDataFile& data, TCacheClient* cursor) {
   try {
     for (std::int32_t n = 1; n <= records; ++n) {
       TRecord* record = nullptr;
-      if (!data.GetRecord(cursor, n, record, kReadForward, false, true)) {
+      if (!data.GetRecord(cursor, n, record, {.ReadAhead = true})) {
         find("the caches changed during the check");
         return report;
       }
@@ -73,7 +73,7 @@ TDataCheckReport CheckDataFileStructure(TDataFile& data, TCacheClient* cursor) {
       }
       if (deleted.count(n) == 0) find("the free-record chain holds live " + RecordText(n));
       TRecord* record = nullptr;
-      if (!data.GetRecord(cursor, n, record, kReadForward, false, false)) {
+      if (!data.GetRecord(cursor, n, record)) {
         find("the caches changed during the check");
         break;
       }
@@ -128,7 +128,7 @@ TFindings CheckBlobFileStructure(TBlobFile& blob, TDataFile& data, TCacheClient*
       if (field.DataType == dtBlob) blobFields.push_back(&field);
     for (std::int32_t record : liveRecords) {
       TRecord* buffer = nullptr;
-      if (!data.GetRecord(cursor, record, buffer, kReadForward, false, false)) {
+      if (!data.GetRecord(cursor, record, buffer)) {
         find("the caches changed during the check");
         return findings;
       }

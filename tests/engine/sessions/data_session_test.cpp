@@ -51,7 +51,7 @@ TEST(Engine, StoppingTheEngineFreesOnlyFilesNoSessionHolds) {
   // (with their contents) but nobody holds them.
   TDataDirectory& memory = other.session.OpenDataDirectory("Memory", "");
   TDataTable* scratch = nullptr;
-  ASSERT_EQ(memory.CreateDataTable("scratch", QuotaDefinition(), scratch, false, true), 0);
+  ASSERT_EQ(memory.CreateDataTable("scratch", QuotaDefinition(), scratch, {.InMemory = true}), 0);
   ASSERT_TRUE(memory.DataTableExists("scratch", true));
   const std::size_t held = TFileList::Instance().Count() - 2;  // less scratch's data and index files
 
@@ -120,28 +120,28 @@ class DirectoryTest : public ::testing::Test {
 TEST_F(DirectoryTest, ExclusiveOpensAnswerAccessDenied) {
   TDataTable* a = nullptr;
   TDataTable* b = nullptr;
-  ASSERT_EQ(directory_.OpenDataTable("quota", a, false, false, false, false, false, false), 0);
-  EXPECT_EQ(directory_.OpenDataTable("QUOTA", b, false, false, false, false, false, true), -TARN_OSEACCES);
-  EXPECT_EQ(directory_.OpenDataTable("quota", b, false, false, false, false, true, true), 0);
+  ASSERT_EQ(directory_.OpenDataTable("quota", a), 0);
+  EXPECT_EQ(directory_.OpenDataTable("QUOTA", b, {.Exclusive = true}), -TARN_OSEACCES);
+  EXPECT_EQ(directory_.OpenDataTable("quota", b, {.OverrideExclusive = true, .Exclusive = true}), 0);
   EXPECT_EQ(a, b);
   EXPECT_EQ(a->UseCount(), 2);
   EXPECT_EQ(a->ClientUseCount(), 2);
-  EXPECT_EQ(directory_.CloseDataTable(a, false, false, false), 0);
-  EXPECT_EQ(directory_.CloseDataTable(a, false, false, false), 0);
+  EXPECT_EQ(directory_.CloseDataTable(a), 0);
+  EXPECT_EQ(directory_.CloseDataTable(a), 0);
   EXPECT_TRUE(directory_.Tables().empty());
-  EXPECT_EQ(directory_.CloseDataTable(a, false, false, false), -TARN_OSENOENT);
+  EXPECT_EQ(directory_.CloseDataTable(a), -TARN_OSENOENT);
 
-  ASSERT_EQ(directory_.OpenDataTable("quota", a, false, false, false, false, false, true), 0);
-  EXPECT_EQ(directory_.OpenDataTable("quota", b, false, false, false, false, false, false), -TARN_OSEACCES);
+  ASSERT_EQ(directory_.OpenDataTable("quota", a, {.Exclusive = true}), 0);
+  EXPECT_EQ(directory_.OpenDataTable("quota", b), -TARN_OSEACCES);
   // An engine-internal source cursor is not counted as a client.
   TDataTable* c = nullptr;
-  EXPECT_EQ(directory_.OpenDataTable("quota", c, true, false, false, false, true, false), 0);
+  EXPECT_EQ(directory_.OpenDataTable("quota", c, {.SourceTable = true, .OverrideExclusive = true}), 0);
   EXPECT_EQ(a->ClientUseCount(), 1);
   // An open table cannot be renamed, deleted or created over.
-  EXPECT_EQ(directory_.RenameDataTable("quota", "other", false, false), -TARN_OSEACCES);
+  EXPECT_EQ(directory_.RenameDataTable("quota", "other"), -TARN_OSEACCES);
   EXPECT_EQ(directory_.DeleteDataTable("quota", false), -TARN_OSEACCES);
   TDataTable* d = nullptr;
-  EXPECT_EQ(directory_.CreateDataTable("quota", QuotaDefinition(), d, false, false), -TARN_OSEACCES);
+  EXPECT_EQ(directory_.CreateDataTable("quota", QuotaDefinition(), d), -TARN_OSEACCES);
 }
 
 TEST_F(DirectoryTest, NamesExistenceListingRenameAndDelete) {
@@ -150,10 +150,10 @@ TEST_F(DirectoryTest, NamesExistenceListingRenameAndDelete) {
   EXPECT_FALSE(directory_.DataTableExists("quota", true));
   EXPECT_EQ(directory_.ListTableNames(), std::vector<std::string>{"quota"});
 
-  EXPECT_EQ(directory_.RenameDataTable("quota", "renamed", false, false), 0);
+  EXPECT_EQ(directory_.RenameDataTable("quota", "renamed"), 0);
   EXPECT_EQ(directory_.ListTableNames(), std::vector<std::string>{"renamed"});
   EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "renamed.IDX"));
-  EXPECT_EQ(directory_.RenameDataTable("renamed", "renamed", true, false), 0);
+  EXPECT_EQ(directory_.RenameDataTable("renamed", "renamed", {.AsBackup = true}), 0);
   EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "renamed.DBK"));
   EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "renamed.IBK"));
   EXPECT_TRUE(directory_.ListTableNames().empty());
@@ -195,14 +195,15 @@ TEST_F(DirectoryTest, TemporaryTablesAreCreatedUnderTheirReservedNames) {
     const bool temporary = !inMemory;
     const std::string name = directory.GetTempDataTableName(inMemory);
     TDataTable* table = nullptr;
-    ASSERT_EQ(directory.CreateDataTable(name, QuotaDefinition(), table, temporary, inMemory), 0);
-    ASSERT_EQ(directory.OpenDataTable(name, table, false, false, temporary, inMemory, false, false), 0);
+    ASSERT_EQ(directory.CreateDataTable(name, QuotaDefinition(), table, {.Temporary = temporary, .InMemory = inMemory}),
+              0);
+    ASSERT_EQ(directory.OpenDataTable(name, table, {.Temporary = temporary, .InMemory = inMemory}), 0);
     QuotaOps(*table).Append({7, "answer", 7});
     EXPECT_EQ(QuotaOps(*table).LiveRecords().size(), 1u);
     SessionOn other(dir_.Path());
     TDataDirectory& same = inMemory ? other.session.OpenDataDirectory("Memory", "") : *other.directory;
     EXPECT_NE(same.GetTempDataTableName(inMemory), name);
-    ASSERT_EQ(directory.CloseDataTable(table, false, false, false), 0);
+    ASSERT_EQ(directory.CloseDataTable(table), 0);
   }
   std::vector<std::string> markers;
   for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
@@ -268,22 +269,22 @@ TEST(PrivateDirectory, OneDirectoryPerProcessUnderTheTemporaryDirectory) {
 
 TEST_F(DirectoryTest, CommitAndRollbackCloseTablesNoCursorUses) {
   TDataTable* table = nullptr;
-  ASSERT_EQ(directory_.OpenDataTable("quota", table, false, false, false, false, false, false), 0);
+  ASSERT_EQ(directory_.OpenDataTable("quota", table), 0);
   directory_.StartTransaction();
   QuotaOps(*table).Append({1, "t", 1});
-  EXPECT_EQ(directory_.CloseDataTable(table, false, false, false), 0);
+  EXPECT_EQ(directory_.CloseDataTable(table), 0);
   ASSERT_EQ(directory_.Tables().size(), 1u);  // held by the transaction
-  directory_.CommitTransaction(true, false);
+  directory_.CommitTransaction({.EndTransaction = true});
   EXPECT_TRUE(directory_.Tables().empty());
 
-  ASSERT_EQ(directory_.OpenDataTable("quota", table, false, false, false, false, false, false), 0);
+  ASSERT_EQ(directory_.OpenDataTable("quota", table), 0);
   EXPECT_EQ(QuotaOps(*table).LiveRecords().size(), 1u);
   directory_.StartTransaction();
   QuotaOps(*table).Append({2, "t", 2});
-  EXPECT_EQ(directory_.CloseDataTable(table, false, false, false), 0);
+  EXPECT_EQ(directory_.CloseDataTable(table), 0);
   directory_.RollbackTransaction();
   EXPECT_TRUE(directory_.Tables().empty());
-  ASSERT_EQ(directory_.OpenDataTable("quota", table, false, false, false, false, false, false), 0);
+  ASSERT_EQ(directory_.OpenDataTable("quota", table), 0);
   EXPECT_EQ(QuotaOps(*table).LiveRecords().size(), 1u);
 }
 

@@ -240,7 +240,7 @@ const TFaultCase kCases[] = {
              s.directory->RollbackTransaction();
              throw;
            }
-           s.directory->CommitTransaction(true, true);
+           s.directory->CommitTransaction({.EndTransaction = true, .ForceFlush = true});
          },
      .Effect =
          [](TRows& rows, TNotes&) {
@@ -259,7 +259,7 @@ const TFaultCase kCases[] = {
              s.directory->RollbackTransaction();
              throw;
            }
-           s.directory->CommitTransaction(true, false);
+           s.directory->CommitTransaction({.EndTransaction = true});
          },
      .Effect =
          [](TRows& rows, TNotes&) {
@@ -310,7 +310,7 @@ class WriteFaults : public ::testing::TestWithParam<TFaultCase> {
     // An exclusive table is closed first, so that another process can open it.
     if (c.Exclusive) {
       ops.reset();
-      EXPECT_EQ(s.directory->CloseDataTable(table, false, false, false), 0) << what;
+      EXPECT_EQ(s.directory->CloseDataTable(table), 0) << what;
     }
     const std::string report = VerifyInAnotherProcess(dir.Path(), rows, notes);
     EXPECT_EQ(report, "") << what;

@@ -109,7 +109,7 @@ TEST(TempFileNames, ThreadDigitsCounterAndExtension) {
   EXPECT_TRUE(b.Temporary());
   // A temporary disk file is never created over an existing one.
   TAbstractFile* file = nullptr;
-  EXPECT_EQ(TFileList::Instance().CreateFile(first, false, true, file), -TARN_TABLEEXISTS);
+  EXPECT_EQ(TFileList::Instance().CreateFile(first, {.Temporary = true}, file), -TARN_TABLEEXISTS);
 }
 
 }  // namespace

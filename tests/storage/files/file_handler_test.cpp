@@ -79,7 +79,7 @@ TEST_P(FileKinds, TwoHandlersShareOneFileObject) {
   list.LockFileList();
   bool open = false, media = false;
   TAbstractFile* again = nullptr;
-  const auto handle = list.OpenFile(name, InMemory(), false, false, open, media, again);
+  const auto handle = list.OpenFile(name, {.InMemory = InMemory()}, open, media, again);
   ASSERT_GT(handle, 0);
   if (InMemory()) {
     EXPECT_EQ(again, object);
@@ -113,7 +113,7 @@ TEST_P(ExclusiveUse, ExclusiveRequestsAreRefusedWhileTheNameIsInUse) {
     EXPECT_EQ(TFileList::Instance().DeleteFile(name, InMemory()), -TARN_OSEACCES);
     EXPECT_EQ(TFileList::Instance().RenameFile(name, InMemory(), Name("other.DAT")), -TARN_OSEACCES);
     TAbstractFile* f = nullptr;
-    EXPECT_EQ(TFileList::Instance().CreateFile(name, InMemory(), false, f), -TARN_OSEACCES);
+    EXPECT_EQ(TFileList::Instance().CreateFile(name, {.InMemory = InMemory()}, f), -TARN_OSEACCES);
   }
 }
 

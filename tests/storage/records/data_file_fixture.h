@@ -58,7 +58,7 @@ class DataFileTest : public ::testing::Test {
   // Appends a record with a name and a limit and leaves it dirty.
   void Append(TDataFile& file, const char* name, std::int32_t limit) {
     TRecord* record = nullptr;
-    ASSERT_TRUE(file.GetRecord(nullptr, file.Header().NextRecordNumber, record, kReadForward, false, false));
+    ASSERT_TRUE(file.GetRecord(nullptr, file.Header().NextRecordNumber, record));
     record->Initialize(true);
     std::vector<std::uint8_t> bytes(file.GetRecordSize(), 0);
     bytes[9] = 1;
@@ -70,7 +70,7 @@ class DataFileTest : public ::testing::Test {
   }
   std::int32_t LimitOf(TDataFile& file, std::int32_t n, bool readAhead = false) {
     TRecord* record = nullptr;
-    EXPECT_TRUE(file.GetRecord(nullptr, n, record, kReadForward, false, readAhead));
+    EXPECT_TRUE(file.GetRecord(nullptr, n, record, {.ReadAhead = readAhead}));
     const std::int32_t limit = LoadInt32(record->GetRecordBufferPtr() + 32);
     file.PutRecord(record);
     return limit;

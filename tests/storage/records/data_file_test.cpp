@@ -72,7 +72,7 @@ TEST_F(DataFileTest, AppendedRecordsReachTheDiskAndReadBack) {
     EXPECT_EQ(LimitOf(*file, 2), 200);
     EXPECT_EQ(LimitOf(*file, 1), 100);
     TRecord* record = nullptr;
-    ASSERT_TRUE(file->GetRecord(nullptr, 2, record, kReadForward, false, false));
+    ASSERT_TRUE(file->GetRecord(nullptr, 2, record));
     EXPECT_EQ(record->GetRecordID(), 2);
     EXPECT_EQ(RecordNumberOf(record->Bytes()), 2);
     EXPECT_EQ(record->UseCount(), 1);
@@ -90,7 +90,7 @@ TEST_F(DataFileTest, DirtyRunsAreWrittenWithOneWriteEach) {
   const std::uint32_t before = file->Statistics().Writes;
   for (std::int32_t n : {5, 6, 7, 9}) {
     TRecord* record = nullptr;
-    ASSERT_TRUE(file->GetRecord(nullptr, n, record, kReadForward, false, false));
+    ASSERT_TRUE(file->GetRecord(nullptr, n, record));
     record->SetRecordID(1000 + n);
     file->PutRecord(record);
   }
@@ -98,7 +98,7 @@ TEST_F(DataFileTest, DirtyRunsAreWrittenWithOneWriteEach) {
   EXPECT_EQ(file->Statistics().Writes - before, 2u);
   file->FreeRecordBuffers();
   TRecord* record = nullptr;
-  ASSERT_TRUE(file->GetRecord(nullptr, 9, record, kReadForward, false, false));
+  ASSERT_TRUE(file->GetRecord(nullptr, 9, record));
   EXPECT_EQ(record->GetRecordID(), 1009);
   file->PutRecord(record);
 }
@@ -108,14 +108,14 @@ TEST_F(DataFileTest, RecordNumberErrors) {
   Append(*file, "A", 1);
   file->FlushRecordBuffers();
   TRecord* record = nullptr;
-  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 0, record, kReadForward, false, false); }), TARN_FILECORRUPT);
-  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, -4, record, kReadForward, false, false); }), TARN_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 0, record); }), TARN_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, -4, record); }), TARN_FILECORRUPT);
   // Two past the end of a shared table: the read finds no bytes there.
-  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 3, record, kReadForward, false, true); }), TARN_READERR);
+  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 3, record, {.ReadAhead = true}); }), TARN_READERR);
   // Held exclusively and changed: short reads are accepted, but the record is
   // still not there.
   table_.shortReads = true;
-  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 3, record, kReadForward, false, true); }), TARN_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 3, record, {.ReadAhead = true}); }), TARN_FILECORRUPT);
 }
 
 TEST_F(DataFileTest, AppendingBeyondTheRecordLimitIsTableFull) {
@@ -131,8 +131,7 @@ TEST_F(DataFileTest, AppendingBeyondTheRecordLimitIsTableFull) {
   }
   auto file = Open();
   TRecord* record = nullptr;
-  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 200000001, record, kReadForward, false, false); }),
-            TARN_TABLEFULL);
+  EXPECT_EQ(RaisedCode([&] { file->GetRecord(nullptr, 200000001, record); }), TARN_TABLEFULL);
 }
 
 TEST_F(DataFileTest, FullOfDirtyBuffersTheCacheGrowsAndShrinksBack) {
@@ -144,7 +143,7 @@ TEST_F(DataFileTest, FullOfDirtyBuffersTheCacheGrowsAndShrinksBack) {
   table_.transaction = true;  // nothing may be flushed
   for (int i = 0; i < 3; ++i) {
     TRecord* record = nullptr;
-    ASSERT_TRUE(file->GetRecord(nullptr, i + 1, record, kReadForward, false, false));
+    ASSERT_TRUE(file->GetRecord(nullptr, i + 1, record));
     record->SetRecordID(i + 1);
     file->PutRecord(record);
   }
@@ -157,7 +156,7 @@ TEST_F(DataFileTest, FullOfDirtyBuffersTheCacheGrowsAndShrinksBack) {
   // Everything was written before it left the cache.
   file->FreeRecordBuffers();
   TRecord* record = nullptr;
-  ASSERT_TRUE(file->GetRecord(nullptr, 1, record, kReadForward, false, false));
+  ASSERT_TRUE(file->GetRecord(nullptr, 1, record));
   EXPECT_EQ(record->GetRecordID(), 1);
   file->PutRecord(record);
 }
@@ -173,14 +172,14 @@ TEST_F(DataFileTest, ReadAheadRefreshesCleanCopiesAndKeepsDirtyOnes) {
   auto reader = Open();
   EXPECT_EQ(LimitOf(*reader, 2), 2);  // cached clean
   TRecord* record = nullptr;
-  ASSERT_TRUE(reader->GetRecord(nullptr, 3, record, kReadForward, false, false));
+  ASSERT_TRUE(reader->GetRecord(nullptr, 3, record));
   StoreInt32(record->GetRecordBufferPtr() + 32, 333);
   record->SetDirty(true);  // changed in this cache
   reader->PutRecord(record);
 
   // Another handler changes records 2 and 3 on disk.
   for (std::int32_t n : {2, 3}) {
-    ASSERT_TRUE(writer->GetRecord(nullptr, n, record, kReadForward, false, false));
+    ASSERT_TRUE(writer->GetRecord(nullptr, n, record));
     StoreInt32(record->GetRecordBufferPtr() + 32, n * 10);
     record->SetDirty(true);
     writer->PutRecord(record);
@@ -197,7 +196,7 @@ TEST_F(DataFileTest, FreeRecordListReusesDeletedRecords) {
   auto file = Create(false);
   for (int i = 1; i <= 3; ++i) Append(*file, "U", i);
   TRecord* record = nullptr;
-  ASSERT_TRUE(file->GetRecord(nullptr, 2, record, kReadForward, false, false));
+  ASSERT_TRUE(file->GetRecord(nullptr, 2, record));
   file->SetNextFreeRecord(*record);
   file->PutRecord(record);
   EXPECT_EQ(file->Header().NextFreeRecordNumber, 2);
@@ -232,14 +231,14 @@ TEST_F(DataFileTest, DamagedFreeListIsCorruptNotReused) {
   };
   for (const Case& c : cases) {
     if (c.deleteHead) {
-      ASSERT_TRUE(file->GetRecord(nullptr, c.head, record, kReadForward, false, false));
+      ASSERT_TRUE(file->GetRecord(nullptr, c.head, record));
       record->SetIsDeleted(true);
       record->SetNextFreeRecord(c.link);
       file->PutRecord(record);
     }
     file->SetNextFreeRecordNumber(c.head);
     EXPECT_EQ(RaisedCode([&] { file->GetNextFreeRecord(nullptr, record); }), TARN_FILECORRUPT) << c.head;
-    ASSERT_TRUE(file->GetRecord(nullptr, 2, record, kReadForward, false, false));
+    ASSERT_TRUE(file->GetRecord(nullptr, 2, record));
     record->SetIsDeleted(false);
     file->PutRecord(record);
   }

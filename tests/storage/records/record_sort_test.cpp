@@ -20,7 +20,7 @@ class RecordSortTest : public DataFileTest {
     std::vector<std::pair<std::int32_t, std::int32_t>> rows;
     for (std::int32_t n = 1; n <= file.GetPhysicalRecordsUsed(); ++n) {
       TRecord* record = nullptr;
-      EXPECT_TRUE(file.GetRecord(nullptr, n, record, kReadForward, false, true));
+      EXPECT_TRUE(file.GetRecord(nullptr, n, record, {.ReadAhead = true}));
       EXPECT_EQ(RecordNumberOf(record->Bytes()), n);
       rows.emplace_back(LoadInt32(record->GetRecordBufferPtr() + 32), record->GetRecordID());
       file.PutRecord(record);
@@ -40,10 +40,10 @@ TEST_F(RecordSortTest, SortsCachedRecordsWithTiesInRecordIdOrder) {
     auto file = Create(encrypted);
     const std::int32_t limits[] = {30, 10, 20, 10, 30, -5};
     for (std::int32_t limit : limits) Append(*file, "U", limit);
-    EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, {}, false, false), 6);
+    EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, {}), 6);
     EXPECT_EQ(Contents(*file), (std::vector<std::pair<std::int32_t, std::int32_t>>{
                                    {-5, 6}, {10, 2}, {10, 4}, {20, 3}, {30, 1}, {30, 5}}));
-    EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), -1, {}, false, false), 6);
+    EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), -1, {}), 6);
     EXPECT_EQ(Contents(*file).front(), (std::pair<std::int32_t, std::int32_t>{30, 1}));
     file->CloseFile();
     std::filesystem::remove(name_);
@@ -53,13 +53,13 @@ TEST_F(RecordSortTest, SortsCachedRecordsWithTiesInRecordIdOrder) {
 TEST_F(RecordSortTest, DistinctAndLimitShrinkTheFile) {
   auto file = Create(false);
   for (std::int32_t limit : {3, 1, 3, 2, 1, 3}) Append(*file, "U", limit);
-  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, {}, true, false), 3);
+  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, {}, {.Distinct = true}), 3);
   EXPECT_EQ(Contents(*file), (std::vector<std::pair<std::int32_t, std::int32_t>>{{1, 2}, {2, 4}, {3, 1}}));
   EXPECT_EQ(file->Header().NextRecordNumber, 4);
   EXPECT_EQ(table_.actualCount, 3);
   EXPECT_EQ(std::filesystem::file_size(name_), 127u + 2u * 768u + 3u * 36u);
 
-  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), 2, {}, false, false), 2);
+  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), 2, {}), 2);
   EXPECT_EQ(Contents(*file), (std::vector<std::pair<std::int32_t, std::int32_t>>{{3, 1}, {2, 4}}));
 }
 
@@ -78,13 +78,13 @@ TEST_F(RecordSortTest, GroupsFoldHavingRejectsAndLimitCountsWholeGroups) {
     calls.push_back(open ? (a == b ? "first" : "open") : "fold");
   };
   callbacks.Having = [](std::uint8_t* g) { return LoadInt32(g + kRecordIdOffset) >= 2; };
-  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, callbacks, false, false), 2);
+  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, callbacks), 2);
   EXPECT_EQ(Contents(*file), (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 3}, {7, 2}}));
   EXPECT_EQ(calls, (std::vector<std::string>{"first", "fold", "fold", "open", "fold", "open"}));
 
   // A limit of one stops after the first complete group (now each of one).
   callbacks.Having = nullptr;
-  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), 1, callbacks, false, false), 1);
+  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), 1, callbacks), 1);
   EXPECT_EQ(Contents(*file), (std::vector<std::pair<std::int32_t, std::int32_t>>{{7, 1}}));
 }
 
@@ -99,7 +99,7 @@ TEST_F(RecordSortTest, ARejectedGroupDoesNotCountTowardsTheLimit) {
   callbacks.Average = [&](std::uint8_t*) { ++averaged; };
   callbacks.Having = [](std::uint8_t* g) { return LoadInt32(g + kRecordIdOffset) >= 2; };
   // Descending: 9 (one member, rejected), then 7 (two members) fills the limit.
-  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), 1, callbacks, false, false), 1);
+  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, true), 1, callbacks), 1);
   EXPECT_EQ(Contents(*file), (std::vector<std::pair<std::int32_t, std::int32_t>>{{7, 2}}));
   EXPECT_EQ(averaged, 2);
 }
@@ -110,7 +110,7 @@ TEST_F(RecordSortTest, FilesLargerThanTheCacheSortLikeCachedOnes) {
   for (std::int32_t i = 0; i < kRecords; ++i) Append(*file, "U", (i * 7919) % 13);
   file->FlushRecordBuffers();
   file->FreeRecordBuffers();
-  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, {}, false, false), kRecords);
+  EXPECT_EQ(file->SortRecordBuffers(SortBy(*file, 2, false), -1, {}), kRecords);
   const auto rows = Contents(*file);
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRecords));
   EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end()));

@@ -177,7 +177,7 @@ TEST_F(DataTableTest, UnlockedRecordStaysLockedUntilTheTransactionEnds) {
   ta.UserWriteLockRecord(1);
   ta.UserWriteUnlockRecord(1);
   EXPECT_TRUE(tb.RecordIsLocked(1));
-  a.directory->CommitTransaction(true, false);
+  a.directory->CommitTransaction({.EndTransaction = true});
   EXPECT_FALSE(tb.RecordIsLocked(1));
   EXPECT_FALSE(ta.HoldsRecordLock(1));
 }
@@ -203,7 +203,7 @@ TEST_F(DataTableTest, TransactionWritesNothingUntilCommitAndRollbackRestores) {
   a.directory->StartTransaction();
   for (int i = 2; i <= 50; ++i) ops.Append({i, "t", i});
   EXPECT_EQ(FileBytes(File(".IDX")), idx);
-  a.directory->CommitTransaction(true, false);
+  a.directory->CommitTransaction({.EndTransaction = true});
   EXPECT_EQ(other.LiveRecords().size(), 50u);
   EXPECT_EQ(other.IndexEntries().size(), 50u);
   EXPECT_FALSE(a.directory->InTransaction());
@@ -215,7 +215,7 @@ TEST_F(DataTableTest, InterimCommitPublishesAndKeepsTheTransaction) {
   QuotaOps ops(ta), other(b.Open("quota"));
   a.directory->StartTransaction();
   ops.Append({1, "a", 1});
-  a.directory->CommitTransaction(false, false);
+  a.directory->CommitTransaction({});
   EXPECT_TRUE(a.directory->InTransaction());
   EXPECT_TRUE(ta.GetTransactionInProgress());
   EXPECT_EQ(other.LiveRecords().size(), 1u);
@@ -235,7 +235,7 @@ TEST_F(DataTableTest, ExclusiveTableWritesEachChangeAtItsCommitAndClosingWritesN
     QuotaOps(table).Append({1, "x", 1});
     const std::string dat = FileBytes(File(".DAT")), idx = FileBytes(File(".IDX"));
     EXPECT_NE(dat, before);
-    EXPECT_EQ(a.directory->CloseDataTable(&table, false, false, false), 0);
+    EXPECT_EQ(a.directory->CloseDataTable(&table), 0);
     EXPECT_EQ(FileBytes(File(".DAT")), dat);
     EXPECT_EQ(FileBytes(File(".IDX")), idx);
   }
@@ -243,7 +243,7 @@ TEST_F(DataTableTest, ExclusiveTableWritesEachChangeAtItsCommitAndClosingWritesN
   TDataTable& table = b.Open("quota");
   QuotaOps(table).Append({2, "y", 2});
   const std::string dat = FileBytes(File(".DAT")), idx = FileBytes(File(".IDX"));
-  EXPECT_EQ(b.directory->CloseDataTable(&table, false, false, false), 0);
+  EXPECT_EQ(b.directory->CloseDataTable(&table), 0);
   EXPECT_EQ(FileBytes(File(".DAT")), dat);
   EXPECT_EQ(FileBytes(File(".IDX")), idx);
 }
@@ -258,7 +258,7 @@ TEST_F(DataTableTest, FailedChangeOnAnExclusiveTableNeverReachesTheDisk) {
     QuotaOps ops(table);
     for (int i = 1; i <= 3; ++i) ops.Append({i, "x", i});
     EXPECT_EQ(RaisedCode([&] { ops.Append({2, "dup", 0}); }), TARN_KEYVIOL);
-    EXPECT_EQ(a.directory->CloseDataTable(&table, false, false, false), 0);
+    EXPECT_EQ(a.directory->CloseDataTable(&table), 0);
   }
   SessionOn b(dir_.Path());
   TDataTable& table = b.Open("quota");
@@ -287,7 +287,7 @@ TEST_F(DataTableTest, RowsAppendedInATransactionReadBackWithReadAhead) {
   std::map<std::int32_t, QuotaRow> rows;
   EXPECT_EQ(RaisedCode([&] { rows = ops.LiveRecords(); }), 0);
   EXPECT_EQ(rows.size(), 21u);
-  b.directory->CommitTransaction(true, false);
+  b.directory->CommitTransaction({.EndTransaction = true});
   EXPECT_EQ(ops.LiveRecords().size(), 21u);
   EXPECT_EQ(CheckTableStructure(table), TFindings{});
 }
@@ -331,7 +331,7 @@ TEST(DataTableRename, AStrayTargetFileLeavesEveryFileWhereItWas) {
     std::ofstream(dir.Path() + stray) << "stray";
     const auto before = DirectoryFiles(dir.Path());
     SessionOn s(dir.Path());
-    EXPECT_NE(RaisedCode([&] { s.directory->RenameDataTable("a", "b", false, false); }), 0);
+    EXPECT_NE(RaisedCode([&] { s.directory->RenameDataTable("a", "b"); }), 0);
     EXPECT_TRUE(DirectoryFiles(dir.Path()) == before);
     QuotaOps ops(s.Open("a"));
     EXPECT_EQ(ops.Read(ops.Find(1)), (QuotaRow{1, "kept", 5}));
@@ -344,7 +344,7 @@ TEST(DataTableRename, ABackupReplacesTheOldBackupWhole) {
   for (const char* old : {"a.DBK", "a.IBK", "a.BBK"}) std::ofstream(dir.Path() + old) << "old backup";
   const auto before = DirectoryFiles(dir.Path());
   SessionOn s(dir.Path());
-  EXPECT_EQ(s.directory->RenameDataTable("a", "a", true, false), 0);
+  EXPECT_EQ(s.directory->RenameDataTable("a", "a", {.AsBackup = true}), 0);
   const auto after = DirectoryFiles(dir.Path());
   ASSERT_EQ(after.size(), 3u);  // nothing left of the old backups
   EXPECT_TRUE(after.at("a.DBK") == before.at("a.DAT"));
@@ -406,7 +406,7 @@ TEST(DataTableStamps, AllThreeStampsWrapAtTheEndsOfTheStoredType) {
     EXPECT_EQ(table.DataFile().GetLastUpdateStamp(), c.Updated);
     EXPECT_EQ(table.IndexFile().Header().LastUpdateStamp, c.Updated);
     EXPECT_EQ(table.BlobFile().Header().LastUpdateStamp, c.Updated);
-    table.FlushBuffers(false, false, false, false, false);  // each changed header written, its stamp advanced
+    table.FlushBuffers();  // each changed header written, its stamp advanced
     for (const std::string& file : files) EXPECT_EQ(StoredStamp(file), c.Written) << file;
   }
 }
@@ -420,7 +420,7 @@ void WriteNote(TDataTable& table, std::int32_t n, const std::string& text) {
   for (;;) {
     TWriteLockScope scope(table);
     TRecord* record = nullptr;
-    if (!table.DataFile().GetRecord(&client, n, record, kReadForward, false, false)) continue;
+    if (!table.DataFile().GetRecord(&client, n, record)) continue;
     std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
                                     record->GetRecordBufferPtr() + table.DataFile().GetRecordSize());
     const TBlobReference old = LoadBlobReference(&bytes[kNoteOffset + 1]);
@@ -445,7 +445,7 @@ TBlobReference NoteReference(TDataTable& table, std::int32_t n) {
   TableClient client(table);
   TReadLockScope scope(table);
   TRecord* record = nullptr;
-  while (!table.DataFile().GetRecord(&client, n, record, kReadForward, false, false)) {
+  while (!table.DataFile().GetRecord(&client, n, record)) {
   }
   const TBlobReference ref = LoadBlobReference(record->GetRecordBufferPtr() + kNoteOffset + 1);
   table.DataFile().PutRecord(record);
@@ -487,7 +487,7 @@ TEST(DataTableEncrypted, ScrambledTableWorksAcrossSessionsAndHidesItsText) {
     definition.Encrypted = true;
     definition.Password = "KT62WB38";
     TDataTable* table = nullptr;
-    ASSERT_EQ(s.directory->CreateDataTable("secret", definition, table, false, false), 0);
+    ASSERT_EQ(s.directory->CreateDataTable("secret", definition, table), 0);
   }
   SessionOn a(dir.Path()), b(dir.Path());
   TDataTable& ta = a.Open("secret");
@@ -507,8 +507,8 @@ TEST(DataTableMemory, ImageRoundTripAndBadImagesAreRefused) {
   TDataSession session;
   TDataDirectory& memory = session.OpenDataDirectory("Memory", "");
   TDataTable* table = nullptr;
-  ASSERT_EQ(memory.CreateDataTable("mq", QuotaDefinition(), table, false, true), 0);
-  ASSERT_EQ(memory.OpenDataTable("mq", table, false, false, false, true, false, false), 0);
+  ASSERT_EQ(memory.CreateDataTable("mq", QuotaDefinition(), table, {.InMemory = true}), 0);
+  ASSERT_EQ(memory.OpenDataTable("mq", table, {.InMemory = true}), 0);
   QuotaOps ops(*table);
   for (int i = 1; i <= 20; ++i) ops.Append({i, "m", i});
 

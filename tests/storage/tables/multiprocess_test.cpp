@@ -183,7 +183,7 @@ TEST(MultiProcessTransaction, AnotherWriterWaitsForTheCommit) {
   // child that got the lock at once would send its 'L' report first.
   char first = 0;
   const bool heard = read(reports[0], &first, 1) == 1;
-  session.directory->CommitTransaction(true, false);
+  session.directory->CommitTransaction({.EndTransaction = true});
   LockReport report{};
   if (first == 'B') {
     ASSERT_EQ(read(reports[0], &report, sizeof report), static_cast<ssize_t>(sizeof report));

@@ -168,7 +168,7 @@ class QuotaOps {
     for (;;) {
       TWriteLockScope scope(table_);
       TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
       std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
                                       record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
       bytes[kUsedOffset] = 1;
@@ -193,7 +193,7 @@ class QuotaOps {
     for (;;) {
       TWriteLockScope scope(table_);
       TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
       std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
                                       record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
       for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
@@ -218,7 +218,7 @@ class QuotaOps {
     for (;;) {
       TWriteLockScope scope(table_);
       TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
       std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
                                       record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
       const TBlobReference old = LoadBlobReference(&bytes[kNoteOffset + 1]);
@@ -246,7 +246,7 @@ class QuotaOps {
     TReadLockScope scope(table_);
     for (;;) {
       TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
       const TBlobReference ref = LoadBlobReference(record->GetRecordBufferPtr() + kNoteOffset + 1);
       table_.DataFile().PutRecord(record);
       if (ref.FirstBlock == 0) return {};
@@ -274,7 +274,7 @@ class QuotaOps {
     TReadLockScope scope(table_);
     for (;;) {
       TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record, kReadForward, false, false)) continue;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
       QuotaRow row = RowOf(record->GetRecordBufferPtr());
       table_.DataFile().PutRecord(record);
       return row;
@@ -288,7 +288,7 @@ class QuotaOps {
     const std::int32_t last = table_.DataFile().Header().NextRecordNumber - 1;
     for (std::int32_t n = 1; n <= last; ++n) {
       TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, n, record, kReadForward, false, true)) {
+      if (!table_.DataFile().GetRecord(&client_, n, record, {.ReadAhead = true})) {
         rows.clear();
         n = 0;
         continue;
@@ -387,7 +387,7 @@ struct SessionOn {
   }
   TDataTable& Open(const std::string& name, bool exclusive = false) {
     TDataTable* table = nullptr;
-    if (int result = directory->OpenDataTable(name, table, false, false, false, false, false, exclusive); result < 0)
+    if (int result = directory->OpenDataTable(name, table, {.Exclusive = exclusive}); result < 0)
       RaiseError(static_cast<TarnErrorCode>(-result));
     return *table;
   }
@@ -398,7 +398,7 @@ struct SessionOn {
 inline void CreateQuotaTable(const std::string& path, const std::string& name, const TTableDefinition& definition) {
   SessionOn s(path);
   TDataTable* table = nullptr;
-  if (int result = s.directory->CreateDataTable(name, definition, table, false, false); result < 0)
+  if (int result = s.directory->CreateDataTable(name, definition, table); result < 0)
     RaiseError(static_cast<TarnErrorCode>(-result));
 }
 

@@ -35,7 +35,7 @@ void Build(const std::string& path) {
 // A record of the table held for a change.
 struct THeldRecord {
   THeldRecord(TDataTable& table, TCacheClient& client, std::int32_t n) : table_(table) {
-    while (!table_.DataFile().GetRecord(&client, n, record, kReadForward, false, false)) {
+    while (!table_.DataFile().GetRecord(&client, n, record)) {
     }
   }
   ~THeldRecord() { table_.DataFile().PutRecord(record); }
