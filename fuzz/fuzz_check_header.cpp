@@ -8,21 +8,13 @@
 #include "core/errors.h"
 #include "storage/formats/check_header.h"
 #include "storage/formats/record_layout.h"
+#include "support/field_builders.h"
 
 namespace {
 
 using namespace tarn;
 
 const TTableContext kContext{"/fuzz/", "table"};
-
-TFieldDefinition Field(const char* name, std::uint8_t type, std::uint8_t size, std::uint8_t subType) {
-  TFieldDefinition def = MakeEmptyFieldDefinition();
-  def.Name.Assign(name);
-  def.DataType = type;
-  def.SubType = subType;
-  def.Size = size;
-  return def;
-}
 
 // A small valid table: its fields and the images of its three headers.
 struct Table {
@@ -34,20 +26,10 @@ struct Table {
 
 Table MakeTable(bool encrypted) {
   Table t;
-  t.fields = {Field("ID", dtInteger, 0, dstAutoInc), Field("NAME", dtString, 20, 0), Field("N", dtInteger, 0, 0),
-              Field("NOTE", dtBlob, 0, dstMemo), Field("PRICE", dtBCD, 0, 0)};
-  std::uint16_t offset = kRecordHeaderSize;
-  for (std::size_t i = 0; i < t.fields.size(); ++i) {
-    TFieldDefinition& def = t.fields[i];
-    def.FieldNumber = static_cast<std::uint16_t>(i + 1);
-    UpdateFieldSize(def);
-    if (IsAutoIncField(def)) {
-      def.FieldOffset = kAutoIncFieldOffset;
-    } else {
-      def.FieldOffset = offset;
-      offset = static_cast<std::uint16_t>(offset + def.PhysicalSize + 1);
-    }
-  }
+  t.fields = test_support::LaidOut(
+      {test_support::MakeField("ID", dtInteger, 0, dstAutoInc), test_support::MakeField("NAME", dtString, 20),
+       test_support::MakeField("N", dtInteger), test_support::MakeField("NOTE", dtBlob, 0, dstMemo),
+       test_support::MakeField("PRICE", dtBCD)});
   TDataHeaderParams params;
   params.Encrypted = encrypted;
   params.Password = "pw";

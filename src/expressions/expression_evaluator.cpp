@@ -509,7 +509,7 @@ class TExpressionEvaluator {
     return node.NodeClass == enUNARY || node.NodeClass == enBINARY || node.NodeClass == enCOMPARE;
   }
   // Starts an operator node: a frame, or at once for any other node.
-  void Start(const TExpToken& node, TExpToken& out);
+  void Start(std::vector<TFrame>& frames, const TExpToken& node, TExpToken& out);
   // Every node that is not a unary or binary operator.
   void EvaluateOperand(const TExpToken& node, TExpToken& out);
 
@@ -534,12 +534,12 @@ void NormaliseBoolean(TExpToken& out) {
 
 }  // namespace
 
-void TExpressionEvaluator::Start(const TExpToken& node, TExpToken& out) {
+void TExpressionEvaluator::Start(std::vector<TFrame>& frames, const TExpToken& node, TExpToken& out) {
   if (!IsOperator(node)) return EvaluateOperand(node, out);
   if (!node.Left || (node.NodeClass != enUNARY && !node.Right)) NotEvaluable(node);
   out.Copy(node);
   out.NodeClass = enCONST;
-  ThreadFrames().push_back({&node, &out, {}, {}, 0});
+  frames.push_back({&node, &out, {}, {}, 0});
 }
 
 void TExpressionEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOut) {
@@ -553,7 +553,7 @@ void TExpressionEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOu
       while (frames.size() > base) frames.pop_back();
     }
   } unwind{frames, base};
-  Start(root, rootOut);
+  Start(frames, root, rootOut);
   // Frames are addressed by position: an operand that is a function grows the
   // list (and may move it) while it is evaluated.
   while (frames.size() > base) {
@@ -568,7 +568,7 @@ void TExpressionEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOu
         frames[top].stage = 1;
         frames[top].first = TakeScratchNode();
         TExpToken& value = *frames[top].first;
-        Start(node.NodeClass == enUNARY || !logical ? *node.Left : *node.Right, value);
+        Start(frames, node.NodeClass == enUNARY || !logical ? *node.Left : *node.Right, value);
         break;
       }
       case 1: {
@@ -590,7 +590,7 @@ void TExpressionEvaluator::EvaluateInto(const TExpToken& root, TExpToken& rootOu
         frames[top].stage = 2;
         frames[top].second = TakeScratchNode();
         TExpToken& value = *frames[top].second;
-        Start(logical ? *node.Left : *node.Right, value);
+        Start(frames, logical ? *node.Left : *node.Right, value);
         break;
       }
       default: {
