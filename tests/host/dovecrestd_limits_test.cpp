@@ -110,7 +110,7 @@ TEST(DovecrestdLimits, KeepsServingWithTenThousandIdleConnectionsOpen) {
 struct LimitCase {
   const char* name;
   std::vector<std::string> options;
-  int held;             // idle connections opened first from 127.0.0.1
+  int held;             // connections kept open first from 127.0.0.1
   const char* source;   // address of the connection that follows
   int expectedStatus;
 };
@@ -129,11 +129,14 @@ TEST(DovecrestdLimits, ConnectionsBeyondALimitGet503WithRetryAfterWhileOthersAre
     args.insert(args.end(), c.options.begin(), c.options.end());
     Daemon daemon(args);
     ASSERT_GT(daemon.Port(), 0);
+    // Held connections, each kept alive after an answer (so each is surely counted).
     std::vector<int> held;
-    for (int i = 0; i < c.held; ++i) held.push_back(Connect(daemon.Port(), "127.0.0.1"));
+    for (int i = 0; i < c.held; ++i) {
+      held.push_back(Connect(daemon.Port(), "127.0.0.1"));
+      ASSERT_TRUE(SendAll(held.back(), Get("/Dovecrest.dll", "keep-alive")));
+      ASSERT_TRUE(IsFormPage(ReadAnswer(held.back())));
+    }
 
-    // The kernel queues connections in order and the host takes them in that order,
-    // so the held ones are counted before this one.
     Answer answer = Exchange(daemon.Port(), Get("/Dovecrest.dll"), c.source);
     EXPECT_EQ(answer.status, c.expectedStatus) << answer.head;
     if (c.expectedStatus == 503) {
