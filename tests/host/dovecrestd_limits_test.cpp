@@ -357,6 +357,17 @@ TEST(DovecrestdLimits, OptionsAreParsedAndLimitsTheDescriptorsCannotMeetAreRepor
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the daemon did not report the descriptor limit it could not reach";
 
+  // --help names every limit with its default.
+  FILE* help = popen((std::string(DOVECRESTD_PATH) + " --help").c_str(), "r");
+  ASSERT_NE(help, nullptr);
+  std::string usage;
+  char line[512];
+  while (fgets(line, sizeof line, help)) usage += line;
+  EXPECT_EQ(pclose(help), 0);
+  for (const char* text : {"--max-connections N", "(default 16384)", "--max-per-client N", "(default 256)",
+                           "--header-timeout S", "(default 10)", "--idle-timeout S", "(default 30)"})
+    EXPECT_NE(usage.find(text), std::string::npos) << text;
+
   for (std::vector<std::string> args : {std::vector<std::string>{"--max-connections", "0"},
                                         {"--max-per-client", "-1"},
                                         {"--header-timeout", "0"},
