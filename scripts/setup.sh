@@ -3,7 +3,8 @@
 # Does nothing when everything is already present.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libicu-dev
-          zlib1g-dev libmicrohttpd-dev libsqlite3-dev curl clang libclang-rt-14-dev)
+          zlib1g-dev libmicrohttpd-dev libsqlite3-dev curl clang libclang-rt-14-dev
+          wrk nginx-light)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

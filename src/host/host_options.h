@@ -13,6 +13,16 @@ struct HostOptions {
   std::string configDir;   // where "Vantrel.ini" is looked up; empty: the extension's directory
   std::string imagesDir;   // served under /images/ when set
   std::string extensionPath;  // empty: Dovecrest.so next to the executable
+  // Open client connections; a connection beyond them is answered 503 at once.
+  int maxConnections = 16384;
+  // Open connections from one client address; 0: no limit.
+  int maxPerClient = 256;
+  // Seconds within which a request's header block must be complete (from the
+  // connection's start, or from the first byte of a later request on it).
+  int headerTimeout = 10;
+  // Seconds a kept-alive connection may wait for its next request, and the longest
+  // pause while a body is received or a response is sent.
+  int idleTimeout = 30;
   bool help = false;
 };
 

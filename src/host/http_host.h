@@ -1,43 +1,48 @@
-// The HTTP server of dovecrestd: libmicrohttpd with a thread per connection, mapping
-// "/Dovecrest.dll[/rest]" onto the extension and "/images/" onto a directory.
+// The HTTP server of dovecrestd: one event-loop thread (epoll, non-blocking sockets)
+// accepts and reads every connection; complete requests go to a fixed pool of worker
+// threads, which run the extension call (it may block on engine locks) and hand the
+// answer back to the loop to be written. Idle connections cost a small record each,
+// never a thread. Limits: open connections, connections per client address, a header
+// timeout and a keep-alive idle timeout; connections beyond a limit are answered 503.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "host/extension_loader.h"
 #include "host/host_options.h"
 
-struct MHD_Daemon;
-
 namespace dovecrest {
 
 class HttpHost {
  public:
-  // Largest request body handed to the extension; larger bodies get 413.
-  static constexpr std::size_t kMaxBody = 1u << 20;
-  // Seconds a connection may stay silent before it is closed.
-  static constexpr unsigned kIdleTimeout = 30;
+  // Worker threads running requests: more than the extension's 32 modules, so the
+  // request beyond them still reaches the extension and gets its pool message.
+  static constexpr int kWorkers = 64;
+  // Descriptors the host keeps besides its open connections: listening socket, event
+  // descriptors, connections being closed after their last answer, images, and the
+  // engine's table files.
+  static constexpr int kReservedDescriptors = 1024 + 256;
+  // Seconds given in Retry-After when a connection is refused for a limit.
+  static constexpr int kRetryAfterSeconds = 5;
 
-  HttpHost(const HostOptions& options, const ExtensionLibrary& extension)
-      : options_(options), extension_(extension) {}
-  ~HttpHost() { Stop(); }
+  HttpHost(const HostOptions& options, const ExtensionLibrary& extension);
+  ~HttpHost();
+  HttpHost(const HttpHost&) = delete;
+  HttpHost& operator=(const HttpHost&) = delete;
 
   bool Start(std::string& error);
-  // Stops accepting, lets running requests finish and joins their threads.
+  // Stops accepting, lets running extension calls finish, closes every connection
+  // and joins the threads.
   void Stop();
   int Port() const { return port_; }
 
-  const HostOptions& Options() const { return options_; }
-  const ExtensionLibrary& Extension() const { return extension_; }
-
  private:
+  class Loop;
   HostOptions options_;
   const ExtensionLibrary& extension_;
-  MHD_Daemon* daemon_ = nullptr;
+  std::unique_ptr<Loop> loop_;
   int port_ = 0;
 };
-
-// The path info for a URL naming the extension ("" or "/rest"); false for other URLs.
-bool ExtensionPathInfo(const std::string& url, std::string& pathInfo);
 
 }  // namespace dovecrest

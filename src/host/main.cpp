@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/descriptor_limit.h"
 #include "host/extension_loader.h"
 #include "host/host_options.h"
 #include "host/http_host.h"
@@ -37,6 +38,23 @@ int main(int argc, char** argv) {
   }
   if (!options->configDir.empty()) setenv("VANTREL_CONFIG_DIR", options->configDir.c_str(), 1);
   if (options->extensionPath.empty()) options->extensionPath = DefaultExtensionPath();
+
+  // Every connection holds a descriptor: raise the limit, and where it stays too low
+  // for --max-connections, serve fewer and say so.
+  const uint64_t wanted = static_cast<uint64_t>(options->maxConnections) + dovecrest::HttpHost::kReservedDescriptors;
+  dovecrest::DescriptorLimit limit = dovecrest::RaiseDescriptorLimit(wanted);
+  if (limit.soft < wanted) {
+    int fitting = limit.soft > static_cast<uint64_t>(dovecrest::HttpHost::kReservedDescriptors) + 1
+                      ? static_cast<int>(limit.soft - dovecrest::HttpHost::kReservedDescriptors)
+                      : 1;
+    std::fprintf(stderr,
+                 "dovecrestd: warning: the open-descriptor limit is %llu (hard limit %llu), but %d connections "
+                 "need %llu; serving at most %d connections (raise the hard limit, e.g. ulimit -Hn, or lower "
+                 "--max-connections)\n",
+                 static_cast<unsigned long long>(limit.soft), static_cast<unsigned long long>(limit.hard),
+                 options->maxConnections, static_cast<unsigned long long>(wanted), fitting);
+    options->maxConnections = fitting;
+  }
 
   // Signals are taken by sigwait below; every server thread inherits the blocked mask.
   sigset_t stopSignals;

@@ -18,112 +18,12 @@
 #include <string>
 #include <thread>
 
+#include "host/host_client.h"
 #include "web/extension_abi.h"
 
 namespace {
 
-struct Answer {
-  int status = 0;
-  std::string head;
-  std::string body;
-};
-
-// Sends raw request bytes and reads the whole answer (the server closes or the
-// Content-Length is reached).
-Answer Exchange(int port, const std::string& raw) {
-  Answer answer;
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return answer;
-  }
-  timeval tv{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  (void)!write(fd, raw.data(), raw.size());
-  std::string data;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
-    auto end = data.find("\r\n\r\n");
-    if (end == std::string::npos) continue;
-    auto cl = data.find("Content-Length: ");
-    if (cl != std::string::npos && cl < end) {
-      std::size_t length = std::stoul(data.substr(cl + 16));
-      if (data.size() >= end + 4 + length) break;
-    }
-  }
-  close(fd);
-  auto end = data.find("\r\n\r\n");
-  if (data.size() > 12) answer.status = std::stoi(data.substr(9, 3));
-  answer.head = data.substr(0, end);
-  if (end != std::string::npos) answer.body = data.substr(end + 4);
-  return answer;
-}
-
-std::string Post(const std::string& path, const std::string& body) {
-  return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-class Daemon {
- public:
-  explicit Daemon(const std::vector<std::string>& extra) {
-    int err[2];
-    EXPECT_EQ(pipe(err), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(err[1], 2);
-      close(err[0]);
-      std::vector<std::string> args = {DOVECRESTD_PATH, "--port", "0", "--extension", DOVECREST_SO_PATH};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(err[1]);
-    log_ = fdopen(err[0], "r");
-    char line[512];
-    while (fgets(line, sizeof line, log_)) {
-      std::string l(line);
-      if (auto at = l.find("listening on "); at != std::string::npos) {
-        port_ = std::stoi(l.substr(l.rfind(':') + 1));
-        break;
-      }
-    }
-  }
-  ~Daemon() {
-    if (pid_ > 0 && !stopped_) Stop();
-    if (log_) fclose(log_);
-  }
-  int Port() const { return port_; }
-  // SIGTERM; answers the exit status and collects the rest of the log.
-  int Stop() {
-    kill(pid_, SIGTERM);
-    char line[512];
-    while (fgets(line, sizeof line, log_)) rest_ += line;
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    stopped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& Log() const { return rest_; }
-
- private:
-  pid_t pid_ = -1;
-  FILE* log_ = nullptr;
-  int port_ = 0;
-  bool stopped_ = false;
-  std::string rest_;
-};
+using namespace dovecrest::host_test;
 
 TEST(Dovecrestd, ServesTheExtensionOverHttpAndStopsCleanly) {
   char tmpl[] = "/tmp/dovecrestd-test-XXXXXX";
