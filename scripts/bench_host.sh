@@ -6,7 +6,7 @@
 #   DURATION=30s scripts/bench_host.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --host-bench
 build=${BUILD_DIR:-build/bench}
 duration=${DURATION:-10s}
 clients=${CLIENTS:-32}

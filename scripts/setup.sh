@@ -3,8 +3,11 @@
 # Does nothing when everything is already present.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libicu-dev
-          zlib1g-dev libmicrohttpd-dev libsqlite3-dev curl clang libclang-rt-14-dev
-          wrk nginx-light)
+          zlib1g-dev libsqlite3-dev curl clang libclang-rt-14-dev)
+# The host benchmark (scripts/bench_host.sh) also needs a load generator and nginx.
+if [ "${1:-}" = "--host-bench" ]; then
+  packages+=(wrk nginx-light)
+fi
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
