@@ -133,6 +133,70 @@ TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   EXPECT_EQ(RaisedCode([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
 }
 
+// Held record locks are kept by record number, far beyond the bitmaps' first
+// size too; counts follow every lock and unlock, a transaction defers unlocks,
+// and closing gives every lock back.
+TEST_F(DataTableTest, RecordLocksAreCountedAndReleasedByNumber) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  // As a cursor does: the read lock a record lock takes goes when the lock is in.
+  const auto lock = [](TDataTable& table, std::int32_t r) {
+    table.UserWriteLockRecord(r);
+    table.ReadUnlockTable();
+  };
+  const std::vector<std::int32_t> records = {1, 2, 32, 33, 8192, 8193, 20000};
+  for (const std::int32_t r : records) lock(ta, r);
+  EXPECT_EQ(ta.HeldRecordLockCount(), 7);
+  for (const std::int32_t r : records) {
+    EXPECT_TRUE(ta.HoldsRecordLock(r)) << r;
+    EXPECT_TRUE(tb.RecordIsLocked(r)) << r;
+  }
+  for (const std::int32_t r : {3, 31, 8191, 19999, 20001}) {
+    EXPECT_FALSE(ta.HoldsRecordLock(r)) << r;
+    EXPECT_FALSE(tb.RecordIsLocked(r)) << r;
+  }
+  lock(tb, 3);
+  EXPECT_EQ(tb.HeldRecordLockCount(), 1);
+  EXPECT_TRUE(ta.RecordIsLocked(3));
+
+  ta.UserWriteUnlockRecord(33);
+  EXPECT_EQ(ta.HeldRecordLockCount(), 6);
+  lock(tb, 33);
+  EXPECT_EQ(tb.HeldRecordLockCount(), 2);
+
+  // Unlocks inside a transaction wait for its end.
+  a.directory->StartTransaction();
+  ta.UserWriteUnlockRecord(8193);
+  ta.UserWriteUnlockRecord(20000);
+  EXPECT_EQ(ta.HeldRecordLockCount(), 6);
+  EXPECT_EQ(ta.RecordsToReleaseCount(), 2);
+  EXPECT_TRUE(tb.RecordIsLocked(20000));
+  a.directory->CommitTransaction({.EndTransaction = true});
+  EXPECT_EQ(ta.HeldRecordLockCount(), 4);
+  EXPECT_EQ(ta.RecordsToReleaseCount(), 0);
+  EXPECT_FALSE(tb.RecordIsLocked(8193));
+  lock(tb, 20000);
+
+  // The cursors' bookkeeping holds no byte.
+  ta.AddCursorRecordWriteLock(9000);
+  ta.AddCursorRecordWriteLock(2);
+  EXPECT_TRUE(ta.CheckForCursorRecordWriteLock(9000));
+  EXPECT_EQ(ta.CursorRecordLockCount(), 2);
+  ta.RemoveCursorRecordWriteLock(9000);
+  EXPECT_FALSE(ta.CheckForCursorRecordWriteLock(9000));
+  EXPECT_FALSE(tb.RecordIsLocked(9000));
+
+  ASSERT_EQ(a.directory->CloseDataTable(&ta), 0);
+  for (const std::int32_t r : {1, 2, 32, 8192}) {
+    EXPECT_FALSE(tb.RecordIsLocked(r)) << r;
+    lock(tb, r);
+  }
+  EXPECT_EQ(tb.HeldRecordLockCount(), 7);
+  tb.WriteUnlockAllRecords(false);
+  EXPECT_EQ(tb.HeldRecordLockCount(), 0);
+}
+
 // Closing releases every lock it holds even when releasing one fails, and then
 // raises that failure.
 TEST_F(DataTableTest, ClosingTriesEveryUnlockAndRaisesTheFirstFailure) {
