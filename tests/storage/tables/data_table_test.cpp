@@ -112,6 +112,51 @@ TEST_F(DataTableTest, MissingIndexFileIsRecreatedEmpty) {
   EXPECT_TRUE(std::filesystem::exists(File(".IDX")));
 }
 
+// Writes bytes over the data file at the given offset.
+void Overwrite(const std::string& path, std::streamoff offset, std::string_view bytes) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(offset);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The first user of a table checks its headers as it opens it and is refused
+// a damaged one, the table closed again; repair mode checks only the versions.
+TEST_F(DataTableTest, FirstUserChecksTheHeadersUnlessRepairing) {
+  // A BLOB block size of 3 (the table has no BLOB fields, so nothing reads it).
+  Overwrite(File(".DAT"), data_header_offsets::BlobBlockSize, std::string_view("\x03\x00\x00\x00", 4));
+  SessionOn a(dir_.Path());
+  TDataTable* table = nullptr;
+  EXPECT_EQ(RaisedCode([&] { a.directory->OpenDataTable("quota", table); }), TARN_HEADERCORRUPT);
+  EXPECT_EQ(table, nullptr);
+  EXPECT_TRUE(a.directory->Tables().empty());
+  // Refused again: nothing of the failed open stayed behind.
+  EXPECT_EQ(RaisedCode([&] { a.directory->OpenDataTable("quota", table); }), TARN_HEADERCORRUPT);
+
+  ASSERT_EQ(a.directory->OpenDataTable("quota", table, {.RepairMode = true}), 0);
+  ASSERT_NE(table, nullptr);
+  // A later user relies on the first one's check.
+  TDataTable* second = nullptr;
+  ASSERT_EQ(a.directory->OpenDataTable("quota", second), 0);
+  EXPECT_EQ(second, table);
+  EXPECT_EQ(table->UseCount(), 2);
+  ASSERT_EQ(a.directory->CloseDataTable(second), 0);
+  ASSERT_EQ(a.directory->CloseDataTable(table), 0);
+
+  // A wrong version is refused in repair mode too.
+  Overwrite(File(".DAT"), data_header_offsets::VersionNum, std::string_view("\x04", 1));
+  EXPECT_EQ(RaisedCode([&] { a.directory->OpenDataTable("quota", table, {.RepairMode = true}); }), TARN_OLDVERSION);
+  EXPECT_TRUE(a.directory->Tables().empty());
+}
+
+// Another session that opens a table whose header was damaged after the first
+// session checked it checks it again: each session's table has its first user.
+TEST_F(DataTableTest, EverySessionsFirstUserChecksTheHeaders) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  a.Open("quota");
+  Overwrite(File(".DAT"), data_header_offsets::BlobBlockSize, std::string_view("\x03\x00\x00\x00", 4));
+  EXPECT_EQ(RaisedCode([&] { b.Open("quota"); }), TARN_HEADERCORRUPT);
+}
+
 TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   SessionOn a(dir_.Path()), b(dir_.Path());
   TDataTable& ta = a.Open("quota");
