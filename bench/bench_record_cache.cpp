@@ -123,7 +123,7 @@ void BM_SortRecords(benchmark::State& state) {
   file.GetFieldDefinitionByNumber(2, def);
   bool descending = false;
   for (auto _ : state) {
-    def.WorkingArea[kSortDescendingWorkingByte] = descending ? 1 : 0;
+    def.Working.SortDescending = descending;
     descending = !descending;
     file.FreeRecordBuffers();
     benchmark::DoNotOptimize(file.SortRecordBuffers({&def, 1}, -1, {}));

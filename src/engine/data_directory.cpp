@@ -94,6 +94,25 @@ std::vector<std::unique_ptr<TDataTable>>::iterator TDataDirectory::FindEntry(con
   return std::find_if(tables_.begin(), tables_.end(), [table](const auto& t) { return t.get() == table; });
 }
 
+namespace {
+
+// The headers of a table are checked in full by its first user, under a read
+// lock so that they are current and no writer changes them meanwhile. Later
+// users rely on that check, and so does a transaction whose table has written
+// a header since it was opened (the headers are then this session's own).
+void CheckHeadersAtOpen(TDataTable& table, bool repairMode) {
+  if (repairMode) {
+    table.CheckHeaderVersions();
+    return;
+  }
+  if (table.UseCount() != 1) return;
+  if (table.GetTransactionInProgress() && table.Changed()) return;
+  TReadLockScope lock(table);
+  table.CheckHeaders();
+}
+
+}  // namespace
+
 std::unique_ptr<TDataTable> TDataDirectory::NewTable(const std::string& name, const TOpenTableOptions& options) {
   auto table = std::make_unique<TDataTable>(*this);
   table->SetTableName(TrimName(name));
@@ -125,6 +144,17 @@ int TDataDirectory::OpenDataTable(const std::string& name, TDataTable*& table, c
     tables_.push_back(std::move(created));
   }
   if (CountsAsClient(options.SourceTable, options.AnswerTable)) table->IncClientUseCount();
+  try {
+    CheckHeadersAtOpen(*table, options.RepairMode);
+  } catch (...) {
+    try {
+      CloseDataTable(table, {.SourceTable = options.SourceTable, .AnswerTable = options.AnswerTable});
+    } catch (...) {
+      // The check's error is the one the caller sees.
+    }
+    table = nullptr;
+    throw;
+  }
   return 0;
 }
 

@@ -27,6 +27,9 @@ struct TOpenTableOptions {
   bool InMemory = false;           // a table of the in-memory database
   bool OverrideExclusive = false;  // join a table this process holds exclusively
   bool Exclusive = false;          // no other session or process may open it
+  // Opened to repair or restructure the table: only the header versions are
+  // checked. Otherwise the table's first user checks its headers in full.
+  bool RepairMode = false;
 };
 
 struct TCloseTableOptions {
@@ -69,6 +72,11 @@ class TDataDirectory final : public TTableOwner {
 
   // Table requests answer 0 or the negative of an engine code: -TARN_OSEACCES when
   // the table's use forbids the request, -TARN_OSENOENT for a table not known here.
+  // Opening raises what opening the files or checking the headers met, with the
+  // table closed again: the first user of a table checks its headers in full
+  // under a read lock (not again while a transaction is in progress on a table
+  // that has written a header since it was opened); in repair mode every opener
+  // checks only the header versions.
   int OpenDataTable(const std::string& name, TDataTable*& table, const TOpenTableOptions& options = {});
   int CloseDataTable(TDataTable* table, const TCloseTableOptions& options = {});
   int CreateDataTable(const std::string& name, const TTableDefinition& definition, TDataTable*& table,

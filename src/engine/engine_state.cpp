@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "platform/os_process.h"
 #include "storage/keys/character_maps.h"
+#include "storage/records/records_bitmap.h"
 #include "storage/files/file_list.h"
 
 namespace tarn {
@@ -34,6 +35,7 @@ void InitializeTarn() {
   std::lock_guard lock(gEngineLock);
   if (gStarted) return;
   InitializeCharMaps();
+  CreateRecordsBitmapPool();
   for (const TEngineStartup start : StartupHooks()) start();
   gDefaultSession = std::make_unique<TDataSession>(false);
   gStarted = true;
@@ -50,6 +52,7 @@ void ExitTarn() {
   TFileList::Instance().ReleaseUnused();
   // The process's private directory goes once no session can use it any more.
   if (LiveDataSessions() == 0) OSRemoveProcessPrivateDirectory();
+  FreeRecordsBitmapPool();
   FinalizeCharMaps();
   gStarted = false;
 }

@@ -8,12 +8,12 @@ namespace tarn {
 
 class TDataSession;
 
-// Starts the engine once per process: the character maps and the default data
-// session are created; the default session is the current data session of every
+// Starts the engine once per process: the character maps, the records-bitmap
+// pool and the default data session are created; the default session is the current data session of every
 // thread that has not set its own.
 void InitializeTarn();
 // Stops the engine: destroys the default session and the process-wide support
-// structures (character maps and whatever the upper layers registered). Of the
+// structures (character maps, the records-bitmap pool and whatever the upper layers registered). Of the
 // open-file list only the files no session holds are freed; the process's
 // private directory is removed when no data session is left.
 void ExitTarn();

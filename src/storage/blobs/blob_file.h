@@ -118,6 +118,8 @@ class TBlobFile : public TFileHandler {
 
   std::unique_ptr<TBlock> GetNewBlockInstance();
   void ReturnBlockInstance(std::unique_ptr<TBlock>& block);
+  // Spare block instances of the file (at most 32).
+  std::size_t SpareBlockInstances() const noexcept { return cache_.SpareInstances(); }
 
   // Statistics and cache state.
   const TCacheStatistics& Statistics() const noexcept { return cache_.Statistics(); }

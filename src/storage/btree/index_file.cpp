@@ -32,8 +32,7 @@ TIndexFile::TIndexFile() {
   header_ = CreateIndexHeader();
   flush_ = [this] { return FlushPageBuffers(); };
   for (auto& cache : caches_) {
-    cache = std::make_unique<TPageCache>(kSparePagesPerSlot, kPageCacheGrowStep, TARN_INDEXCORRUPT,
-                                         [] { return std::make_unique<TPage>(); });
+    cache = std::make_unique<TPageCache>(pageStack_, kPageCacheGrowStep, TARN_INDEXCORRUPT);
     cache->SetCapacity(kPageCacheInitialCapacity);
   }
 }
@@ -395,5 +394,13 @@ void TIndexFile::FreePageBuffers() {
 void TIndexFile::AdjustPageBuffers() {
   for (auto& cache : caches_) cache->Shrink(kPageCacheInitialCapacity, flush_, MayWriteToMakeRoom());
 }
+
+std::unique_ptr<TPage> TIndexFile::GetNewPageInstance() {
+  std::unique_ptr<TPage> page = pageStack_.Take();
+  page->Reset(0);
+  return page;
+}
+
+void TIndexFile::ReturnPageInstance(std::unique_ptr<TPage>& page) { pageStack_.Return(page); }
 
 }  // namespace tarn

@@ -1,7 +1,7 @@
 // TIndexFile: the handler of a table's index file. It owns the index header
 // image and, per index slot, a cache of pages (the shared buffer cache: a
-// list sorted by page number plus a most-recently-used list, with a small
-// pool of spare pages); it hands out
+// list sorted by page number plus a most-recently-used list) with one pool of
+// spare page instances for the whole file; it hands out
 // and takes back free pages (one free list per slot) and writes dirty pages
 // in runs of consecutive page numbers.
 #pragma once
@@ -28,12 +28,15 @@ namespace tarn {
 inline constexpr std::int64_t kMaxIndexPages = 2'000'000'000;
 inline constexpr std::int64_t kMaxIndexFileBytes = 4'000'000'000;
 // Each slot's cache starts with room for 2 pages and grows by 4 when nothing
-// can be evicted; up to 4 spare pages are pooled per slot.
+// can be evicted; up to 4 spare pages are pooled for the whole file.
 inline constexpr std::size_t kPageCacheInitialCapacity = 2;
 inline constexpr std::size_t kPageCacheGrowStep = 4;
-inline constexpr std::size_t kSparePagesPerSlot = 4;
+inline constexpr std::size_t kPagePoolSize = 4;
 
 using TPageCache = TBufferCache<TPage>;
+// Spare page instances of one index file, shared by its slots' caches and the
+// cursors' own pages.
+using TPageStack = TInstanceStack<TPage>;
 
 struct TIndexFileStatistics {
   std::int64_t CacheHits = 0;
@@ -147,6 +150,14 @@ class TIndexFile : public TFileHandler {
   // Shrinks each slot's cache toward its initial size.
   void AdjustPageBuffers();
 
+  // A page object of the file's pool for a cursor's own use (outside the
+  // caches): initialised, numbered 0, clean and unused.
+  std::unique_ptr<TPage> GetNewPageInstance();
+  // Back to the pool (destroyed when it holds 4 already); the pointer is null
+  // afterwards.
+  void ReturnPageInstance(std::unique_ptr<TPage>& page);
+  std::size_t SparePageInstances() const noexcept { return pageStack_.Size(); }
+
   const TIndexFileStatistics& Statistics() const noexcept { return statistics_; }
   void ClearStatistics() noexcept { statistics_ = {}; }
   const TPageCache& Cache(std::size_t slot) const { return *caches_.at(slot); }
@@ -177,6 +188,8 @@ class TIndexFile : public TFileHandler {
   TTableLink* link_ = nullptr;
   bool encrypted_ = false;
   TIndexHeader header_{};
+  // Declared before the caches, which return their pages to it.
+  TPageStack pageStack_{kPagePoolSize, [] { return std::make_unique<TPage>(); }};
   std::array<std::unique_ptr<TPageCache>, kIndexSlotCount> caches_;
   // Decodes a page read from disk before it takes a cache buffer, so a
   // damaged image never enters the cache.

@@ -96,7 +96,14 @@ class TBufferCache {
 
   TBufferCache(std::size_t poolLimit, std::size_t growStep, TarnErrorCode corruptCode,
                typename TInstanceStack<T>::TFactory factory)
-      : pool_(poolLimit, std::move(factory)), growStep_(growStep), corruptCode_(corruptCode) {}
+      : ownPool_(std::make_unique<TInstanceStack<T>>(poolLimit, std::move(factory))),
+        pool_(ownPool_.get()),
+        growStep_(growStep),
+        corruptCode_(corruptCode) {}
+  // A cache that shares the spare instances of its file with the file's other
+  // caches; the pool must outlive the cache.
+  TBufferCache(TInstanceStack<T>& sharedPool, std::size_t growStep, TarnErrorCode corruptCode)
+      : pool_(&sharedPool), growStep_(growStep), corruptCode_(corruptCode) {}
   ~TBufferCache() { Unlink(); }
   TBufferCache(const TBufferCache&) = delete;
   TBufferCache& operator=(const TBufferCache&) = delete;
@@ -152,13 +159,13 @@ class TBufferCache {
     if (Peek(n) != nullptr) Corrupt();
     std::unique_ptr<T> buffer;
     if (sorted_.size() < capacity_) {
-      buffer = pool_.Take();
+      buffer = pool_->Take();
     } else {
       T* victim = FindVictim();
       if (victim == nullptr && mayFlush && flush && flush()) victim = FindVictim();
       if (victim == nullptr) {
         capacity_ += growStep_;
-        buffer = pool_.Take();
+        buffer = pool_->Take();
       } else {
         buffer = Detach(victim);
       }
@@ -185,7 +192,7 @@ class TBufferCache {
   // Returns every buffer to the pool without writing.
   void FreeAll() {
     Unlink();
-    for (auto& buffer : sorted_) pool_.Return(buffer);
+    for (auto& buffer : sorted_) pool_->Return(buffer);
     sorted_.clear();
   }
 
@@ -202,7 +209,7 @@ class TBufferCache {
       }
       if (victim == nullptr) break;
       std::unique_ptr<T> buffer = Detach(victim);
-      pool_.Return(buffer);
+      pool_->Return(buffer);
     }
     capacity_ = std::max(nominal, sorted_.size());
   }
@@ -220,8 +227,10 @@ class TBufferCache {
     for (auto it = sorted_.rbegin(); it != sorted_.rend(); ++it) LinkFront(it->get());
   }
 
-  std::unique_ptr<T> TakeInstance() { return pool_.Take(); }
-  void ReturnInstance(std::unique_ptr<T>& instance) { pool_.Return(instance); }
+  std::unique_ptr<T> TakeInstance() { return pool_->Take(); }
+  void ReturnInstance(std::unique_ptr<T>& instance) { pool_->Return(instance); }
+  // Spare instances now in the pool.
+  std::size_t SpareInstances() const noexcept { return pool_->Size(); }
 
  private:
   using TList = std::vector<std::unique_ptr<T>>;
@@ -278,7 +287,8 @@ class TBufferCache {
     head_ = tail_ = nullptr;
   }
 
-  TInstanceStack<T> pool_;
+  std::unique_ptr<TInstanceStack<T>> ownPool_;
+  TInstanceStack<T>* pool_;
   TList sorted_;
   TCachedBuffer* head_ = nullptr;  // most recently used
   TCachedBuffer* tail_ = nullptr;  // least recently used

@@ -9,8 +9,7 @@
 namespace tarn {
 
 TFieldDefinition MakeEmptyFieldDefinition() noexcept {
-  TFieldDefinition def;
-  std::memset(&def, 0, sizeof def);
+  TFieldDefinition def{};
   return def;
 }
 

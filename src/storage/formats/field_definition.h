@@ -23,6 +23,20 @@ inline constexpr std::size_t kFieldDefinitionSize = 768;
 inline constexpr std::size_t kFieldWorkingAreaSize = 520;
 inline constexpr std::size_t kFieldNameLength = 30;
 inline constexpr std::size_t kExpressionTextLength = 50;
+inline constexpr std::size_t kOriginNameLength = 100;
+
+// The parsed expression of a calculated field; a type of the expression layer,
+// which owns it (the definition only refers to it).
+class TExpToken;
+
+// What a cursor keeps in memory in a definition's working area. None of it is
+// stored: the stored image has zeros there.
+struct TFieldWorkingData {
+  const TExpToken* Expression = nullptr;  // calculated field: its parsed expression (not owned)
+  bool SortDescending = false;            // sort field: sorted in descending order
+  TShortField<kOriginNameLength> OriginName;  // table name, '.', field name
+  std::int16_t SourceFieldNumber = 0;     // physical field shown; 0 for a calculated field
+};
 
 // In memory the definition is an ordinary aligned struct; its stored image
 // (768 bytes, offsets below) is written and read field by field.
@@ -43,7 +57,7 @@ struct TFieldDefinition {
   TShortField<50> MaxValue;
   TShortField<50> DefaultValue;
   std::uint8_t Computed;               // 0 in every stored definition
-  std::array<std::uint8_t, kFieldWorkingAreaSize> WorkingArea;  // run-time data; zero when stored
+  TFieldWorkingData Working;           // run-time data (bytes 248..767); zero when stored
 };
 
 // Offsets in the stored image.

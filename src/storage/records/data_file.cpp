@@ -102,7 +102,7 @@ void TDataFile::CreateDataFile(std::uint16_t languageID, std::uint16_t sortID, s
   fields_.assign(fields.begin(), fields.end());
   for (TFieldDefinition& def : fields_) {
     def.Computed = 0;
-    def.WorkingArea.fill(0);
+    def.Working = {};
   }
   fieldsChanged_ = true;
   cache_.FreeAll();

@@ -116,6 +116,8 @@ class TDataFile : public TFileHandler {
 
   std::unique_ptr<TRecord> GetNewRecordInstance();
   void ReturnRecordInstance(std::unique_ptr<TRecord>& record);
+  // Spare record instances of the file (at most 64).
+  std::size_t SpareRecordInstances() const noexcept { return cache_.SpareInstances(); }
 
   // Statistics and cache state.
   const TCacheStatistics& Statistics() const noexcept { return cache_.Statistics(); }

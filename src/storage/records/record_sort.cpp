@@ -66,7 +66,7 @@ class TRecordSorter {
         encrypted_(file.GetEncrypted()) {
     std::vector<TKeyField> keyFields;
     for (const TFieldDefinition& def : sortFields) {
-      keyFields.push_back(MakeKeyField(def, def.WorkingArea[kSortDescendingWorkingByte] != 0));
+      keyFields.push_back(MakeKeyField(def, def.Working.SortDescending));
     }
     layout_ = MakeSortKeyLayout(keyFields, caseInsensitive, file.GetLanguageID(), file.GetSortID());
     keySize_ = layout_.KeySize();

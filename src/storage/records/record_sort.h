@@ -15,10 +15,6 @@ namespace tarn {
 
 class TDataFile;
 
-// Byte of a sort field definition's working area that marks the field as
-// descending (byte 253 of the definition).
-inline constexpr std::size_t kSortDescendingWorkingByte = 253 - 248;
-
 // The grouping callbacks (the SQL layer supplies them). Group(open, a, b):
 // open a group with (record, record) for the first record and
 // (groupRecord, newRecord) for a later one; fold with (record, groupRecord).

@@ -1,6 +1,6 @@
 // TRecordsBitmapInterface: what the index filter scans need of a records
-// bitmap (a bit per physical record number). The records bitmap of the filter
-// code implements it.
+// bitmap (a bit per physical record number). TRecordsBitmap (records_bitmap.h)
+// implements it.
 #pragma once
 
 #include <cstdint>

@@ -215,8 +215,8 @@ void TDataTable::CloseTable(bool discardTemporary) {
     if (userTableLocked_) UserWriteUnlockTable();
   });
   WriteUnlockAllRecords(false);
-  cursorRecordLocks_.clear();
-  recordsToRelease_.clear();
+  cursorRecordLocks_.ClearBits();
+  recordsToRelease_.ClearBits();
   attempt([this] {
     if (userReadLocked_) UserReadUnlockTable();
   });
@@ -480,8 +480,8 @@ bool TDataTable::UserWriteLockRecord(std::int32_t n) {
   if (!owner_.StrictChangeDetection()) changed = ReadLockTable();
   if (n <= 0 || !lockMap_.LockRecord(*dataFile_, static_cast<std::uint32_t>(n), UserRetry()))
     Raise(TARN_RECLOCKFAILED);
-  heldRecordLocks_.insert(n);
-  recordsToRelease_.erase(n);
+  IncludeRecord(heldRecordLocks_, n);
+  recordsToRelease_.ClearBit(n);
   return changed;
 }
 
@@ -490,10 +490,10 @@ void TDataTable::UserWriteUnlockRecord(std::int32_t n) {
   if (n <= 0 || !HoldsRecordLock(n)) Raise(TARN_UNLOCKFAILED);
   if (transactionLocked_) {
     // The record stays locked until the transaction ends.
-    recordsToRelease_.insert(n);
+    IncludeRecord(recordsToRelease_, n);
     return;
   }
-  heldRecordLocks_.erase(n);
+  heldRecordLocks_.ClearBit(n);
   if (!lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n))) Raise(TARN_UNLOCKFAILED);
 }
 
@@ -508,16 +508,23 @@ bool TDataTable::UserUnlockSemaphore(std::int32_t s) {
 }
 
 void TDataTable::WriteUnlockAllRecords(bool onlyReleased) {
-  for (auto it = heldRecordLocks_.begin(); it != heldRecordLocks_.end();) {
-    const std::int32_t n = *it;
-    if (onlyReleased && recordsToRelease_.count(n) == 0) {
-      ++it;
-      continue;
-    }
+  std::int32_t n = 0;
+  std::int32_t visited = 0;
+  while (heldRecordLocks_.GetNextBitsSet(n, 1, visited)) {
+    if (onlyReleased && !recordsToRelease_.IsBitSet(n)) continue;
     if (dataFile_->IsOpen()) lockMap_.UnlockRecord(*dataFile_, static_cast<std::uint32_t>(n));
-    recordsToRelease_.erase(n);
-    it = heldRecordLocks_.erase(it);
+    recordsToRelease_.ClearBit(n);
+    heldRecordLocks_.ClearBit(n);
   }
+}
+
+void TDataTable::IncludeRecord(TRecordsBitmap& bitmap, std::int32_t n) {
+  if (n < 1) return;
+  if (n > bitmap.GetNumOfBits()) {
+    const std::int32_t physical = dataFile_->IsOpen() ? dataFile_->GetPhysicalRecordsUsed() : 0;
+    bitmap.SetNumOfBits(std::max(n, physical + 1));
+  }
+  bitmap.SetBit(n);
 }
 
 bool TDataTable::RecordIsLocked(std::int32_t n) {
@@ -544,7 +551,8 @@ void TDataTable::CheckLockStates() const noexcept {
               !(internalReadLocked_ || internalWriteLocked_ || userReadLocked_ || userTableLocked_));
   // R5: a closed table holds nothing.
   TARN_ASSERT(open_ || !(internalReadLocked_ || internalWriteLocked_ || userReadLocked_ || userTableLocked_ ||
-                         transactionLocked_ || !heldRecordLocks_.empty() || !recordsToRelease_.empty()));
+                         transactionLocked_ || heldRecordLocks_.GetTotalBitsSet() != 0 ||
+                         recordsToRelease_.GetTotalBitsSet() != 0));
 }
 
 // --- change detection -----------------------------------------------------------

@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "storage/blobs/blob_file.h"
 #include "storage/records/data_file.h"
+#include "storage/records/records_bitmap.h"
 #include "storage/formats/field_definition.h"
 #include "storage/formats/index_definition.h"
 #include "storage/btree/index_file.h"
@@ -143,15 +143,20 @@ class TDataTable final : public TTableLink {
   bool InternalReadLocked() const noexcept { return internalReadLocked_; }
   bool InternalWriteLocked() const noexcept { return internalWriteLocked_; }
   bool UserReadLocked() const noexcept { return userReadLocked_; }
-  bool HoldsRecordLock(std::int32_t n) const { return heldRecordLocks_.count(n) != 0; }
+  bool HoldsRecordLock(std::int32_t n) const noexcept { return heldRecordLocks_.IsBitSet(n); }
+  // Record locks this table holds, and of those the ones to release when the
+  // transaction ends.
+  std::int32_t HeldRecordLockCount() const noexcept { return heldRecordLocks_.GetTotalBitsSet(); }
+  std::int32_t RecordsToReleaseCount() const noexcept { return recordsToRelease_.GetTotalBitsSet(); }
 
   // Record-lock bookkeeping of the cursors.
-  void AddRecordWriteLock(std::int32_t n) { heldRecordLocks_.insert(n); }
-  void RemoveRecordWriteLock(std::int32_t n) { heldRecordLocks_.erase(n); }
-  bool CheckForRecordWriteLock(std::int32_t n) const { return heldRecordLocks_.count(n) != 0; }
-  void AddCursorRecordWriteLock(std::int32_t n) { cursorRecordLocks_.insert(n); }
-  void RemoveCursorRecordWriteLock(std::int32_t n) { cursorRecordLocks_.erase(n); }
-  bool CheckForCursorRecordWriteLock(std::int32_t n) const { return cursorRecordLocks_.count(n) != 0; }
+  void AddRecordWriteLock(std::int32_t n) { IncludeRecord(heldRecordLocks_, n); }
+  void RemoveRecordWriteLock(std::int32_t n) noexcept { heldRecordLocks_.ClearBit(n); }
+  bool CheckForRecordWriteLock(std::int32_t n) const noexcept { return heldRecordLocks_.IsBitSet(n); }
+  void AddCursorRecordWriteLock(std::int32_t n) { IncludeRecord(cursorRecordLocks_, n); }
+  void RemoveCursorRecordWriteLock(std::int32_t n) noexcept { cursorRecordLocks_.ClearBit(n); }
+  bool CheckForCursorRecordWriteLock(std::int32_t n) const noexcept { return cursorRecordLocks_.IsBitSet(n); }
+  std::int32_t CursorRecordLockCount() const noexcept { return cursorRecordLocks_.GetTotalBitsSet(); }
 
   // Tests replace the pause between lock attempts.
   void SetLockMap(const TLockMap& map) { lockMap_ = map; }
@@ -257,6 +262,10 @@ class TDataTable final : public TTableLink {
   void CloseFiles() noexcept;
   void ShareEncryption();
   std::string FilePath(const char* extension) const;
+  // Sets record n (n >= 1) in a record-lock bitmap, first growing it to cover n
+  // and the table's physical records + 1. The bitmaps never shrink while open,
+  // so no held lock is forgotten when the table shrinks.
+  void IncludeRecord(TRecordsBitmap& bitmap, std::int32_t n);
 
   TTableOwner& owner_;
   std::string tableName_;
@@ -319,9 +328,11 @@ class TDataTable final : public TTableLink {
   //      deferred to the transaction's end (recordsToRelease_).
   //   R8 Every operation that takes a lock releases it on every path; closing
   //      releases every lock whatever one release met.
-  std::set<std::int32_t> heldRecordLocks_;
-  std::set<std::int32_t> cursorRecordLocks_;
-  std::set<std::int32_t> recordsToRelease_;
+  // Records bitmaps, with room for 8,192 records to start with.
+  static constexpr std::int32_t kInitialLockBitmapBits = 8192;
+  TRecordsBitmap heldRecordLocks_{kInitialLockBitmapBits};
+  TRecordsBitmap cursorRecordLocks_{kInitialLockBitmapBits};
+  TRecordsBitmap recordsToRelease_{kInitialLockBitmapBits};
   bool userReadLocked_ = false;
   bool userTableLocked_ = false;
   bool internalReadLocked_ = false;

@@ -12,6 +12,7 @@
 #include "platform/os_process.h"
 #include "storage/files/file_list.h"
 #include "storage/files/temp_file.h"
+#include "storage/records/records_bitmap.h"
 #include "storage/tables/quota_table.h"
 #include "support/raised_code.h"
 
@@ -36,6 +37,24 @@ TEST(Engine, CurrentSessionNeedsTheEngineAndIsPerThread) {
   ExitTarn();
   EXPECT_FALSE(TarnStarted());
   EXPECT_EQ(RaisedCode([] { GetCurrentDataSession(); }), TARN_NOTINITIALIZED);
+}
+
+// The records-bitmap pool lives from engine start to engine stop; a bitmap a
+// cursor still holds when the engine stops is destroyed when it is returned.
+TEST(Engine, StartCreatesAndStopFreesTheRecordsBitmapPool) {
+  ASSERT_FALSE(TarnStarted());
+  EXPECT_FALSE(RecordsBitmapPoolExists());
+  InitializeTarn();
+  EXPECT_TRUE(RecordsBitmapPoolExists());
+  auto kept = GetNewRecordsBitmapInstance();
+  auto returned = GetNewRecordsBitmapInstance();
+  ReturnRecordsBitmapInstance(returned);
+  EXPECT_EQ(RecordsBitmapPoolSize(), 1u);
+  ExitTarn();
+  EXPECT_FALSE(RecordsBitmapPoolExists());
+  ReturnRecordsBitmapInstance(kept);
+  EXPECT_EQ(kept, nullptr);
+  EXPECT_EQ(RecordsBitmapPoolSize(), 0u);
 }
 
 // A second session keeps working on its tables when the engine stops: the

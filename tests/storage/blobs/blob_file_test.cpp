@@ -426,5 +426,20 @@ TEST_F(BlobTest, ClearingTheHeaderEmptiesTheFile) {
   EXPECT_EQ(WriteBlob(*file, Pattern(10, 2), 6), 1);
 }
 
+// Spare block objects are pooled per file, at most 32.
+TEST_F(BlobTest, SpareBlocksArePooledUpToTheLimit) {
+  auto file = Create();
+  std::vector<std::unique_ptr<TBlock>> taken;
+  for (std::size_t i = 0; i < kBlockPoolSize + 5; ++i) taken.push_back(file->GetNewBlockInstance());
+  for (auto& block : taken) {
+    file->ReturnBlockInstance(block);
+    EXPECT_EQ(block, nullptr);
+  }
+  EXPECT_EQ(file->SpareBlockInstances(), kBlockPoolSize);
+  auto block = file->GetNewBlockInstance();
+  EXPECT_EQ(file->SpareBlockInstances(), kBlockPoolSize - 1);
+  EXPECT_FALSE(block->Dirty());
+}
+
 }  // namespace
 }  // namespace tarn

@@ -153,6 +153,44 @@ TEST_F(IndexFileCache, FreeingTheCacheDiscardsUnwrittenChanges) {
   EXPECT_EQ(Fetch(*fx_.file, &fx_.cursor, 0, 1)->GetRecordNumber(1), 0);
 }
 
+// One pool of 4 spare pages serves the whole file: the caches of every slot
+// and the cursors' own page objects.
+TEST_F(IndexFileCache, SparePagesArePooledPerFile) {
+  fx_.link.transaction = true;  // every page stays cached
+  NewPages(*fx_.file, &fx_.cursor, 0, 3);
+  NewPages(*fx_.file, &fx_.cursor, 1, 3);
+  EXPECT_EQ(fx_.file->SparePageInstances(), 0u);
+  fx_.file->FreePageBuffers();  // six pages go back; the pool keeps four
+  EXPECT_EQ(fx_.file->SparePageInstances(), kPagePoolSize);
+
+  // A cache takes its buffers from the same pool.
+  fx_.link.transaction = false;
+  Fetch(*fx_.file, &fx_.cursor, 1, 4);
+  EXPECT_EQ(fx_.file->SparePageInstances(), kPagePoolSize - 1);
+
+  // A cursor's page: a pooled object, handed out initialised whatever it held.
+  std::unique_ptr<TPage> mine = fx_.file->GetNewPageInstance();
+  EXPECT_EQ(fx_.file->SparePageInstances(), kPagePoolSize - 2);
+  EXPECT_EQ(mine->PageNumber(), 0);
+  EXPECT_EQ(mine->NumberOfKeyEntries(), 0);
+  EXPECT_FALSE(mine->Dirty());
+  EXPECT_FALSE(mine->InUse());
+  mine->SetPageType(ptRootLeaf);
+  mine->InsertKeyEntry(1, IntKey(9).data(), 9, 0);
+  mine->SetPageNumber(12);
+  fx_.file->ReturnPageInstance(mine);
+  EXPECT_EQ(mine, nullptr);
+  std::vector<std::unique_ptr<TPage>> taken;
+  for (std::size_t i = 0; i < kPagePoolSize + 2; ++i) {
+    taken.push_back(fx_.file->GetNewPageInstance());
+    EXPECT_EQ(taken.back()->NumberOfKeyEntries(), 0) << i;
+    EXPECT_EQ(taken.back()->PageNumber(), 0) << i;
+  }
+  EXPECT_EQ(fx_.file->SparePageInstances(), 0u);
+  for (auto& page : taken) fx_.file->ReturnPageInstance(page);
+  EXPECT_EQ(fx_.file->SparePageInstances(), kPagePoolSize);
+}
+
 TEST_F(IndexFileCache, PageNumbersAndLimits) {
   TPage* page = nullptr;
   EXPECT_EQ(RaisedCode([&] { fx_.file->GetPage(&fx_.cursor, 0, 0, page); }), TARN_INDEXCORRUPT);

@@ -99,7 +99,10 @@ TEST(FieldDefinitionLayout, StoredImageCarriesFieldsAndZeroWorkingArea) {
   fields[1].MaxValue.Assign("'Z'");
   fields[1].Description.Assign("user name");
   fields[1].Computed = 1;
-  fields[1].WorkingArea.fill(0x77);  // run-time data of a cursor
+  // Run-time data of a cursor.
+  fields[1].Working.SortDescending = true;
+  fields[1].Working.OriginName.Assign("QUOTA.NAME");
+  fields[1].Working.SourceFieldNumber = 2;
   const auto area = WriteFieldDefinitions(fields, false);
   ASSERT_EQ(area.size(), 5u * 768u);
   const std::uint8_t* d = area.data() + 768;
@@ -119,6 +122,18 @@ TEST(FieldDefinitionLayout, StoredImageCarriesFieldsAndZeroWorkingArea) {
   EXPECT_EQ(std::memcmp(d + 146, "'Z'", 3), 0);
   EXPECT_EQ(std::memcmp(d + 197, "'X'", 3), 0);
   for (std::size_t i = 247; i < 768; ++i) ASSERT_EQ(d[i], 0) << i;
+  // A definition read back carries no run-time data.
+  const TFieldDefinition back = ReadFieldDefinition(d);
+  EXPECT_EQ(back.Name.View(), "NAME");
+  EXPECT_EQ(back.Computed, 0);
+  EXPECT_EQ(back.Working.Expression, nullptr);
+  EXPECT_FALSE(back.Working.SortDescending);
+  EXPECT_EQ(back.Working.OriginName.View(), "");
+  EXPECT_EQ(back.Working.SourceFieldNumber, 0);
+  // A copy, as a cursor's logical definitions are, keeps it.
+  const TFieldDefinition copy = fields[1];
+  EXPECT_EQ(copy.Working.OriginName.View(), "QUOTA.NAME");
+  EXPECT_EQ(copy.Working.SourceFieldNumber, 2);
   // The auto-increment field reads the record ID.
   EXPECT_EQ(U16(area.data() + 90), 5);
   // LIMIT follows NAME: 9 + 22.

@@ -272,5 +272,27 @@ TEST_F(DataFileTest, OpeningMoreThan1024FieldsIsCorrupt) {
   EXPECT_FALSE(file.IsOpen());
 }
 
+// Spare record objects are pooled per file, at most 64; one handed out is clean
+// and unnumbered whatever it held before.
+TEST_F(DataFileTest, SpareRecordsArePooledUpToTheLimit) {
+  auto file = Create(false);
+  std::vector<std::unique_ptr<TRecord>> taken;
+  for (std::size_t i = 0; i < kRecordPoolSize + 6; ++i) taken.push_back(file->GetNewRecordInstance());
+  taken.front()->SetRecordNumber(7);
+  taken.front()->SetDirty(true);
+  for (auto& record : taken) {
+    file->ReturnRecordInstance(record);
+    EXPECT_EQ(record, nullptr);
+  }
+  EXPECT_EQ(file->SpareRecordInstances(), kRecordPoolSize);
+  for (std::size_t i = 0; i < kRecordPoolSize; ++i) {
+    auto record = file->GetNewRecordInstance();
+    EXPECT_EQ(record->Number(), 0) << i;
+    EXPECT_FALSE(record->Dirty()) << i;
+    taken[i] = std::move(record);
+  }
+  EXPECT_EQ(file->SpareRecordInstances(), 0u);
+}
+
 }  // namespace
 }  // namespace tarn

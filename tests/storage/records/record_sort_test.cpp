@@ -30,7 +30,7 @@ class RecordSortTest : public DataFileTest {
   std::vector<TFieldDefinition> SortBy(TDataFile& file, std::uint16_t number, bool descending) {
     TFieldDefinition def;
     EXPECT_TRUE(file.GetFieldDefinitionByNumber(number, def));
-    def.WorkingArea[kSortDescendingWorkingByte] = descending ? 1 : 0;
+    def.Working.SortDescending = descending;
     return {def};
   }
 };

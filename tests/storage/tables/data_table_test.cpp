@@ -112,6 +112,51 @@ TEST_F(DataTableTest, MissingIndexFileIsRecreatedEmpty) {
   EXPECT_TRUE(std::filesystem::exists(File(".IDX")));
 }
 
+// Writes bytes over the data file at the given offset.
+void Overwrite(const std::string& path, std::streamoff offset, std::string_view bytes) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(offset);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The first user of a table checks its headers as it opens it and is refused
+// a damaged one, the table closed again; repair mode checks only the versions.
+TEST_F(DataTableTest, FirstUserChecksTheHeadersUnlessRepairing) {
+  // A BLOB block size of 3 (the table has no BLOB fields, so nothing reads it).
+  Overwrite(File(".DAT"), data_header_offsets::BlobBlockSize, std::string_view("\x03\x00\x00\x00", 4));
+  SessionOn a(dir_.Path());
+  TDataTable* table = nullptr;
+  EXPECT_EQ(RaisedCode([&] { a.directory->OpenDataTable("quota", table); }), TARN_HEADERCORRUPT);
+  EXPECT_EQ(table, nullptr);
+  EXPECT_TRUE(a.directory->Tables().empty());
+  // Refused again: nothing of the failed open stayed behind.
+  EXPECT_EQ(RaisedCode([&] { a.directory->OpenDataTable("quota", table); }), TARN_HEADERCORRUPT);
+
+  ASSERT_EQ(a.directory->OpenDataTable("quota", table, {.RepairMode = true}), 0);
+  ASSERT_NE(table, nullptr);
+  // A later user relies on the first one's check.
+  TDataTable* second = nullptr;
+  ASSERT_EQ(a.directory->OpenDataTable("quota", second), 0);
+  EXPECT_EQ(second, table);
+  EXPECT_EQ(table->UseCount(), 2);
+  ASSERT_EQ(a.directory->CloseDataTable(second), 0);
+  ASSERT_EQ(a.directory->CloseDataTable(table), 0);
+
+  // A wrong version is refused in repair mode too.
+  Overwrite(File(".DAT"), data_header_offsets::VersionNum, std::string_view("\x04", 1));
+  EXPECT_EQ(RaisedCode([&] { a.directory->OpenDataTable("quota", table, {.RepairMode = true}); }), TARN_OLDVERSION);
+  EXPECT_TRUE(a.directory->Tables().empty());
+}
+
+// Another session that opens a table whose header was damaged after the first
+// session checked it checks it again: each session's table has its first user.
+TEST_F(DataTableTest, EverySessionsFirstUserChecksTheHeaders) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  a.Open("quota");
+  Overwrite(File(".DAT"), data_header_offsets::BlobBlockSize, std::string_view("\x03\x00\x00\x00", 4));
+  EXPECT_EQ(RaisedCode([&] { b.Open("quota"); }), TARN_HEADERCORRUPT);
+}
+
 TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   SessionOn a(dir_.Path()), b(dir_.Path());
   TDataTable& ta = a.Open("quota");
@@ -131,6 +176,70 @@ TEST_F(DataTableTest, RecordLocksBetweenTwoSessionsOfOneProcess) {
   EXPECT_EQ(RaisedCode([&] { ta.UserWriteUnlockRecord(1); }), TARN_UNLOCKFAILED);  // not held by ta
   tb.UserWriteUnlockRecord(1);
   EXPECT_EQ(RaisedCode([&] { tb.UserWriteUnlockRecord(0); }), TARN_UNLOCKFAILED);
+}
+
+// Held record locks are kept by record number, far beyond the bitmaps' first
+// size too; counts follow every lock and unlock, a transaction defers unlocks,
+// and closing gives every lock back.
+TEST_F(DataTableTest, RecordLocksAreCountedAndReleasedByNumber) {
+  SessionOn a(dir_.Path()), b(dir_.Path());
+  TDataTable& ta = a.Open("quota");
+  TDataTable& tb = b.Open("quota");
+  // As a cursor does: the read lock a record lock takes goes when the lock is in.
+  const auto lock = [](TDataTable& table, std::int32_t r) {
+    table.UserWriteLockRecord(r);
+    table.ReadUnlockTable();
+  };
+  const std::vector<std::int32_t> records = {1, 2, 32, 33, 8192, 8193, 20000};
+  for (const std::int32_t r : records) lock(ta, r);
+  EXPECT_EQ(ta.HeldRecordLockCount(), 7);
+  for (const std::int32_t r : records) {
+    EXPECT_TRUE(ta.HoldsRecordLock(r)) << r;
+    EXPECT_TRUE(tb.RecordIsLocked(r)) << r;
+  }
+  for (const std::int32_t r : {3, 31, 8191, 19999, 20001}) {
+    EXPECT_FALSE(ta.HoldsRecordLock(r)) << r;
+    EXPECT_FALSE(tb.RecordIsLocked(r)) << r;
+  }
+  lock(tb, 3);
+  EXPECT_EQ(tb.HeldRecordLockCount(), 1);
+  EXPECT_TRUE(ta.RecordIsLocked(3));
+
+  ta.UserWriteUnlockRecord(33);
+  EXPECT_EQ(ta.HeldRecordLockCount(), 6);
+  lock(tb, 33);
+  EXPECT_EQ(tb.HeldRecordLockCount(), 2);
+
+  // Unlocks inside a transaction wait for its end.
+  a.directory->StartTransaction();
+  ta.UserWriteUnlockRecord(8193);
+  ta.UserWriteUnlockRecord(20000);
+  EXPECT_EQ(ta.HeldRecordLockCount(), 6);
+  EXPECT_EQ(ta.RecordsToReleaseCount(), 2);
+  EXPECT_TRUE(tb.RecordIsLocked(20000));
+  a.directory->CommitTransaction({.EndTransaction = true});
+  EXPECT_EQ(ta.HeldRecordLockCount(), 4);
+  EXPECT_EQ(ta.RecordsToReleaseCount(), 0);
+  EXPECT_FALSE(tb.RecordIsLocked(8193));
+  lock(tb, 20000);
+
+  // The cursors' bookkeeping holds no byte.
+  ta.AddCursorRecordWriteLock(9000);
+  ta.AddCursorRecordWriteLock(2);
+  EXPECT_TRUE(ta.CheckForCursorRecordWriteLock(9000));
+  EXPECT_EQ(ta.CursorRecordLockCount(), 2);
+  ta.RemoveCursorRecordWriteLock(9000);
+  EXPECT_FALSE(ta.CheckForCursorRecordWriteLock(9000));
+  EXPECT_FALSE(tb.RecordIsLocked(9000));
+
+  ASSERT_EQ(a.directory->CloseDataTable(&ta), 0);
+  for (const std::int32_t r : {1, 2, 32, 8192}) {
+    EXPECT_FALSE(tb.RecordIsLocked(r)) << r;
+    lock(tb, r);
+  }
+  EXPECT_EQ(tb.HeldRecordLockCount(), 7);
+  tb.WriteUnlockAllRecords(false);
+  EXPECT_EQ(tb.HeldRecordLockCount(), 0);
 }
 
 // Closing releases every lock it holds even when releasing one fails, and then

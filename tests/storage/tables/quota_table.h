@@ -385,9 +385,10 @@ struct SessionOn {
     session.SetLockWait(1);
     directory = &session.OpenDataDirectory("", path);
   }
-  TDataTable& Open(const std::string& name, bool exclusive = false) {
+  TDataTable& Open(const std::string& name, bool exclusive = false) { return Open(name, {.Exclusive = exclusive}); }
+  TDataTable& Open(const std::string& name, const TOpenTableOptions& options) {
     TDataTable* table = nullptr;
-    if (int result = directory->OpenDataTable(name, table, {.Exclusive = exclusive}); result < 0)
+    if (int result = directory->OpenDataTable(name, table, options); result < 0)
       RaiseError(static_cast<TarnErrorCode>(-result));
     return *table;
   }
