@@ -244,22 +244,25 @@ std::int64_t TFileHandler::CollectBeforeImages(std::vector<TJournalRegion>& regi
   return size;
 }
 
-void TFileHandler::ApplyStaged(std::int64_t originalSize, const std::vector<TJournalRegion>& regions) {
-  staging_ = false;
-  std::vector<TStagedWrite> writes = std::move(staged_);
-  staged_.clear();
-  if (file_ == nullptr || writes.empty()) return;
-  if (journalOpen_) {
+void TFileHandler::ApplyStaged(TStagedPart part, std::int64_t originalSize,
+                               const std::vector<TJournalRegion>& regions) {
+  if (file_ == nullptr || staged_.empty()) {
+    if (part == TStagedPart::spRest) EndStaging();
+    return;
+  }
+  if (part == TStagedPart::spHeader && journalOpen_) {
     if (journalSize_ < 0) journalSize_ = originalSize;
     journal_.insert(journal_.end(), regions.begin(), regions.end());
   }
   std::lock_guard guard(file_->Section());
-  for (const TStagedWrite& write : writes) {
+  for (const TStagedWrite& write : staged_) {
+    if ((write.position == 0) != (part == TStagedPart::spHeader)) continue;
     const auto count = static_cast<std::int64_t>(write.bytes.size());
     std::int64_t moved = 0;
     CheckResult(file_->Seek(handle_, 0, write.position, moved));
     if (file_->Write(handle_, write.bytes.data(), count) != count) Raise(TARN_WRITEERR);
   }
+  if (part == TStagedPart::spRest) EndStaging();
 }
 
 bool TFileHandler::RestoreRegions(std::int64_t originalSize, const std::vector<TJournalRegion>& regions) noexcept {

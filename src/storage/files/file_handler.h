@@ -92,7 +92,10 @@ class TFileHandler {
   bool Staging() const noexcept { return staging_; }
   bool HasStagedWrites() const noexcept { return !staged_.empty(); }
   std::int64_t CollectBeforeImages(std::vector<TJournalRegion>& regions);
-  void ApplyStaged(std::int64_t originalSize, const std::vector<TJournalRegion>& regions);
+  // Applies the kept writes of one kind: the header (the writes at position 0,
+  // which carry the new stamp) or the rest. Staging ends once the rest is written.
+  enum class TStagedPart : std::uint8_t { spHeader, spRest };
+  void ApplyStaged(TStagedPart part, std::int64_t originalSize, const std::vector<TJournalRegion>& regions);
   // Puts before-images back and cuts the file to originalSize where it can
   // (a file open elsewhere keeps its appended bytes, which readers ignore);
   // false when a write failed. Never raises.

@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/invariant.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/check_header.h"
 #include "storage/files/file_list.h"
@@ -171,6 +172,7 @@ void TDataTable::OpenTable() {
 }
 
 void TDataTable::CloseFiles() noexcept {
+  journalFile_.Reset();
   for (TFileHandler* handler : {static_cast<TFileHandler*>(indexFile_.get()),
                                 static_cast<TFileHandler*>(blobFile_.get()), static_cast<TFileHandler*>(dataFile_.get())}) {
     try {
@@ -246,6 +248,8 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
   IncUseCount();
   open_ = true;
   AssignTableParams();
+  // A journal left under this name by a table that is gone is not the new table's.
+  if (!inMemory_) (void)CurrentFileSystem().Delete(JournalFileName());
   try {
     dataFile_->CreateDataFile(definition.LanguageID, definition.SortID, definition.UserMajorVersion,
                               definition.UserMinorVersion, definition.Encrypted, definition.Password,
@@ -291,6 +295,9 @@ void TDataTable::DeleteTable() {
   // The table is gone; a moved file that cannot be deleted stays as a stray
   // temporary file.
   for (const std::string& name : aside) (void)list.DeleteFile(name, inMemory_);
+  // The table's journal file goes with it, so that it never meets a later table
+  // of the same name.
+  if (!inMemory_) (void)CurrentFileSystem().Delete(JournalFileName());
 }
 
 void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
@@ -322,6 +329,15 @@ void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
   }
   moves.Keep();
   for (const std::string& name : oldBackups) (void)list.DeleteFile(name, inMemory_);
+  // The journal follows the table when it still holds a dead writer's change (the
+  // next open rolls it back); otherwise it goes.
+  if (!inMemory_) {
+    const std::string journal = JournalFileName();
+    if (!asBackup && JournalExists(journal))
+      (void)CurrentFileSystem().Rename(journal, tarn::JournalFileName(target + ".DAT"));
+    else
+      (void)CurrentFileSystem().Delete(journal);
+  }
 }
 
 void TDataTable::EmptyTable() {
@@ -553,9 +569,17 @@ void TDataTable::CheckLockStates() const noexcept {
 
 bool TDataTable::DetectChangesUnder(const std::function<void()>& release) {
   try {
-    // A journal left by a dead writer is rolled back before anything is read.
-    if (RecoverJournal()) return true;
-    return PerformChangeDetection();
+    // A writer writes its headers (with new stamps) first: a change seen here may
+    // be a dead writer's, whose journal is rolled back before anything is read.
+    bool changed = false;
+    try {
+      changed = PerformChangeDetection();
+    } catch (...) {
+      if (!RecoverJournal()) throw;
+      return true;
+    }
+    if (changed) RecoverJournal();
+    return changed;
   } catch (...) {
     // A lock whose change detection failed is not kept: the caller sees the error
     // and never learns that it held the lock.
@@ -846,17 +870,24 @@ void TDataTable::FlushJournaled(std::span<TDataTable* const> tables, const TFlus
     for (TTableFlush& flush : flushes) {
       TDataTable& table = *flush.table;
       if (!table.HasStagedWrites()) continue;
-      flush.journal = std::make_unique<TJournalWriter>(*table.dataFile_, table.JournalFileName(),
+      flush.journal = std::make_unique<TJournalWriter>(*table.dataFile_, table.journalFile_, table.JournalFileName(),
                                                        table.owner_.FlushDurability(), table.lockMap_);
       flush.journal->Write(flush.image);
     }
-    // Every journal is on disk: now the files.
+    // Every journal is on disk: now the files, every header first. A header's
+    // new stamp is what makes other sessions look for a journal, so a writer that
+    // dies after any write of the flush leaves a stamp that sends them to it.
+    for (const TFileHandler::TStagedPart part : {TFileHandler::TStagedPart::spHeader, TFileHandler::TStagedPart::spRest})
+      for (TTableFlush& flush : flushes) {
+        TDataTable& table = *flush.table;
+        TFileHandler* files[] = {table.dataFile_.get(), table.indexFile_.get(), table.blobFile_.get()};
+        for (std::size_t i = 0; i < 3; ++i)
+          if (files[i]->HasStagedWrites())
+            files[i]->ApplyStaged(part, flush.image.Parts[i].OriginalSize, flush.image.Parts[i].Regions);
+      }
     for (TTableFlush& flush : flushes) {
       TDataTable& table = *flush.table;
       TFileHandler* files[] = {table.dataFile_.get(), table.indexFile_.get(), table.blobFile_.get()};
-      for (std::size_t i = 0; i < 3; ++i)
-        if (files[i]->HasStagedWrites())
-          files[i]->ApplyStaged(flush.image.Parts[i].OriginalSize, flush.image.Parts[i].Regions);
       const bool osFlush = options.ForceOSFlush || table.owner_.ForceBufferFlush() ||
                            table.owner_.FlushDurability() == TFlushDurability::fdPowerLoss;
       for (std::size_t i = 0; i < 3; ++i)

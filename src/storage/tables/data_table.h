@@ -299,6 +299,7 @@ class TDataTable final : public TTableLink {
   std::unique_ptr<TIndexFile> indexFile_;
   std::unique_ptr<TBlobFile> blobFile_;
   TLockMap lockMap_;
+  TUniqueFd journalFile_;  // the rollback journal, opened at the first journaled flush
 
   // --- lock states ------------------------------------------------------------
   // The byte locks this table holds on its files for its own session (another

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include <zlib.h>
+
 #include "core/errors.h"
 #include "platform/file_system.h"
 
@@ -15,19 +17,9 @@ constexpr char kMagic[8] = {'T', 'A', 'R', 'N', 'J', 'N', 'L', '1'};
 constexpr std::size_t kFixedHeader = 46;  // magic, length, three sizes, region count, name length
 constexpr std::size_t kRegionHeader = 13;  // file, position, length
 
+// CRC-32 (IEEE), zlib's: fast enough to checksum every flush's journal.
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1U) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFU;
-  for (std::uint8_t b : bytes) crc = table[(crc ^ b) & 0xFFU] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFU;
+  return static_cast<std::uint32_t>(::crc32(0L, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int size) {
@@ -63,7 +55,12 @@ bool ReadJournal(const std::string& path, std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 std::vector<std::uint8_t> EncodeJournal(const TJournalImage& image) {
-  std::vector<std::uint8_t> out(kMagic, kMagic + sizeof kMagic);
+  std::size_t total = kFixedHeader + image.CommitRecord.size() + 4;
+  for (const TJournalPart& part : image.Parts)
+    for (const TJournalRegion& region : part.Regions) total += kRegionHeader + region.before.size();
+  std::vector<std::uint8_t> out;
+  out.reserve(total);
+  out.assign(kMagic, kMagic + sizeof kMagic);
   Put(out, 0, 8);  // the length, filled in below
   std::uint32_t regions = 0;
   for (const TJournalPart& part : image.Parts) {
@@ -87,9 +84,13 @@ std::vector<std::uint8_t> EncodeJournal(const TJournalImage& image) {
   return out;
 }
 
-bool DecodeJournal(std::span<const std::uint8_t> bytes, TJournalImage& image) {
-  if (bytes.size() < kFixedHeader + 4 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
-  if (Get(bytes, 8, 8) != bytes.size()) return false;
+bool DecodeJournal(std::span<const std::uint8_t> file, TJournalImage& image) {
+  if (file.size() < kFixedHeader + 4 || std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) return false;
+  // The journal file is reused: what lies past this journal's length is an
+  // earlier, longer one's and does not count.
+  const std::uint64_t length = Get(file, 8, 8);
+  if (length < kFixedHeader + 4 || length > file.size()) return false;
+  const std::span<const std::uint8_t> bytes = file.first(static_cast<std::size_t>(length));
   if (Get(bytes, bytes.size() - 4, 4) != Crc32(bytes.first(bytes.size() - 4))) return false;
   image = TJournalImage{};
   for (std::size_t file = 0; file < 3; ++file)
@@ -122,7 +123,41 @@ std::string JournalFileName(const std::string& dataFileName) {
   return name + ".JNL";
 }
 
-bool JournalExists(const std::string& journalPath) { return CurrentFileSystem().Exists(journalPath); }
+bool JournalExists(const std::string& journalPath) {
+  TFileSystem& fs = CurrentFileSystem();
+  TOSFileAttributes attributes;
+  if (fs.Attributes(journalPath, attributes) != 0 || !attributes.exists ||
+      attributes.size < static_cast<std::int64_t>(kFixedHeader + 4))
+    return false;
+  TUniqueFd fd;
+  if (fs.Open(journalPath, false, fd) != 0) return false;
+  char magic[sizeof kMagic] = {};
+  const bool active = fs.PRead(fd.Get(), magic, sizeof magic, 0) == static_cast<std::int64_t>(sizeof magic) &&
+                      std::memcmp(magic, kMagic, sizeof kMagic) == 0;
+  fs.Close(fd);
+  return active;
+}
+
+namespace {
+
+// Zeroes the journal's first bytes: it no longer counts. Answers 0 or errno.
+int Deactivate(int fd, TFlushDurability durability) {
+  static const std::uint8_t zeros[sizeof kMagic] = {};
+  TFileSystem& fs = CurrentFileSystem();
+  if (fs.PWrite(fd, zeros, sizeof zeros, 0) != static_cast<std::int64_t>(sizeof zeros)) return EIO;
+  return durability == TFlushDurability::fdPowerLoss ? fs.Sync(fd) : 0;
+}
+
+int DeactivatePath(const std::string& path) {
+  TFileSystem& fs = CurrentFileSystem();
+  TUniqueFd fd;
+  if (const int opened = fs.Open(path, true, fd); opened != 0) return opened == ENOENT ? 0 : opened;
+  const int result = Deactivate(fd.Get(), TFlushDurability::fdPowerLoss);
+  fs.Close(fd);
+  return result;
+}
+
+}  // namespace
 
 TJournalWriter::~TJournalWriter() { Abandon(); }
 
@@ -132,26 +167,22 @@ void TJournalWriter::Write(const TJournalImage& image) {
   const std::vector<std::uint8_t> bytes = EncodeJournal(image);
   const auto size = static_cast<std::int64_t>(bytes.size());
   TFileSystem& fs = CurrentFileSystem();
-  TUniqueFd fd;
-  bool ok = fs.Create(path_, false, fd) == 0;
-  bool created = ok;
-  std::int64_t old = 0;
-  ok = ok && fs.PWrite(fd.Get(), bytes.data(), size, 0) == size;
-  ok = ok && fs.Size(fd.Get(), old) == 0 && (old <= size || fs.Truncate(fd.Get(), size) == 0);
-  ok = ok && (durability_ != TFlushDurability::fdPowerLoss || fs.Sync(fd.Get()) == 0);
-  if (created) fs.Close(fd);
+  bool ok = file_.Valid() || fs.Create(path_, false, file_) == 0;
+  // One write: a journal cut short by a death fails its length or checksum.
+  ok = ok && fs.PWrite(file_.Get(), bytes.data(), size, 0) == size;
+  ok = ok && (durability_ != TFlushDurability::fdPowerLoss || fs.Sync(file_.Get()) == 0);
   if (!ok) {
-    // Nothing of the table was written: a partial journal is not left behind.
-    if (created) (void)fs.Delete(path_);
+    // Nothing of the table was written: the journal must not stay active.
+    if (file_.Valid()) (void)Deactivate(file_.Get(), TFlushDurability::fdProcess);
     Abandon();
     RaiseFor(TARN_WRITEERR, path_);
   }
 }
 
 void TJournalWriter::Remove() {
-  const int result = CurrentFileSystem().Delete(path_);
+  const int result = file_.Valid() ? Deactivate(file_.Get(), durability_) : 0;
   Abandon();
-  if (result != 0 && result != ENOENT) RaiseFor(TARN_WRITEERR, path_);
+  if (result != 0) RaiseFor(TARN_WRITEERR, path_);
 }
 
 void TJournalWriter::Abandon() noexcept {
@@ -214,7 +245,7 @@ void DropCommitRecordWhenUnused(const std::string& recordPath) {
       name.push_back(static_cast<char>(byte));
       continue;
     }
-    if (!name.empty() && CurrentFileSystem().Exists(directory + name)) return;
+    if (!name.empty() && JournalExists(directory + name)) return;
     name.clear();
   }
   (void)CurrentFileSystem().Delete(recordPath);
@@ -241,8 +272,7 @@ TRecovery RecoverFlushJournal(const std::string& journalPath, TJournalTargets ta
   // commit's record exists: once it is gone the commit was complete.
   if (live && !image.CommitRecord.empty()) live = fs.Exists(DirectoryOf(journalPath) + image.CommitRecord);
   if (!live) {
-    if (const int result = fs.Delete(journalPath); result != 0 && result != ENOENT)
-      RaiseFor(TARN_WRITEERR, journalPath);
+    if (DeactivatePath(journalPath) != 0) RaiseFor(TARN_WRITEERR, journalPath);
     return TRecovery::rcDiscarded;
   }
   TFileHandler* files[] = {targets.Data, targets.Index, targets.Blob};
@@ -260,7 +290,7 @@ TRecovery RecoverFlushJournal(const std::string& journalPath, TJournalTargets ta
   // Recovery is rare: the restored files reach the disk before the journal goes.
   for (TFileHandler* file : files)
     if (file != nullptr && file->IsOpen()) file->Flush();
-  if (const int result = fs.Delete(journalPath); result != 0 && result != ENOENT) RaiseFor(TARN_WRITEERR, journalPath);
+  if (DeactivatePath(journalPath) != 0) RaiseFor(TARN_WRITEERR, journalPath);
   if (!image.CommitRecord.empty()) DropCommitRecordWhenUnused(DirectoryOf(journalPath) + image.CommitRecord);
   return TRecovery::rcRolledBack;
 }

@@ -2,11 +2,13 @@
 // (<table>.JNL) that holds, while a flush writes, the original bytes of every
 // region of the data, index and BLOB files the flush overwrites and the three
 // files' sizes before it, with a checksum (docs/file-format.md, "Rollback
-// journal"). The writer holds the journal lock byte of the data file from before
-// the journal appears until after it is gone, so a journal whose byte nobody
-// holds was left by a writer that died: whoever next opens or locks the table
-// rolls it back (RecoverFlushJournal). A journal that is incomplete or fails its
-// checksum was never acted on and is only removed.
+// journal"). The file stays between flushes; a flush that is done makes it
+// inactive by zeroing its first bytes. The writer holds the journal lock byte of
+// the data file while its journal is active, so an active journal whose byte
+// nobody holds was left by a writer that died: whoever next opens the table, or
+// sees its header stamps change, rolls it back (RecoverFlushJournal). A journal
+// that is incomplete or fails its checksum was never acted on and is only made
+// inactive.
 #pragma once
 
 #include <array>
@@ -39,33 +41,37 @@ struct TJournalImage {
 };
 
 std::vector<std::uint8_t> EncodeJournal(const TJournalImage& image);
-// False when the bytes are not a complete journal with a matching checksum.
+// False when the bytes do not start with a complete journal with a matching
+// checksum (bytes past the journal's own length are ignored).
 bool DecodeJournal(std::span<const std::uint8_t> bytes, TJournalImage& image);
 
 // The journal's name for a table's data file name: its ".DAT" becomes ".JNL".
 std::string JournalFileName(const std::string& dataFileName);
 
 // One flush's journal on disk. Write takes the journal lock byte of the data file
-// (internal lock retries), writes the journal and, for fdPowerLoss, syncs it;
-// Remove deletes it and releases the byte. A journal that Write left in place
-// (a failure after it was written) stays for the next locker to roll back.
+// (internal lock retries), writes the journal through the table's journal file
+// (opened, or made, on first use and kept) and, for fdPowerLoss, syncs it;
+// Remove makes it inactive and releases the byte. A journal that Write left
+// active (a failure after it was written) stays for the next locker to roll back.
 class TJournalWriter {
  public:
-  TJournalWriter(TFileHandler& data, std::string path, TFlushDurability durability, const TLockMap& lockMap)
-      : data_(data), path_(std::move(path)), durability_(durability), lockMap_(lockMap) {}
+  TJournalWriter(TFileHandler& data, TUniqueFd& file, std::string path, TFlushDurability durability,
+                 const TLockMap& lockMap)
+      : data_(data), file_(file), path_(std::move(path)), durability_(durability), lockMap_(lockMap) {}
   ~TJournalWriter();
   TJournalWriter(const TJournalWriter&) = delete;
   TJournalWriter& operator=(const TJournalWriter&) = delete;
 
   // Raises TARN_LOCKTIMEOUT or TARN_WRITEERR; nothing of the table is written then.
   void Write(const TJournalImage& image);
-  // Removes the journal (raises TARN_WRITEERR when it cannot) and releases the byte.
+  // Makes the journal inactive (raises TARN_WRITEERR when it cannot) and releases the byte.
   void Remove();
   // Releases the byte and leaves the journal as it is.
   void Abandon() noexcept;
 
  private:
   TFileHandler& data_;
+  TUniqueFd& file_;
   std::string path_;
   TFlushDurability durability_;
   const TLockMap& lockMap_;
@@ -87,10 +93,10 @@ enum class TRecovery : std::uint8_t {
   rcRolledBack   // the files were put back as they were before the dead flush
 };
 
-// Looks for the table's journal (one stat when there is none); a journal whose
-// byte nobody holds is rolled back into the files and removed. Waits (internal
-// lock retries) while another session recovers. Raises TARN_WRITEERR when the
-// files cannot be restored (the journal then stays).
+// Looks for the table's active journal (one stat when there is no journal file);
+// an active journal whose byte nobody holds is rolled back into the files and made
+// inactive. Waits (internal lock retries) while another session recovers. Raises
+// TARN_WRITEERR when the files cannot be restored (the journal then stays active).
 TRecovery RecoverFlushJournal(const std::string& journalPath, TJournalTargets targets, const TLockMap& lockMap);
 
 // The commit record of a journaled flush over several tables: a file in the
@@ -115,7 +121,8 @@ class TCommitRecord {
   std::string path_;
 };
 
-// Whether a journal exists at the path (one stat).
+// Whether an active journal is at the path: one stat when there is no journal
+// file or an empty one, else a read of its first bytes.
 bool JournalExists(const std::string& journalPath);
 
 }  // namespace tarn
