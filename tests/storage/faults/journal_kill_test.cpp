@@ -214,6 +214,7 @@ TEST_P(JournalKills, EveryChangeOfTheFlush) {
   Prepare(templateDir.Path(), GetParam());
   const std::int64_t changes = CountChanges(templateDir.Path());
   ASSERT_GT(changes, 2) << "the journal, the files and the journal's removal";
+  RecordProperty("changes", static_cast<int>(changes));
   for (std::int64_t k = 0; k < changes && !HasFailure(); ++k) {
     TempDirectory dir;
     std::filesystem::copy(templateDir.Path(), dir.Path(), std::filesystem::copy_options::recursive);
