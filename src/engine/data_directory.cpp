@@ -76,6 +76,8 @@ TDataDirectory::~TDataDirectory() {
 
 bool TDataDirectory::StrictChangeDetection() const { return session_.StrictChangeDetection(); }
 bool TDataDirectory::ForceBufferFlush() const { return session_.ForceBufferFlush(); }
+TFlushJournaling TDataDirectory::FlushJournaling() const { return session_.FlushJournaling(); }
+TFlushDurability TDataDirectory::FlushDurability() const { return session_.FlushDurability(); }
 std::uint8_t TDataDirectory::LockRetries() const { return session_.LockRetries(); }
 std::uint16_t TDataDirectory::LockWait() const { return session_.LockWait(); }
 std::string TDataDirectory::PrivateDirectory() const { return session_.GetPrivateDirectory(); }
@@ -303,7 +305,11 @@ void TDataDirectory::CommitTransaction(const TCommitOptions& options) {
   std::exception_ptr failure;
   try {
     for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->BeginCommitTransaction();
-    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) (*it)->CommitTransaction(options);
+    // One journaled flush across every table, so that a commit interrupted
+    // part-way is rolled back in all of them.
+    std::vector<TDataTable*> committing;
+    for (auto it = tables_.rbegin(); it != tables_.rend(); ++it) committing.push_back(&**it);
+    TDataTable::CommitTransactions(committing, options);
   } catch (...) {
     failure = std::current_exception();
   }

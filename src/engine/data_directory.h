@@ -65,6 +65,8 @@ class TDataDirectory final : public TTableOwner {
   const std::string& DatabaseName() const override { return name_; }
   bool StrictChangeDetection() const override;
   bool ForceBufferFlush() const override;
+  TFlushJournaling FlushJournaling() const override;
+  TFlushDurability FlushDurability() const override;
   std::uint8_t LockRetries() const override;
   std::uint16_t LockWait() const override;
   std::string PrivateDirectory() const override;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "storage/tables/table_owner.h"
+
 namespace tarn {
 
 class TDataDirectory;
@@ -45,6 +47,11 @@ class TDataSession {
   int GetProgressPercent() const { return progressSteps_ == 0 ? 100 : 100 / progressSteps_; }
   void SetForceBufferFlush(bool value) { forceBufferFlush_ = value; }
   bool ForceBufferFlush() const { return forceBufferFlush_; }
+  // Whether flushes keep a rollback journal (on by default), and what they survive.
+  void SetFlushJournaling(TFlushJournaling value) { flushJournaling_ = value; }
+  TFlushJournaling FlushJournaling() const { return flushJournaling_; }
+  void SetFlushDurability(TFlushDurability value) { flushDurability_ = value; }
+  TFlushDurability FlushDurability() const { return flushDurability_; }
   void SetStrictChangeDetection(bool value) { strictChangeDetection_ = value; }
   bool StrictChangeDetection() const { return strictChangeDetection_; }
   void SetLockRetries(std::uint8_t count) { lockRetries_ = count; }
@@ -85,6 +92,8 @@ class TDataSession {
   std::vector<std::string> passwords_;
   std::uint16_t progressSteps_ = 20;
   bool forceBufferFlush_ = false;
+  TFlushJournaling flushJournaling_ = TFlushJournaling::fjOn;
+  TFlushDurability flushDurability_ = TFlushDurability::fdProcess;
   bool strictChangeDetection_ = false;
   std::uint8_t lockRetries_ = 15;
   std::uint16_t lockWait_ = 100;

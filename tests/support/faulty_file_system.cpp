@@ -2,6 +2,7 @@
 #include "support/faulty_file_system.h"
 
 #include <cerrno>
+#include <csignal>
 
 namespace tarn::testing {
 
@@ -20,6 +21,8 @@ void TFaultyFileSystem::Reset() {
   counts_ = {};
   failAt_ = 0;
   fired_ = false;
+  changes_ = 0;
+  killAfter_ = -1;
 }
 
 void TFaultyFileSystem::FailNth(TCallKind kind, std::int64_t n, TFault fault) {
@@ -41,6 +44,23 @@ bool TFaultyFileSystem::Fired() const {
   return fired_;
 }
 
+void TFaultyFileSystem::KillAfterChanges(std::int64_t n) {
+  std::lock_guard guard(mutex_);
+  changes_ = 0;
+  killAfter_ = n;
+}
+
+std::int64_t TFaultyFileSystem::Changes() const {
+  std::lock_guard guard(mutex_);
+  return changes_;
+}
+
+void TFaultyFileSystem::Change() {
+  std::lock_guard guard(mutex_);
+  if (killAfter_ >= 0 && changes_ >= killAfter_) std::raise(SIGKILL);
+  ++changes_;
+}
+
 bool TFaultyFileSystem::Strike(TCallKind kind) {
   std::lock_guard guard(mutex_);
   const std::int64_t n = ++counts_[static_cast<std::size_t>(kind)];
@@ -57,6 +77,7 @@ int TFaultyFileSystem::Open(const std::string& path, bool writable, TUniqueFd& f
   return OSFileSystem().Open(path, writable, fd);
 }
 int TFaultyFileSystem::Create(const std::string& path, bool exclusiveNew, TUniqueFd& fd) {
+  Change();
   return OSFileSystem().Create(path, exclusiveNew, fd);
 }
 void TFaultyFileSystem::Close(TUniqueFd& fd) { OSFileSystem().Close(fd); }
@@ -67,6 +88,7 @@ std::int64_t TFaultyFileSystem::PRead(int fd, void* buffer, std::int64_t count, 
 }
 
 std::int64_t TFaultyFileSystem::PWrite(int fd, const void* buffer, std::int64_t count, std::int64_t position) {
+  Change();
   if (Strike(TCallKind::ckWrite)) {
     switch (fault_) {
       case TFault::fkENOSPC: return -ENOSPC;
@@ -82,9 +104,12 @@ std::int64_t TFaultyFileSystem::PWrite(int fd, const void* buffer, std::int64_t 
   return OSFileSystem().PWrite(fd, buffer, count, position);
 }
 
-int TFaultyFileSystem::Truncate(int fd, std::int64_t size) { return OSFileSystem().Truncate(fd, size); }
+int TFaultyFileSystem::Truncate(int fd, std::int64_t size) {
+  Change();
+  return OSFileSystem().Truncate(fd, size); }
 
 int TFaultyFileSystem::Sync(int fd) {
+  Change();
   if (Strike(TCallKind::ckFlush)) return fault_ == TFault::fkENOSPC ? ENOSPC : EIO;
   return OSFileSystem().Sync(fd);
 }
@@ -103,8 +128,11 @@ bool TFaultyFileSystem::Unlock(int fd, std::int64_t offset, std::int64_t length)
 bool TFaultyFileSystem::Probe(int fd, std::int64_t offset, std::int64_t length, bool shared, TOSLockProbe& probe) {
   return OSFileSystem().Probe(fd, offset, length, shared, probe);
 }
-int TFaultyFileSystem::Delete(const std::string& path) { return OSFileSystem().Delete(path); }
+int TFaultyFileSystem::Delete(const std::string& path) {
+  Change();
+  return OSFileSystem().Delete(path); }
 int TFaultyFileSystem::Rename(const std::string& oldPath, const std::string& newPath) {
+  Change();
   return OSFileSystem().Rename(oldPath, newPath);
 }
 

@@ -36,6 +36,11 @@ class TFaultyFileSystem final : public TFileSystem {
   std::int64_t Count(TCallKind kind) const;
   // Whether the armed fault has struck.
   bool Fired() const;
+  // Kills this process with SIGKILL just before its (n + 1)-th change to a file
+  // from now (a create, write, truncation, sync, delete or rename), as if it died
+  // after the n-th; a negative n kills nothing. Changes() counts those changes.
+  void KillAfterChanges(std::int64_t n);
+  std::int64_t Changes() const;
 
   int Attributes(const std::string& path, TOSFileAttributes& attributes) override;
   bool Exists(const std::string& path) override;
@@ -57,6 +62,10 @@ class TFaultyFileSystem final : public TFileSystem {
  private:
   // Counts a call of the kind; true when this one is to fail.
   bool Strike(TCallKind kind);
+  // Counts a change; dies when it is the one armed.
+  void Change();
+  std::int64_t changes_ = 0;
+  std::int64_t killAfter_ = -1;
 
   mutable std::mutex mutex_;
   std::array<std::int64_t, 4> counts_{};

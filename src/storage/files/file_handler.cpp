@@ -94,6 +94,16 @@ std::int64_t TFileHandler::Read(void* buffer, std::int64_t count, bool allowShor
 
 void TFileHandler::Write(const void* buffer, std::int64_t count) {
   if (file_ == nullptr) Raise(TARN_WRITEERR);
+  if (staging_) {
+    std::lock_guard guard(file_->Section());
+    const std::int64_t position = file_->HandlePosition(handle_);
+    if (position < 0 || count < 0) Raise(TARN_WRITEERR);
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    staged_.push_back(TStagedWrite{position, std::vector<std::uint8_t>(bytes, bytes + count), count == 0});
+    std::int64_t moved = 0;
+    CheckResult(file_->Seek(handle_, 1, count, moved));
+    return;
+  }
   if (journalOpen_) JournalWrite(count);
   const std::int64_t n = file_->Write(handle_, buffer, count);
   if (n != count) Raise(TARN_WRITEERR);
@@ -200,6 +210,75 @@ bool TFileHandler::RollbackJournal() noexcept {
   }
   journalSize_ = -1;
   journal_.clear();
+  return restored;
+}
+
+void TFileHandler::BeginStaging() noexcept {
+  staged_.clear();
+  staging_ = file_ != nullptr;
+}
+
+void TFileHandler::EndStaging() noexcept {
+  staging_ = false;
+  staged_.clear();
+}
+
+std::int64_t TFileHandler::CollectBeforeImages(std::vector<TJournalRegion>& regions) {
+  if (file_ == nullptr) return -1;
+  std::lock_guard guard(file_->Section());
+  const std::int64_t size = file_->GetSize();
+  if (size < 0) Raise(TARN_WRITEERR);
+  for (const TStagedWrite& write : staged_) {
+    // Only bytes inside the old size are overwritten: what lies past it goes
+    // when the file is cut back to that size.
+    const std::int64_t end =
+        write.truncate ? size : std::min(size, write.position + static_cast<std::int64_t>(write.bytes.size()));
+    if (end <= write.position) continue;
+    TJournalRegion region{write.position, std::vector<std::uint8_t>(static_cast<std::size_t>(end - write.position))};
+    std::int64_t moved = 0;
+    if (file_->Seek(handle_, 0, write.position, moved) < 0 ||
+        file_->Read(handle_, region.before.data(), end - write.position) != end - write.position)
+      Raise(TARN_READERR);
+    regions.push_back(std::move(region));
+  }
+  return size;
+}
+
+void TFileHandler::ApplyStaged(TStagedPart part, std::int64_t originalSize,
+                               const std::vector<TJournalRegion>& regions) {
+  if (file_ == nullptr || staged_.empty()) {
+    if (part == TStagedPart::spRest) EndStaging();
+    return;
+  }
+  if (part == TStagedPart::spHeader && journalOpen_) {
+    if (journalSize_ < 0) journalSize_ = originalSize;
+    journal_.insert(journal_.end(), regions.begin(), regions.end());
+  }
+  std::lock_guard guard(file_->Section());
+  for (const TStagedWrite& write : staged_) {
+    if ((write.position == 0) != (part == TStagedPart::spHeader)) continue;
+    const auto count = static_cast<std::int64_t>(write.bytes.size());
+    std::int64_t moved = 0;
+    CheckResult(file_->Seek(handle_, 0, write.position, moved));
+    if (file_->Write(handle_, write.bytes.data(), count) != count) Raise(TARN_WRITEERR);
+  }
+  if (part == TStagedPart::spRest) EndStaging();
+}
+
+bool TFileHandler::RestoreRegions(std::int64_t originalSize, const std::vector<TJournalRegion>& regions) noexcept {
+  if (file_ == nullptr) return regions.empty();
+  bool restored = true;
+  std::lock_guard guard(file_->Section());
+  std::int64_t position = 0;
+  for (auto it = regions.rbegin(); it != regions.rend(); ++it) {
+    const auto count = static_cast<std::int64_t>(it->before.size());
+    if (file_->Seek(handle_, 0, it->position, position) < 0 ||
+        file_->Write(handle_, it->before.data(), count) != count)
+      restored = false;
+  }
+  const std::int64_t size = file_->GetSize();
+  if (originalSize >= 0 && size > originalSize && file_->Seek(handle_, 0, originalSize, position) >= 0)
+    (void)file_->Write(handle_, nullptr, 0);
   return restored;
 }
 

@@ -5,6 +5,8 @@
 // Every failure raises ETarnEngineError with the file name as the table name.
 // While a change journal is open, every write first keeps the bytes it
 // overwrites, so that a change that fails part-way can be undone on disk.
+// While writes are staged (a journaled flush), they are kept in memory until
+// the table has recorded what they overwrite in its journal file.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,12 @@
 #include "storage/files/file_object.h"
 
 namespace tarn {
+
+// Bytes of a file as they were before a change overwrote them.
+struct TJournalRegion {
+  std::int64_t position = 0;
+  std::vector<std::uint8_t> before;
+};
 
 class TFileHandler {
  public:
@@ -72,6 +80,27 @@ class TFileHandler {
   bool RollbackJournal() noexcept;
   bool JournalOpen() const noexcept { return journalOpen_; }
 
+  // Staged writes. Between BeginStaging and EndStaging a write (or truncation)
+  // does not reach the file: it is kept, and the handle's position moves on as
+  // if it had. CollectBeforeImages then reads what the kept writes will
+  // overwrite, as it is on disk now, and answers the file's size;
+  // ApplyStaged writes them in their order, adds those before-images to the
+  // change journal when one is open, and ends staging. EndStaging drops
+  // whatever is still kept.
+  void BeginStaging() noexcept;
+  void EndStaging() noexcept;
+  bool Staging() const noexcept { return staging_; }
+  bool HasStagedWrites() const noexcept { return !staged_.empty(); }
+  std::int64_t CollectBeforeImages(std::vector<TJournalRegion>& regions);
+  // Applies the kept writes of one kind: the header (the writes at position 0,
+  // which carry the new stamp) or the rest. Staging ends once the rest is written.
+  enum class TStagedPart : std::uint8_t { spHeader, spRest };
+  void ApplyStaged(TStagedPart part, std::int64_t originalSize, const std::vector<TJournalRegion>& regions);
+  // Puts before-images back and cuts the file to originalSize where it can
+  // (a file open elsewhere keeps its appended bytes, which readers ignore);
+  // false when a write failed. Never raises.
+  bool RestoreRegions(std::int64_t originalSize, const std::vector<TJournalRegion>& regions) noexcept;
+
   const std::string& FileName() const noexcept { return fileName_; }
   void SetFileName(const std::string& name) { fileName_ = name; }
   bool InMemory() const noexcept { return inMemory_; }
@@ -103,10 +132,14 @@ class TFileHandler {
   bool temporary_ = false;
   bool isOpen_ = false;
 
-  struct TUndoEntry {
+  using TUndoEntry = TJournalRegion;
+  struct TStagedWrite {
     std::int64_t position;
-    std::vector<std::uint8_t> before;
+    std::vector<std::uint8_t> bytes;
+    bool truncate;
   };
+  bool staging_ = false;
+  std::vector<TStagedWrite> staged_;
   // Keeps what a write of count bytes at the current position overwrites.
   void JournalWrite(std::int64_t count);
   bool journalOpen_ = false;

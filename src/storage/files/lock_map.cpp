@@ -51,6 +51,12 @@ bool TLockMap::LockDataWrite(TFileHandler& data) const {
 
 bool TLockMap::UnlockDataWrite(TFileHandler& data) const { return data.LockRegion(false, DataWriteLockOffset, 1); }
 
+bool TLockMap::LockJournal(TFileHandler& data) const {
+  return RetryLock([&] { return data.TryLockRegion(JournalLockOffset, 1); }, InternalLockRetry, *waiter_);
+}
+
+bool TLockMap::UnlockJournal(TFileHandler& data) const { return data.LockRegion(false, JournalLockOffset, 1); }
+
 bool TLockMap::LockRecord(TFileHandler& data, std::uint32_t record, const TLockRetry& retry) const {
   if (record == 0 || record > MaxRecordLockNumber) return false;
   return RetryLock([&] { return data.TryLockRegion(RecordLockOffset(record), 1); }, retry, *waiter_);

@@ -6,6 +6,7 @@
 //               record lock n          0xFFFFFFFE - n          1
 //               table lock             0xF4143DFD              200,000,001 (records 1..200,000,001)
 //               semaphore s (1..1024)  0xF4143DFC - s          1
+//               journal lock           0xF4000000              1 (held while a flush's journal exists)
 //   index/BLOB  write lock             0xFFFEFFFF              65,536
 //               read token t           0xFFFFFFFF - t          1 (shared)
 //
@@ -22,6 +23,7 @@
 namespace tarn {
 
 inline constexpr std::int64_t DataWriteLockOffset = 0xFFFFFFFFLL;
+inline constexpr std::int64_t JournalLockOffset = 0xF4000000LL;
 inline constexpr std::int64_t TableLockOffset = 0xF4143DFDLL;
 inline constexpr std::int64_t TableLockLength = 200000001LL;
 inline constexpr std::int64_t WriteLockOffset = 0xFFFEFFFFLL;
@@ -73,6 +75,9 @@ class TLockMap {
   // Data file: the data write lock (internal retries).
   bool LockDataWrite(TFileHandler& data) const;
   bool UnlockDataWrite(TFileHandler& data) const;
+  // Data file: the journal lock byte (internal retries).
+  bool LockJournal(TFileHandler& data) const;
+  bool UnlockJournal(TFileHandler& data) const;
   // Data file: record n >= 1 (user retries). Record 0 always fails.
   bool LockRecord(TFileHandler& data, std::uint32_t record, const TLockRetry& retry) const;
   bool UnlockRecord(TFileHandler& data, std::uint32_t record) const;

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 
 #include "core/errors.h"
 #include "core/invariant.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "storage/formats/byte_codec.h"
 #include "storage/formats/check_header.h"
 #include "storage/files/file_list.h"
@@ -136,6 +138,7 @@ void TDataTable::OpenTable() {
   open_ = true;
   AssignTableParams();
   try {
+    RecoverJournalBeforeOpen();
     dataFile_->OpenFile();
     ShareEncryption();
     try {
@@ -169,6 +172,7 @@ void TDataTable::OpenTable() {
 }
 
 void TDataTable::CloseFiles() noexcept {
+  journalFile_.Reset();
   for (TFileHandler* handler : {static_cast<TFileHandler*>(indexFile_.get()),
                                 static_cast<TFileHandler*>(blobFile_.get()), static_cast<TFileHandler*>(dataFile_.get())}) {
     try {
@@ -244,6 +248,8 @@ void TDataTable::CreateTable(const TTableDefinition& definition) {
   IncUseCount();
   open_ = true;
   AssignTableParams();
+  // A journal left under this name by a table that is gone is not the new table's.
+  if (!inMemory_) (void)CurrentFileSystem().Delete(JournalFileName());
   try {
     dataFile_->CreateDataFile(definition.LanguageID, definition.SortID, definition.UserMajorVersion,
                               definition.UserMinorVersion, definition.Encrypted, definition.Password,
@@ -289,6 +295,9 @@ void TDataTable::DeleteTable() {
   // The table is gone; a moved file that cannot be deleted stays as a stray
   // temporary file.
   for (const std::string& name : aside) (void)list.DeleteFile(name, inMemory_);
+  // The table's journal file goes with it, so that it never meets a later table
+  // of the same name.
+  if (!inMemory_) (void)CurrentFileSystem().Delete(JournalFileName());
 }
 
 void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
@@ -320,6 +329,15 @@ void TDataTable::RenameTable(const std::string& newName, bool asBackup) {
   }
   moves.Keep();
   for (const std::string& name : oldBackups) (void)list.DeleteFile(name, inMemory_);
+  // The journal follows the table when it still holds a dead writer's change (the
+  // next open rolls it back); otherwise it goes.
+  if (!inMemory_) {
+    const std::string journal = JournalFileName();
+    if (!asBackup && JournalExists(journal))
+      (void)CurrentFileSystem().Rename(journal, tarn::JournalFileName(target + ".DAT"));
+    else
+      (void)CurrentFileSystem().Delete(journal);
+  }
 }
 
 void TDataTable::EmptyTable() {
@@ -559,7 +577,17 @@ void TDataTable::CheckLockStates() const noexcept {
 
 bool TDataTable::DetectChangesUnder(const std::function<void()>& release) {
   try {
-    return PerformChangeDetection();
+    // A writer writes its headers (with new stamps) first: a change seen here may
+    // be a dead writer's, whose journal is rolled back before anything is read.
+    bool changed = false;
+    try {
+      changed = PerformChangeDetection();
+    } catch (...) {
+      if (!RecoverJournal()) throw;
+      return true;
+    }
+    if (changed) RecoverJournal();
+    return changed;
   } catch (...) {
     // A lock whose change detection failed is not kept: the caller sees the error
     // and never learns that it held the lock.
@@ -655,25 +683,42 @@ void TDataTable::RollbackTransaction() {
 void TDataTable::BeginCommitTransaction() { WriteLockTable(); }
 
 void TDataTable::CommitTransaction(const TCommitOptions& options) {
-  transactionInProgress_ = false;
+  TDataTable* self = this;
+  CommitTransactions(std::span<TDataTable* const>(&self, 1), options);
+}
+
+void TDataTable::CommitTransactions(std::span<TDataTable* const> tables, const TCommitOptions& options) {
   // With the transaction lock still held the caches would keep their buffers; the
   // flush below is the one that writes the transaction out.
-  const bool locked = transactionLocked_;
-  transactionLocked_ = false;
-  const bool journaled = !readOnly_ && !ChangeJournalOpen();
+  struct TState {
+    TDataTable* table;
+    bool locked;
+    bool journaled;
+  };
+  std::vector<TState> states;
+  for (TDataTable* table : tables) {
+    states.push_back(TState{table, table->transactionLocked_, !table->readOnly_ && !table->ChangeJournalOpen()});
+    table->transactionInProgress_ = false;
+    table->transactionLocked_ = false;
+  }
   try {
-    if (journaled) BeginChangeJournal();
-    FlushBuffers({.AdjustCaches = options.EndTransaction, .ForceOSFlush = options.ForceFlush});
+    for (const TState& state : states)
+      if (state.journaled) state.table->BeginChangeJournal();
+    FlushJournaled(tables, {.AdjustCaches = options.EndTransaction, .ForceOSFlush = options.ForceFlush});
   } catch (...) {
-    // Whatever the commit wrote before it failed is undone on disk.
-    if (journaled) (void)RollbackChangeJournal();
-    transactionLocked_ = locked;
-    transactionInProgress_ = true;
+    // Whatever the commit wrote before it failed is undone on disk, in every table.
+    for (const TState& state : states) {
+      if (state.journaled) (void)state.table->RollbackChangeJournal();
+      state.table->transactionLocked_ = state.locked;
+      state.table->transactionInProgress_ = true;
+    }
     throw;
   }
-  if (journaled) EndChangeJournal();
-  transactionLocked_ = locked;
-  transactionInProgress_ = true;
+  for (const TState& state : states) {
+    if (state.journaled) state.table->EndChangeJournal();
+    state.table->transactionLocked_ = state.locked;
+    state.table->transactionInProgress_ = true;
+  }
 }
 
 void TDataTable::EndCommitTransaction(bool endTransaction) {
@@ -728,27 +773,191 @@ void TDataTable::FlushBuffers(const TFlushOptions& options) {
     UpdateHeaderStamps(options.ForceDataHeader, options.ForceIndexHeader, options.ForceBlobHeader);
     return;
   }
+  TDataTable* self = this;
+  FlushJournaled(std::span<TDataTable* const>(&self, 1), options);
+}
+
+std::array<bool, 3> TDataTable::WriteBuffers(const TFlushOptions& options) {
   const bool adjustCaches = options.AdjustCaches;
-  const bool osFlush = options.ForceOSFlush || owner_.ForceBufferFlush();
+  std::array<bool, 3> wrote{};
   // Written buffers are published with their header: its new stamp tells every
   // other session and process to drop what it cached.
-  bool wrote = dataFile_->FlushRecordBuffers();
-  wrote = dataFile_->WriteHeader(options.ForceDataHeader || wrote) || wrote;
-  wrote = dataFile_->WriteFields() || wrote;
-  if (wrote && osFlush) dataFile_->Flush();
+  wrote[jfData] = dataFile_->FlushRecordBuffers();
+  wrote[jfData] = dataFile_->WriteHeader(options.ForceDataHeader || wrote[jfData]) || wrote[jfData];
+  wrote[jfData] = dataFile_->WriteFields() || wrote[jfData];
   if (adjustCaches) dataFile_->AdjustRecordBuffers();
 
-  wrote = indexFile_->FlushPageBuffers();
-  wrote = indexFile_->WriteHeader(options.ForceIndexHeader || wrote) || wrote;
-  if (wrote && osFlush) indexFile_->Flush();
+  wrote[jfIndex] = indexFile_->FlushPageBuffers();
+  wrote[jfIndex] = indexFile_->WriteHeader(options.ForceIndexHeader || wrote[jfIndex]) || wrote[jfIndex];
   if (adjustCaches) indexFile_->AdjustPageBuffers();
 
   if (blobFile_->IsOpen()) {
-    wrote = blobFile_->FlushBlockBuffers();
-    wrote = blobFile_->WriteHeader(options.ForceBlobHeader || wrote) || wrote;
-    if (wrote && osFlush) blobFile_->Flush();
+    wrote[jfBlob] = blobFile_->FlushBlockBuffers();
+    wrote[jfBlob] = blobFile_->WriteHeader(options.ForceBlobHeader || wrote[jfBlob]) || wrote[jfBlob];
     if (adjustCaches) blobFile_->AdjustBlockBuffers();
   }
+  return wrote;
+}
+
+std::string TDataTable::JournalFileName() const { return tarn::JournalFileName(DataFileName()); }
+
+bool TDataTable::JournalsFlushes() const {
+  return open_ && !inMemory_ && !temporary_ && !readOnly_ && owner_.FlushJournaling() == TFlushJournaling::fjOn;
+}
+
+bool TDataTable::HasStagedWrites() const noexcept {
+  return dataFile_->HasStagedWrites() || indexFile_->HasStagedWrites() || blobFile_->HasStagedWrites();
+}
+
+void TDataTable::BeginStaging() noexcept {
+  dataFile_->BeginStaging();
+  indexFile_->BeginStaging();
+  if (blobFile_->IsOpen()) blobFile_->BeginStaging();
+}
+
+void TDataTable::EndStaging() noexcept {
+  dataFile_->EndStaging();
+  indexFile_->EndStaging();
+  blobFile_->EndStaging();
+}
+
+void TDataTable::FlushJournaled(std::span<TDataTable* const> tables, const TFlushOptions& options) {
+  struct TTableFlush {
+    TDataTable* table = nullptr;
+    std::array<bool, 3> wrote{};
+    TJournalImage image;
+    std::unique_ptr<TJournalWriter> journal;
+  };
+  std::vector<TTableFlush> flushes;
+  for (TDataTable* table : tables) {
+    if (table->readOnly_ || !table->open_ || table->transactionLocked_) continue;
+    if (!table->JournalsFlushes()) {
+      // Written straight to the files, as without a journal.
+      const std::array<bool, 3> wrote = table->WriteBuffers(options);
+      TFileHandler* files[] = {table->dataFile_.get(), table->indexFile_.get(), table->blobFile_.get()};
+      const bool osFlush = options.ForceOSFlush || table->owner_.ForceBufferFlush();
+      for (std::size_t i = 0; i < 3; ++i)
+        if (wrote[i] && osFlush) files[i]->Flush();
+      continue;
+    }
+    flushes.emplace_back();
+    flushes.back().table = table;
+  }
+  if (flushes.empty()) return;
+  // Staged writes stay in memory until every journal is on disk.
+  struct TStaging {
+    std::vector<TTableFlush>& flushes;
+    ~TStaging() {
+      for (TTableFlush& flush : flushes) flush.table->EndStaging();
+    }
+  } staging{flushes};
+  bool anything = false;
+  for (TTableFlush& flush : flushes) {
+    TDataTable& table = *flush.table;
+    table.BeginStaging();
+    flush.wrote = table.WriteBuffers(options);
+    TFileHandler* files[] = {table.dataFile_.get(), table.indexFile_.get(), table.blobFile_.get()};
+    for (std::size_t i = 0; i < 3; ++i) {
+      if (!files[i]->HasStagedWrites()) continue;
+      flush.image.Parts[i].OriginalSize = files[i]->CollectBeforeImages(flush.image.Parts[i].Regions);
+      anything = true;
+    }
+  }
+  if (!anything) return;
+  TCommitRecord record;
+  try {
+    std::vector<std::string> journals;
+    for (TTableFlush& flush : flushes)
+      if (flush.table->HasStagedWrites()) journals.push_back(flush.table->JournalFileName());
+    // Over several tables the commit record's removal is the one point at which
+    // the flush is complete in all of them.
+    if (journals.size() > 1) {
+      const std::string name = record.Create(journals, flushes.front().table->owner_.FlushDurability());
+      for (TTableFlush& flush : flushes) flush.image.CommitRecord = name;
+    }
+    for (TTableFlush& flush : flushes) {
+      TDataTable& table = *flush.table;
+      if (!table.HasStagedWrites()) continue;
+      flush.journal = std::make_unique<TJournalWriter>(*table.dataFile_, table.journalFile_, table.JournalFileName(),
+                                                       table.owner_.FlushDurability(), table.lockMap_);
+      flush.journal->Write(flush.image);
+    }
+    // Every journal is on disk: now the files, every header first. A header's
+    // new stamp is what makes other sessions look for a journal, so a writer that
+    // dies after any write of the flush leaves a stamp that sends them to it.
+    for (const TFileHandler::TStagedPart part : {TFileHandler::TStagedPart::spHeader, TFileHandler::TStagedPart::spRest})
+      for (TTableFlush& flush : flushes) {
+        TDataTable& table = *flush.table;
+        TFileHandler* files[] = {table.dataFile_.get(), table.indexFile_.get(), table.blobFile_.get()};
+        for (std::size_t i = 0; i < 3; ++i)
+          if (files[i]->HasStagedWrites())
+            files[i]->ApplyStaged(part, flush.image.Parts[i].OriginalSize, flush.image.Parts[i].Regions);
+      }
+    for (TTableFlush& flush : flushes) {
+      TDataTable& table = *flush.table;
+      TFileHandler* files[] = {table.dataFile_.get(), table.indexFile_.get(), table.blobFile_.get()};
+      const bool osFlush = options.ForceOSFlush || table.owner_.ForceBufferFlush() ||
+                           table.owner_.FlushDurability() == TFlushDurability::fdPowerLoss;
+      for (std::size_t i = 0; i < 3; ++i)
+        if (flush.wrote[i] && osFlush) files[i]->Flush();
+    }
+    record.Remove();
+  } catch (...) {
+    // Put back what was written; a journal whose files could not be restored
+    // stays (with the commit record it names) for the next locker to roll back.
+    for (auto it = flushes.rbegin(); it != flushes.rend(); ++it) {
+      if (!it->journal) continue;
+      TDataTable& table = *it->table;
+      TFileHandler* files[] = {table.dataFile_.get(), table.indexFile_.get(), table.blobFile_.get()};
+      bool restored = true;
+      for (std::size_t i = 3; i-- > 0;)
+        if (files[i]->IsOpen())
+          restored = files[i]->RestoreRegions(it->image.Parts[i].OriginalSize, it->image.Parts[i].Regions) && restored;
+      try {
+        if (!restored) throw std::runtime_error("not restored");
+        it->journal->Remove();
+      } catch (...) {
+        record.Keep();
+      }
+      it->journal->Abandon();
+    }
+    throw;
+  }
+  for (TTableFlush& flush : flushes)
+    if (flush.journal) flush.journal->Remove();
+}
+
+bool TDataTable::RecoverJournal() {
+  if (!open_ || inMemory_ || readOnly_) return false;
+  const TRecovery recovery = RecoverFlushJournal(
+      JournalFileName(), {dataFile_.get(), indexFile_.get(), blobFile_->IsOpen() ? blobFile_.get() : nullptr},
+      lockMap_);
+  if (recovery != TRecovery::rcRolledBack) return false;
+  FreeBuffers({.AdjustCaches = false, .RereadHeaders = true});
+  return true;
+}
+
+void TDataTable::RecoverJournalBeforeOpen() {
+  if (inMemory_) return;
+  const std::string journal = JournalFileName();
+  if (!JournalExists(journal)) return;
+  // Plain handlers on the three files: the table's own ones read their headers
+  // as they open, which must wait until the files are restored.
+  TFileHandler data, index, blob;
+  const std::string names[] = {DataFileName(), IndexFileName(), BlobFileName()};
+  TFileHandler* handlers[] = {&data, &index, &blob};
+  for (int i = 0; i < 3; ++i) {
+    handlers[i]->SetFileName(names[i]);
+    try {
+      if (handlers[i]->Exists()) handlers[i]->OpenFile();
+    } catch (const ETarnEngineError&) {
+      // Not to be opened here (held exclusively elsewhere): the table's own open reports it.
+    }
+    if (handlers[i]->IsOpen() && handlers[i]->OpenedReadOnly()) return;
+  }
+  if (!data.IsOpen()) return;
+  (void)RecoverFlushJournal(journal, {&data, index.IsOpen() ? &index : nullptr, blob.IsOpen() ? &blob : nullptr},
+                            lockMap_);
 }
 
 void TDataTable::FreeBuffers(const TFreeOptions& options) {

@@ -6,6 +6,7 @@
 // table's part of transactions; and streams in-memory tables to and from an image.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "storage/btree/index_file.h"
 #include "storage/files/lock_map.h"
 #include "storage/files/table_link.h"
+#include "storage/tables/flush_journal.h"
 #include "storage/tables/table_owner.h"
 
 namespace tarn {
@@ -170,6 +172,9 @@ class TDataTable final : public TTableLink {
   void RollbackTransaction();
   void BeginCommitTransaction();
   void CommitTransaction(const TCommitOptions& options);
+  // The commit step over several tables at once: one journaled flush across all
+  // of them, so a commit interrupted part-way is rolled back in every table.
+  static void CommitTransactions(std::span<TDataTable* const> tables, const TCommitOptions& options);
   void EndCommitTransaction(bool endTransaction);
   bool GetTransactionInProgress() const noexcept { return transactionInProgress_; }
   // A change is under way from BeginChange to the matching EndChange (the write
@@ -195,6 +200,13 @@ class TDataTable final : public TTableLink {
 
   // --- flushing ---------------------------------------------------------------
   void FlushBuffers(const TFlushOptions& options = {});
+  // A journaled flush of several tables at once (the commit of a transaction):
+  // every table's writes are staged, every journal is written, then the files,
+  // then the journals go. Tables whose flush is not journaled are flushed as usual.
+  static void FlushJournaled(std::span<TDataTable* const> tables, const TFlushOptions& options);
+  // The rollback journal's path, and whether this table's flushes keep one.
+  std::string JournalFileName() const;
+  bool JournalsFlushes() const;
   void FreeBuffers(const TFreeOptions& options);
   void FlushOSBuffers();
 
@@ -260,6 +272,17 @@ class TDataTable final : public TTableLink {
   // After a failed header read: drops every cache and reads every header again.
   void RefreshStaleHeaders();
   void CloseFiles() noexcept;
+  // Writes the dirty buffers and headers (staged when the files stage); answers
+  // per file whether anything of it was written.
+  std::array<bool, 3> WriteBuffers(const TFlushOptions& options);
+  void BeginStaging() noexcept;
+  bool HasStagedWrites() const noexcept;
+  void EndStaging() noexcept;
+  // Rolls back a journal a dead writer left (true: the files changed, every
+  // cache was dropped and the headers read again).
+  bool RecoverJournal();
+  // The same before the table's own files are open, through plain handlers.
+  void RecoverJournalBeforeOpen();
   void ShareEncryption();
   std::string FilePath(const char* extension) const;
   // Sets record n (n >= 1) in a record-lock bitmap, first growing it to cover n
@@ -285,6 +308,7 @@ class TDataTable final : public TTableLink {
   std::unique_ptr<TIndexFile> indexFile_;
   std::unique_ptr<TBlobFile> blobFile_;
   TLockMap lockMap_;
+  TUniqueFd journalFile_;  // the rollback journal, opened at the first journaled flush
 
   // --- lock states ------------------------------------------------------------
   // The byte locks this table holds on its files for its own session (another

@@ -180,6 +180,45 @@ class QuotaOps {
     }
   }
 
+  // Replaces the row with this ID by row (its ID and NAME key fields included) the
+  // way a cursor posts a modify: under its record lock the old keys leave every
+  // index and the new keys enter (TARN_KEYVIOL when a unique index holds one).
+  void Rekey(std::int32_t id, const QuotaRow& row) {
+    const std::int32_t number = Find(id);
+    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
+    {
+      TReadLockScope check(table_);
+      table_.UserWriteLockRecord(number);
+    }
+    TRecordLockRelease release(table_, number);
+    for (;;) {
+      TWriteLockScope scope(table_);
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
+      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+      std::vector<std::uint8_t> changed = bytes;
+      Fill(changed, row);
+      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
+        std::vector<std::uint8_t> key = KeyOf(bytes, slot);
+        TIndexPath path;
+        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+        tree.RemoveIndexKey(key.data());
+      }
+      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
+        std::vector<std::uint8_t> key = KeyOf(changed, slot);
+        TIndexPath path;
+        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+        if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
+        tree.AddIndexKey(key.data(), number);
+      }
+      record->CopyRecordBuffer(changed.data());
+      table_.DataFile().PutRecord(record);
+      scope.Commit();
+      break;
+    }
+  }
+
   // Deletes the row with this ID the way a cursor does: under its record lock its
   // keys leave the indexes and the record joins the free-record chain.
   void Delete(std::int32_t id) {
