@@ -363,23 +363,35 @@ void TDataTable::CheckHeaders() {
 
 // --- locks --------------------------------------------------------------------
 
+void TDataTable::TakeReaderTokens(std::uint16_t& indexToken, std::uint16_t& blobToken) {
+  std::uint16_t token = 0;
+  if (!lockMap_.LockRead(*indexFile_, token)) Raise(TARN_LOCKTIMEOUT);
+  indexToken = token;
+  if (blobFile_->IsOpen()) {
+    if (!lockMap_.LockRead(*blobFile_, token)) {
+      lockMap_.UnlockRead(*indexFile_, indexToken);
+      indexToken = 0;
+      Raise(TARN_LOCKTIMEOUT);
+    }
+    blobToken = token;
+  }
+}
+
+bool TDataTable::ReleaseReaderTokens(std::uint16_t& indexToken, std::uint16_t& blobToken) {
+  bool ok = true;
+  if (blobToken != 0) ok = lockMap_.UnlockRead(*blobFile_, blobToken) && ok;
+  ok = lockMap_.UnlockRead(*indexFile_, indexToken) && ok;
+  indexToken = blobToken = 0;
+  return ok;
+}
+
 bool TDataTable::ReadLockTable() {
   // Without locks no change detection runs: stale headers are re-read here.
   if (LocksSkipped()) RefreshStaleHeaders();
   if (internalReadLocked_ || userReadLocked_ || userTableLocked_ || transactionLocked_ || internalWriteLocked_ ||
       LocksSkipped())
     return false;
-  std::uint16_t token = 0;
-  if (!lockMap_.LockRead(*indexFile_, token)) Raise(TARN_LOCKTIMEOUT);
-  internalIndexToken_ = token;
-  if (blobFile_->IsOpen()) {
-    if (!lockMap_.LockRead(*blobFile_, token)) {
-      lockMap_.UnlockRead(*indexFile_, internalIndexToken_);
-      internalIndexToken_ = 0;
-      Raise(TARN_LOCKTIMEOUT);
-    }
-    internalBlobToken_ = token;
-  }
+  TakeReaderTokens(internalIndexToken_, internalBlobToken_);
   internalReadLocked_ = true;
   CheckLockStates();
   return DetectChangesUnder([this] { ReadUnlockTable(); });
@@ -388,10 +400,7 @@ bool TDataTable::ReadLockTable() {
 void TDataTable::ReadUnlockTable() {
   if (!internalReadLocked_) return;
   internalReadLocked_ = false;
-  bool ok = true;
-  if (internalBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, internalBlobToken_) && ok;
-  ok = lockMap_.UnlockRead(*indexFile_, internalIndexToken_) && ok;
-  internalIndexToken_ = internalBlobToken_ = 0;
+  const bool ok = ReleaseReaderTokens(internalIndexToken_, internalBlobToken_);
   CheckLockStates();
   if (!ok) Raise(TARN_UNLOCKFAILED);
 }
@@ -451,17 +460,7 @@ bool TDataTable::UserReadLockTable() {
   if (userReadLocked_ || userTableLocked_ || transactionLocked_ || internalWriteLocked_ || internalReadLocked_ ||
       LocksSkipped())
     return false;
-  std::uint16_t token = 0;
-  if (!lockMap_.LockRead(*indexFile_, token)) Raise(TARN_LOCKTIMEOUT);
-  userIndexToken_ = token;
-  if (blobFile_->IsOpen()) {
-    if (!lockMap_.LockRead(*blobFile_, token)) {
-      lockMap_.UnlockRead(*indexFile_, userIndexToken_);
-      userIndexToken_ = 0;
-      Raise(TARN_LOCKTIMEOUT);
-    }
-    userBlobToken_ = token;
-  }
+  TakeReaderTokens(userIndexToken_, userBlobToken_);
   userReadLocked_ = true;
   CheckLockStates();
   return DetectChangesUnder([this] { UserReadUnlockTable(); });
@@ -470,10 +469,7 @@ bool TDataTable::UserReadLockTable() {
 void TDataTable::UserReadUnlockTable() {
   if (!userReadLocked_) return;
   userReadLocked_ = false;
-  bool ok = true;
-  if (userBlobToken_ != 0) ok = lockMap_.UnlockRead(*blobFile_, userBlobToken_) && ok;
-  ok = lockMap_.UnlockRead(*indexFile_, userIndexToken_) && ok;
-  userIndexToken_ = userBlobToken_ = 0;
+  const bool ok = ReleaseReaderTokens(userIndexToken_, userBlobToken_);
   CheckLockStates();
   if (!ok) Raise(TARN_UNLOCKFAILED);
 }

@@ -260,6 +260,10 @@ class TDataTable final : public TTableLink {
  private:
   TLockRetry UserRetry() const { return TLockRetry{owner_.LockRetries(), owner_.LockWait()}; }
   bool LocksSkipped() const noexcept { return exclusive_ || readOnlyMedia_; }
+  // A read lock's reader tokens on the index file and (when open) the BLOB file;
+  // taking them is all or nothing. Releasing answers false when an unlock failed.
+  void TakeReaderTokens(std::uint16_t& indexToken, std::uint16_t& blobToken);
+  bool ReleaseReaderTokens(std::uint16_t& indexToken, std::uint16_t& blobToken);
   // Checks rules R1-R5 of the lock states (see the members); nothing in builds
   // with NDEBUG.
   void CheckLockStates() const noexcept;
