@@ -47,11 +47,29 @@ bool OSFileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+namespace {
+
+// Opens without access-time updates where the caller may ask for that (its own
+// files): a table's reads follow its writes, and with relatime every such read
+// would otherwise dirty the inode. Files of other owners open without it.
+int OpenRetrying(const std::string& path, int flags, mode_t mode) {
+  int noAtime = O_NOATIME;
+  for (;;) {
+    const int result = ::open(path.c_str(), flags | noAtime, mode);
+    if (result >= 0) return result;
+    if (errno == EINTR) continue;
+    if (errno == EPERM && noAtime != 0) {
+      noAtime = 0;
+      continue;
+    }
+    return result;
+  }
+}
+
+}  // namespace
+
 int OSFileOpen(const std::string& path, bool writable, TUniqueFd& fd) {
-  int result;
-  do {
-    result = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  } while (result < 0 && errno == EINTR);
+  const int result = OpenRetrying(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0);
   if (result < 0) return errno;
   struct stat st {};
   if (::fstat(result, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -63,10 +81,7 @@ int OSFileOpen(const std::string& path, bool writable, TUniqueFd& fd) {
 }
 
 int OSFileCreate(const std::string& path, bool exclusiveNew, TUniqueFd& fd) {
-  int result;
-  do {
-    result = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (exclusiveNew ? O_EXCL : 0), 0666);
-  } while (result < 0 && errno == EINTR);
+  const int result = OpenRetrying(path, O_RDWR | O_CREAT | O_CLOEXEC | (exclusiveNew ? O_EXCL : 0), 0666);
   if (result < 0) return errno;
   fd.Reset(result);
   return 0;
