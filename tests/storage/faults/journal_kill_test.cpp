@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 
+#include "storage/faults/fault_fixtures.h"
 #include "storage/tables/flush_journal.h"
 #include "storage/tables/quota_table.h"
 #include "storage/tables/structure_check.h"
@@ -26,38 +27,8 @@
 namespace tarn::testing {
 namespace {
 
-using TRows = std::map<std::int32_t, QuotaRow>;
-using TNotes = std::map<std::int32_t, std::string>;
-
 constexpr std::int32_t kAfterId = 9000000;  // the row the next writer appends
 const char* const kTables[] = {"quota", "quota2", "quota3"};
-
-std::string NoteText(std::int32_t id) { return std::string(700 + id * 150, static_cast<char>('a' + id)); }
-
-TRows RowsById(QuotaOps& ops) {
-  TRows rows;
-  for (const auto& [number, row] : ops.LiveRecords()) rows[row.Id] = row;
-  return rows;
-}
-
-// The base rows that fill a leaf below a root branch, so that the next key splits it.
-std::int32_t RowsFillingALeafBelowTheRoot() {
-  static const std::int32_t rows = [] {
-    TempDirectory dir;
-    CreateQuotaTable(dir.Path(), "quota");
-    SessionOn s(dir.Path());
-    TDataTable& table = s.Open("quota");
-    QuotaOps ops(table);
-    std::int32_t pages = 0;
-    for (std::int32_t id = 1;; ++id) {
-      ops.Append({id, "base" + std::to_string(id), id});
-      const std::int32_t now = table.IndexFile().GetPhysicalPagesUsed();
-      if (now > pages && pages >= 3) return id - 1;
-      pages = now;
-    }
-  }();
-  return rows;
-}
 
 struct TKillCase {
   const char* Name;

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "storage/faults/fault_fixtures.h"
 #include "storage/tables/quota_table.h"
 #include "storage/tables/structure_check.h"
 #include "support/faulty_file_system.h"
@@ -21,14 +22,9 @@
 namespace tarn::testing {
 namespace {
 
-using TRows = std::map<std::int32_t, QuotaRow>;
-using TNotes = std::map<std::int32_t, std::string>;
-
 constexpr std::int32_t kBaseRows = 40;
 constexpr std::int32_t kNotes = 5;
 constexpr std::int32_t kAfterId = 9000000;  // the row appended after the fault
-
-std::string NoteText(std::int32_t id) { return std::string(700 + id * 150, static_cast<char>('a' + id)); }
 
 // What the table holds after Prepare.
 TRows BaseRows(std::int32_t count = kBaseRows) {
@@ -58,12 +54,6 @@ void Prepare(const std::string& path, bool withBlob, std::int32_t count) {
   QuotaOps ops(s.Open("quota"));
   for (const auto& [id, row] : BaseRows(count)) ops.Append(row);
   for (const auto& [id, note] : BaseNotes(withBlob)) ops.SetNote(id, note);
-}
-
-TRows RowsById(QuotaOps& ops) {
-  TRows rows;
-  for (const auto& [number, row] : ops.LiveRecords()) rows[row.Id] = row;
-  return rows;
 }
 
 std::string Describe(const TRows& rows) {
@@ -158,26 +148,6 @@ std::int32_t RowsFillingTheRootLeaf() {
     for (std::int32_t id = 1;; ++id) {
       ops.Append({id, "base" + std::to_string(id), id});
       if (table.IndexFile().GetPhysicalPagesUsed() > 1) return id - 1;
-    }
-  }();
-  return rows;
-}
-
-// The number of base rows after which the next key splits a leaf below a root
-// branch (the tree has a root and at least two leaves already).
-std::int32_t RowsFillingALeafBelowTheRoot() {
-  static const std::int32_t rows = [] {
-    TempDirectory dir;
-    CreateQuotaTable(dir.Path(), "quota");
-    SessionOn s(dir.Path());
-    TDataTable& table = s.Open("quota");
-    QuotaOps ops(table);
-    std::int32_t pages = 0;
-    for (std::int32_t id = 1;; ++id) {
-      ops.Append({id, "base" + std::to_string(id), id});
-      const std::int32_t now = table.IndexFile().GetPhysicalPagesUsed();
-      if (now > pages && pages >= 3) return id - 1;
-      pages = now;
     }
   }();
   return rows;
