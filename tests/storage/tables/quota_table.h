@@ -123,13 +123,7 @@ class QuotaOps {
       record->CopyRecordBuffer(bytes.data());
       const std::int32_t number = record->Number();
       table_.DataFile().PutRecord(record);
-      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
-        std::vector<std::uint8_t> key = KeyOf(bytes, slot);
-        TIndexPath path;
-        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
-        if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
-        tree.AddIndexKey(key.data(), number);
-      }
+      AddKeys(bytes, number);
       table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount + 1);
       scope.Commit();
       return number;
@@ -156,97 +150,34 @@ class QuotaOps {
 
   // Changes USED of the row with this ID, editing it under its record lock.
   void SetUsed(std::int32_t id, std::int32_t used) {
-    const std::int32_t number = Find(id);
-    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
-    {
-      // Locking the record checks for changes under the read lock, which must be
-      // gone again before the write lock is taken.
-      TReadLockScope check(table_);
-      table_.UserWriteLockRecord(number);
-    }
-    TRecordLockRelease release(table_, number);
-    for (;;) {
-      TWriteLockScope scope(table_);
-      TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
-      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
-                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+    EditUnderRecordLock(id, [&](TRecord& record, std::vector<std::uint8_t>& bytes, std::int32_t) {
       bytes[kUsedOffset] = 1;
       StoreInt32(&bytes[kUsedOffset + 1], used);
-      record->CopyRecordBuffer(bytes.data());
-      table_.DataFile().PutRecord(record);
-      scope.Commit();
-      break;
-    }
+      record.CopyRecordBuffer(bytes.data());
+    });
   }
 
   // Replaces the row with this ID by row (its ID and NAME key fields included) the
   // way a cursor posts a modify: under its record lock the old keys leave every
   // index and the new keys enter (TARN_KEYVIOL when a unique index holds one).
   void Rekey(std::int32_t id, const QuotaRow& row) {
-    const std::int32_t number = Find(id);
-    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
-    {
-      TReadLockScope check(table_);
-      table_.UserWriteLockRecord(number);
-    }
-    TRecordLockRelease release(table_, number);
-    for (;;) {
-      TWriteLockScope scope(table_);
-      TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
-      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
-                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+    EditUnderRecordLock(id, [&](TRecord& record, std::vector<std::uint8_t>& bytes, std::int32_t number) {
       std::vector<std::uint8_t> changed = bytes;
       Fill(changed, row);
-      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
-        std::vector<std::uint8_t> key = KeyOf(bytes, slot);
-        TIndexPath path;
-        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
-        tree.RemoveIndexKey(key.data());
-      }
-      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
-        std::vector<std::uint8_t> key = KeyOf(changed, slot);
-        TIndexPath path;
-        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
-        if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
-        tree.AddIndexKey(key.data(), number);
-      }
-      record->CopyRecordBuffer(changed.data());
-      table_.DataFile().PutRecord(record);
-      scope.Commit();
-      break;
-    }
+      RemoveKeys(bytes);
+      AddKeys(changed, number);
+      record.CopyRecordBuffer(changed.data());
+    });
   }
 
   // Deletes the row with this ID the way a cursor does: under its record lock its
   // keys leave the indexes and the record joins the free-record chain.
   void Delete(std::int32_t id) {
-    const std::int32_t number = Find(id);
-    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
-    {
-      TReadLockScope check(table_);
-      table_.UserWriteLockRecord(number);
-    }
-    TRecordLockRelease release(table_, number);
-    for (;;) {
-      TWriteLockScope scope(table_);
-      TRecord* record = nullptr;
-      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
-      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
-                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
-      for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
-        std::vector<std::uint8_t> key = KeyOf(bytes, slot);
-        TIndexPath path;
-        TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
-        tree.RemoveIndexKey(key.data());
-      }
-      table_.DataFile().SetNextFreeRecord(*record);
-      table_.DataFile().PutRecord(record);
+    EditUnderRecordLock(id, [&](TRecord& record, std::vector<std::uint8_t>& bytes, std::int32_t) {
+      RemoveKeys(bytes);
+      table_.DataFile().SetNextFreeRecord(record);
       table_.SetActualRecordCount(table_.IndexFile().Header().ActualRecordCount - 1);
-      scope.Commit();
-      break;
-    }
+    });
   }
 
   // Writes the NOTE BLOB (table made with withBlob) of the row with this ID the way
@@ -363,6 +294,52 @@ class QuotaOps {
   }
 
  private:
+  // Finds the row with this ID, takes its record lock (checking for changes under
+  // the read lock, which must be gone again before the write lock is taken), and
+  // runs edit on the record and a copy of its bytes under the write lock, starting
+  // over when change detection drops the caches; the change is then committed.
+  template <typename F>
+  void EditUnderRecordLock(std::int32_t id, F&& edit) {
+    const std::int32_t number = Find(id);
+    if (number <= 0) RaiseError(TARN_RECNOTFOUND);
+    {
+      TReadLockScope check(table_);
+      table_.UserWriteLockRecord(number);
+    }
+    TRecordLockRelease release(table_, number);
+    for (;;) {
+      TWriteLockScope scope(table_);
+      TRecord* record = nullptr;
+      if (!table_.DataFile().GetRecord(&client_, number, record)) continue;
+      std::vector<std::uint8_t> bytes(record->GetRecordBufferPtr(),
+                                      record->GetRecordBufferPtr() + table_.DataFile().GetRecordSize());
+      edit(*record, bytes, number);
+      table_.DataFile().PutRecord(record);
+      scope.Commit();
+      return;
+    }
+  }
+
+  // The record's keys leave, or enter, every index (TARN_KEYVIOL when a unique
+  // index already holds one).
+  void RemoveKeys(const std::vector<std::uint8_t>& bytes) {
+    for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
+      std::vector<std::uint8_t> key = KeyOf(bytes, slot);
+      TIndexPath path;
+      TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+      tree.RemoveIndexKey(key.data());
+    }
+  }
+  void AddKeys(const std::vector<std::uint8_t>& bytes, std::int32_t number) {
+    for (std::size_t slot = 0; slot <= table_.IndexFile().GetIndexCount(); ++slot) {
+      std::vector<std::uint8_t> key = KeyOf(bytes, slot);
+      TIndexPath path;
+      TBTree tree(table_.IndexFile(), &client_, slot, *Comparator(slot), path);
+      if (tree.CheckForKeyViolation(key.data())) RaiseError(TARN_KEYVIOL);
+      tree.AddIndexKey(key.data(), number);
+    }
+  }
+
   static void Fill(std::vector<std::uint8_t>& bytes, const QuotaRow& row) {
     bytes[kIdOffset] = 1;
     StoreInt32(&bytes[kIdOffset + 1], row.Id);
