@@ -372,20 +372,7 @@ TEST(DovecrestdLimits, OptionsAreParsedAndLimitsTheDescriptorsCannotMeetAreRepor
                                         {"--max-per-client", "-1"},
                                         {"--header-timeout", "0"},
                                         {"--idle-timeout", "x"}}) {
-    pid_t child = fork();
-    if (child == 0) {
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      std::vector<char*> argv = {const_cast<char*>(DOVECRESTD_PATH)};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    int childStatus = 0;
-    waitpid(child, &childStatus, 0);
-    EXPECT_TRUE(WIFEXITED(childStatus));
-    EXPECT_EQ(WEXITSTATUS(childStatus), 2) << args[0];
+    EXPECT_EQ(ExitStatusOf(args), 2) << args[0];
   }
 }
 

@@ -69,20 +69,7 @@ TEST(Dovecrestd, ServesTheExtensionOverHttpAndStopsCleanly) {
 
 TEST(Dovecrestd, OptionErrorsExitWithCodeTwo) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "x"}, {"--bogus"}, {"--port"}}) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      std::vector<char*> argv = {const_cast<char*>(DOVECRESTD_PATH)};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2) << args[0];
+    EXPECT_EQ(ExitStatusOf(args), 2) << args[0];
   }
 }
 

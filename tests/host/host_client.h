@@ -220,4 +220,22 @@ class Daemon {
   std::string rest_;
 };
 
+// Runs dovecrestd with these arguments and its stderr discarded; answers its
+// exit status (-1 when it did not exit normally).
+inline int ExitStatusOf(std::vector<std::string> args) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    std::vector<char*> argv = {const_cast<char*>(DOVECRESTD_PATH)};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 }  // namespace dovecrest::host_test
