@@ -47,6 +47,8 @@ class TFilter {
   void Activate() noexcept { active_ = true; }
   void Deactivate() noexcept { active_ = false; }
   bool IsCallback() const noexcept { return callback_ != nullptr; }
+  std::int32_t CallbackOwner() const noexcept { return callbackOwner_; }
+  TFilterCallback Callback() const noexcept { return callback_; }
   bool AfterOthers() const noexcept { return options_.Order == TFilterOrder::AfterOthers; }
   bool CountCheck() const noexcept { return options_.CountCheck == TCountCheck::On; }
   TOptimizeLevel OptimizeLevel() const noexcept { return optimizeLevel_; }

@@ -1,0 +1,433 @@
+// TDataCursor: one caller's open view of one table: its current index and
+// position, range, filters and record buffers over the shared TDataTable that
+// every cursor of the directory on that table shares. Owns opening, cloning and
+// closing, the logical and physical field definitions and field access, the
+// position state machine and movement in index and physical order, record
+// numbers and counts, change detection, bookmarks, and the cursor's records
+// bitmaps (range, live records, navigation) with its filters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cursor/filter_source.h"
+#include "engine/data_directory.h"
+#include "expressions/expression_parser.h"
+#include "storage/btree/index_file.h"
+#include "storage/btree/index_path.h"
+#include "storage/btree/page.h"
+#include "storage/btree/page_key_comparator.h"
+#include "storage/formats/field_definition.h"
+#include "storage/formats/index_definition.h"
+#include "storage/keys/key_layout.h"
+#include "storage/records/record.h"
+#include "storage/records/records_bitmap.h"
+
+namespace tarn {
+
+class TDataCursor;
+class TFilter;
+
+// A filter evaluated by its caller: keep (true) or drop the record (the
+// cursor passed is the TDataCursor).
+using TFilterCallback = bool (*)(std::int32_t owner, void* cursor, const std::uint8_t* record,
+                                 std::int32_t recordNumber);
+
+inline constexpr std::size_t kMaxLogicalFields = 1024;
+inline constexpr std::uint8_t kPhysicalOrder = 255;
+inline constexpr std::uint8_t kDeletedRecordsIndex = 31;
+inline constexpr std::uint8_t kTextIndex = 32;
+inline constexpr std::size_t kMaxFilters = 64;
+inline constexpr std::uint8_t kReadAheadForward = 1;
+inline constexpr std::uint8_t kReadAheadBackward = 2;
+
+// Asked when an encrypted table's password is not among the session's: add a
+// password to the session and answer true to try again, or false to give up.
+using TPasswordCallback = bool (*)(void* userData, TDataCursor& cursor);
+
+// What closing does with the table.
+enum class TCursorClose : std::uint8_t {
+  KeepTemporary,     // a temporary table's changes are written
+  DiscardTemporary,  // a temporary table's changes are dropped
+};
+
+// What a new filter is (text, a ready tree or a callback) and how it is
+// treated.
+struct TAddFilterOptions {
+  std::int32_t CallbackOwner = 0;
+  std::string Text;                    // filter text, or
+  TExpTokenPtr Tree;                   // a verified and prepared tree the filter frees, or
+  TExpToken* SharedTree = nullptr;     // one the caller keeps, or
+  TFilterCallback Callback = nullptr;  // a callback evaluated per record
+  // Kept behind the filters without it; evaluates only the records they keep.
+  bool AfterOthers = false;
+  // Conditions matching over 90 % of the records are left to record
+  // evaluation, and large indexed results are built as complements.
+  bool CountCheck = false;
+  bool CaseInsensitive = false;   // text comparisons without regard to case
+  bool NoPartialCompare = false;  // a trailing '*' is an ordinary character
+};
+
+// Filter handles are small positive integers, unique for the cursor.
+using TFilterHandle = std::int32_t;
+
+class TDataCursor final : public TCacheClient, public TFilterSource {
+ public:
+  explicit TDataCursor(TDataDirectory& directory);
+  ~TDataCursor() override;
+  TDataCursor(const TDataCursor&) = delete;
+  TDataCursor& operator=(const TDataCursor&) = delete;
+
+  TDataDirectory& Directory() const noexcept { return directory_; }
+  TDataTable* Table() const noexcept { return table_; }
+
+  // --- open settings (the cursor must be closed: TARN_TABLEOPEN) ------------
+  void SetTableName(const std::string& name);
+  const std::string& TableName() const noexcept { return tableName_; }
+  void SetExclusive(bool value);
+  void SetOverrideExclusive(bool value);
+  void SetReadOnly(bool value);
+  void SetInMemory(bool value);
+  void SetIsTemporary(bool value);
+  void SetIsSourceTable(bool value);
+  void SetIsResultSet(bool value) noexcept { isResultSet_ = value; }
+  bool Exclusive() const noexcept { return exclusive_; }
+  bool ReadOnly() const noexcept { return readOnly_; }
+  bool NoLocking() const noexcept { return noLocking_; }
+  bool IsResultSet() const noexcept { return isResultSet_; }
+  bool IsSourceTable() const noexcept { return isSourceTable_; }
+  bool IsOpen() const noexcept { return open_; }
+  void SetPasswordCallback(void* userData, TPasswordCallback callback) noexcept {
+    passwordUserData_ = userData;
+    passwordCallback_ = callback;
+  }
+  void SetRepairMode(bool value) noexcept { repairMode_ = value; }
+  void SetRestructureMode(bool value) noexcept { restructureMode_ = value; }
+
+  // --- open, close, clone ---------------------------------------------------
+  void OpenCursor();
+  void CloseCursor(TCursorClose close = TCursorClose::DiscardTemporary);
+  // A new open cursor on the same table with the same index, range, filters
+  // and current record.
+  std::unique_ptr<TDataCursor> CloneCursor();
+  bool AskForPassword();
+
+  // --- guards -----------------------------------------------------------------
+  void CheckExclusive() const;
+  void CheckNotReadOnly() const;
+  void CheckNotOpen() const;
+
+  // --- table facts ------------------------------------------------------------
+  std::uint16_t GetPhysicalFieldCount() const;
+  std::uint16_t GetPhysicalRecordSize() const;
+  std::uint16_t GetBlobFieldCount() const;
+  std::uint16_t GetLanguageID() const noexcept { return languageID_; }
+  std::uint16_t GetSortID() const noexcept { return sortID_; }
+  bool GetEncrypted();
+  std::string GetPassword();
+  std::string GetDescription();
+  std::int32_t GetPhysicalRecordsUsed() const;
+  std::int32_t GetActualRecordCount() const;
+
+  // --- field definitions ------------------------------------------------------
+  std::uint16_t GetFieldCount() const noexcept { return logicalFieldCount_; }
+  std::uint16_t GetRecordBufferSize() const noexcept { return recordBufferSize_; }
+  void GetFieldDefinition(std::uint16_t n, TFieldDefinition& def) const;
+  void GetFieldDefinitionByPos(std::uint16_t pos, TFieldDefinition& def) const;
+  void GetFieldDefinitionByNumber(std::uint16_t number, TFieldDefinition& def) const;
+  void GetFieldDefinitionByName(const std::string& name, TFieldDefinition& def) const;
+  void GetPhysicalFieldDefinition(std::uint16_t n, TFieldDefinition& def) const;
+  void GetPhysicalFieldDefinitionByPos(std::uint16_t pos, TFieldDefinition& def) const;
+  void GetPhysicalFieldDefinitionByNumber(std::uint16_t number, TFieldDefinition& def) const;
+  void GetPhysicalFieldDefinitionByName(const std::string& name, TFieldDefinition& def) const;
+  std::uint16_t GetPhysicalFieldNumber(const std::string& name) const;
+  bool GetPhysicalFieldDefinitionForFieldName(const std::string& name, TFieldDefinition& def) const;
+  void UpdateFieldDefinitionByPos(std::uint16_t pos, const TFieldDefinition& def);
+  void SetFieldMapping(std::span<const TFieldDefinition> definitions);
+  void SetDefaultFieldMapping();
+
+  // --- field access -------------------------------------------------------------
+  void InitRecord(std::uint8_t* buffer);
+  void ClearRecord(std::uint8_t* buffer) const;
+  void GetField(std::uint16_t field, const std::uint8_t* record, std::uint8_t* destination, bool& isNull) const;
+  void GetPhysicalField(std::uint16_t field, const std::uint8_t* record, std::uint8_t* destination, bool& isNull) const;
+  // A null source sets the field null. A calculated field changes only with
+  // writeCalculated.
+  void PutField(std::uint16_t field, std::uint8_t* record, const std::uint8_t* source, bool writeCalculated = false,
+                bool blobEmpty = false);
+  void PutPhysicalField(std::uint16_t field, std::uint8_t* record, const std::uint8_t* source, bool blobEmpty = false);
+  void CheckRecordValidity(const std::uint8_t* record) const;
+  void CalculateExpressionFields(std::uint8_t* record);
+
+  // --- index selection ----------------------------------------------------------
+  void SetIndexName(const std::string& name);
+  void SetIndexPos(std::uint8_t position);
+  std::uint8_t GetIndexPos() const noexcept { return indexPos_; }
+  const std::string& GetIndexName() const noexcept { return indexName_; }
+  std::uint8_t GetIndexCount() const;
+  bool GetIsPhysicalNavigation() const;
+  std::uint16_t GetKeyEntrySize() const noexcept { return keySize_; }
+
+  // --- navigation ---------------------------------------------------------------
+  void SetToBegin();
+  void SetToEnd();
+  // 0, or TARN_EOF / TARN_BOF / TARN_NOCURRREC as results (buffer zeroed).
+  std::uint16_t GetNextRecord(std::uint8_t* buffer);
+  std::uint16_t GetPriorRecord(std::uint8_t* buffer);
+  std::uint16_t GetCurrentRecord(std::uint8_t* buffer, bool lock = false);
+  std::uint16_t ReadRecordBlock(std::int32_t& count, std::uint8_t* buffers);
+  void SetToRecordNumber(std::int32_t n);
+  std::int32_t GetRecordNumber() const;
+  std::int32_t GetPhysicalRecordNumber() const;
+  std::int32_t GetRecordCount() const;
+  bool Bof() const noexcept { return bof_; }
+  bool Eof() const noexcept { return eof_; }
+  void RefreshCurrentRecord(std::uint8_t direction);
+  void RepositionCurrentRecord();
+  void Refresh();
+  std::int32_t GetNumReadAheadRecords(std::int32_t wanted, std::uint8_t direction);
+  // The cursor's copy of the current record (record buffer size bytes).
+  const std::uint8_t* CurrentRecordBuffer() const noexcept { return currentRecord_.data(); }
+
+  // --- keys, search and bookmarks --------------------------------------------------
+  // The key of a record buffer for the current index (record ID from recordForID
+  // when given, else from the record).
+  void GetKeyValues(const std::uint8_t* record, std::uint8_t* key, const std::uint8_t* recordForID = nullptr) const;
+  int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const;
+  bool FindIndexKey(const std::uint8_t* key, bool nearest, bool keepEnds);
+  bool SearchIndexKeys(const std::uint8_t* key);
+  std::uint16_t GetBookmarkSize() const;
+  void GetBookmark(std::uint8_t* bookmark) const;
+  bool SetToBookmark(const std::uint8_t* bookmark, bool keepEnds, bool noChangeDetection);
+  int CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) const;
+  void CancelRange();
+  void UpdateRange();
+  bool RangeActive() const noexcept { return rangeActive_; }
+
+  // --- filters -------------------------------------------------------------------
+  TFilterHandle AddFilter(TAddFilterOptions options);
+  // A handle of 0 names every filter.
+  void ActivateFilter(TFilterHandle handle);
+  void DeactivateFilter(TFilterHandle handle);
+  void DropFilter(TFilterHandle handle);
+  void ResetFilter(TExpTokenPtr tree, TFilterHandle handle);
+  void ActivateAllFilters() { ActivateFilter(0); }
+  void DeactivateAllFilters() { DeactivateFilter(0); }
+  void DropAllFilters();
+  bool CheckForActiveFilters();
+  TOptimizeLevel GetFilterOptimizeLevel() const;
+  // After this cursor inserted, modified or deleted record r.
+  void UpdateRecordInBitmap(std::int32_t r, const std::uint8_t* record);
+  void DeleteRecordInBitmap(std::int32_t r);
+  bool BitmapNavigation() const noexcept { return bitmapNavigation_; }
+  const TRecordsBitmap& NavigationBitmap() const noexcept { return *filterBitmap_; }
+
+  // --- change detection ------------------------------------------------------------
+  // Runs at the start of every reading or moving operation; the scope that
+  // calls it releases the table read lock at its end.
+  void CheckForChangeDetection();
+  void CheckForCursorChanges();
+  bool PerformChangeDetection();
+  void SynchLastUpdateStamps();
+  void ReadLockTable();
+  void ReadUnlockTable();
+
+  // --- TCacheClient -----------------------------------------------------------------
+  bool ReadLockForCache() override;
+  std::int32_t ReadAheadCount() const override { return readAheadCount_; }
+
+  // --- TFilterSource ------------------------------------------------------------------
+  const std::string& FilterTableName() const override { return tableName_; }
+  const std::string& FilterDatabaseName() const override { return directory_.Name(); }
+  bool OptimizationAllowed() const override { return !isResultSet_ || isSourceTable_; }
+  std::uint16_t FilterLanguageID() const override { return languageID_; }
+  std::uint16_t FilterSortID() const override { return sortID_; }
+  const TLanguageCharMap& FilterCharMap() const override { return charMap_; }
+  std::int32_t FilterActualRecordCount() override { return GetActualRecordCount(); }
+  std::int32_t FilterPhysicalRecordsUsed() override { return GetPhysicalRecordsUsed(); }
+  bool LookupFilterField(TExpToken& node) override;
+  std::uint8_t FilterIndexPosition() const override { return indexPos_; }
+  void RestoreFilterIndexPosition(std::uint8_t position) override { InternalSetIndexPos(position); }
+  bool ChangeToIndexForField(const TIndexForField& wanted) override;
+  bool ChangeToTextIndex(std::uint16_t fieldNumber) override;
+  const TKeyLayout& CurrentKeyLayout() const override { return keyLayout_; }
+  std::uint16_t CurrentKeySize() const override { return keySize_; }
+  bool CountIndexedRecords(const std::uint8_t* low, const std::uint8_t* high, std::int64_t& count) override;
+  bool NavigateIndexedRecords(const std::uint8_t* low, const std::uint8_t* high, TRecordsBitmap& bitmap) override;
+  bool ReadFilterRecord(std::int32_t recordNumber, const std::uint8_t*& record) override;
+  void* EvaluationContext() override { return this; }
+  TEvaluateFieldCallback FieldCallback() const override;
+  TEvaluateTextSearchCallback TextSearchCallback() const override;
+  const TTextIndexParams& FilterTextIndexParams() const override;
+
+  // Statistics for tests and benchmarks: records read for filters and for
+  // the current record.
+  std::int64_t FilterRecordReads() const noexcept { return filterRecordReads_; }
+
+ private:
+  friend class TCursorOperation;
+  class TKeyComparator final : public TPageKeyComparator {
+   public:
+    explicit TKeyComparator(const TDataCursor& cursor) : cursor_(cursor) {}
+    int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const override {
+      return cursor_.CompareKeys(a, b, length);
+    }
+
+   private:
+    const TDataCursor& cursor_;
+  };
+  struct TFilterDelete {
+    void operator()(TFilter* filter) const noexcept;
+  };
+  struct TFilterEntry {
+    TFilterHandle Handle = 0;
+    std::unique_ptr<TFilter, TFilterDelete> Filter;
+  };
+
+  [[noreturn]] void Raise(TarnErrorCode code, const std::string& field = {}, const std::string& index = {}) const;
+  void CheckClosedToChange() const;
+  void OpenSteps();
+  void GetPhysicalFields();
+  void CheckPassword();
+  const TFieldDefinition& LogicalDefinition(std::uint16_t n) const;
+  const TFieldDefinition& PhysicalDefinition(std::uint16_t n) const;
+  static void ReadFieldForEvaluation(void* context, const std::uint8_t* record, TExpToken& node);
+
+  // Index selection.
+  void InternalSetIndexPos(std::uint8_t position);
+  void InternalUpdateKeyInformation();
+  void ResetIndexPosition();
+  bool IndexNavigable() const noexcept { return indexPos_ != kPhysicalOrder; }
+
+  // Index-order movement over the leaves of the current index. Each Try...
+  // answers false when a page read revealed changes made elsewhere: the
+  // caller starts over from the root.
+  template <class TStep>
+  bool Descend(TStep&& step, TPageRef& page, int& entry, std::int64_t& keysBefore);
+  // The page after (forward) or before the given leaf; false on a restart,
+  // page empty at the end of the index.
+  bool Sibling(TPageRef& page, bool forward);
+  bool TryFirstLast(bool first);
+  bool TrySkip(std::int32_t n);
+  bool TryGotoOrdinal(std::int32_t n);
+  bool TryFindIndexKey(const std::uint8_t* key, bool nearest, bool& found);
+  bool TryCountRange(const std::uint8_t* low, const std::uint8_t* high, std::int64_t& first, std::int64_t& last);
+  bool TryCollectRange(const std::uint8_t* low, const std::uint8_t* high, TRecordsBitmap& bitmap);
+  // The records whose keys lie below low or above high.
+  bool TryCollectOutside(const std::uint8_t* low, const std::uint8_t* high, TRecordsBitmap& bitmap);
+  void CloneFiltersInto(TDataCursor& clone);
+  // Makes the entry of the leaf current (key, record number, ordinal).
+  void SetCurrentEntry(const TPage& leaf, int entry, std::int64_t ordinal);
+  bool EntryVisible(const TPage& leaf, int entry) const;
+  bool BelowRange(const std::uint8_t* key) const;
+  bool AboveRange(const std::uint8_t* key) const;
+  // Runs one restartable index operation until it completes.
+  template <class TTry>
+  void Restarting(TTry&& attempt);
+
+  void GotoFirstIndexPosition();
+  void GotoLastIndexPosition();
+  void SkipIndexKeys(std::int32_t n);
+  void GotoLogicalRecordNumber(std::int32_t n);
+  void GotoPhysicalRecordNumber(std::int32_t r);
+  void VerifyRawRecordPosition();
+  bool ReadRecordInto(std::int32_t recordNumber, std::uint8_t direction, std::uint8_t* destination);
+  std::uint16_t StepAndRead(std::uint8_t* buffer, bool forward);
+
+  // Bitmaps.
+  void RefreshRangeAndFilters();
+  void UpdateAllFilters();
+  bool TryUpdateAllFilters();
+  void UpdateFilter(TFilter& filter);
+  void RebuildFilterBitmap();
+  bool UpdateRangeBitmap();
+  bool UpdateDeletedBitmap();
+  void SizeCursorBitmaps(std::int32_t bits);
+  void ReleaseCursorBitmaps();
+  TFilterEntry* FindFilter(TFilterHandle handle);
+  void PlaceFilter(TFilterEntry entry);
+  void SaveAndReturn(bool changed);
+
+  TDataDirectory& directory_;
+  TDataTable* table_ = nullptr;
+  std::string tableName_;
+  std::int32_t lastDataStamp_ = 0;
+  std::int32_t lastIndexStamp_ = 0;
+  std::int32_t lastBlobStamp_ = 0;
+  bool open_ = false;
+  bool exclusive_ = false;
+  bool overrideExclusive_ = false;
+  bool readOnly_ = false;
+  bool noLocking_ = false;
+  bool inMemory_ = false;
+  bool isResultSet_ = false;
+  bool isTemporary_ = false;
+  bool isSourceTable_ = false;
+  bool repairMode_ = false;
+  bool restructureMode_ = false;
+  void* passwordUserData_ = nullptr;
+  TPasswordCallback passwordCallback_ = nullptr;
+
+  // Field definitions (slot i holds logical field i + 1).
+  std::vector<TFieldDefinition> logical_;
+  std::uint16_t logicalFieldCount_ = 0;
+  std::uint16_t recordBufferSize_ = 0;
+  bool hasValidityChecks_ = false;
+  bool hasDefaults_ = false;
+  bool hasCalculatedFields_ = false;
+  bool hasAutoIncField_ = false;
+  bool calculating_ = false;
+  std::uint16_t languageID_ = 0;
+  std::uint16_t sortID_ = 0;
+  TLanguageCharMap charMap_{};
+  TExpressionParser parser_;
+
+  // Current index and its key information.
+  std::uint8_t indexPos_ = 0;
+  std::string indexName_;
+  std::uint16_t keySize_ = 0;
+  TIndexDefinition indexDefinition_{};
+  TKeyLayout keyLayout_;
+  TKeyComparator comparator_{*this};
+  TIndexPath path_;
+
+  // Position.
+  std::int32_t logicalPosition_ = 0;
+  bool bof_ = false;
+  bool eof_ = false;
+  std::int32_t currentPage_ = 0;  // leaf page of the current entry (index order)
+  int currentEntry_ = 0;          // 1-based entry on that page
+  // Key of the current entry (the bookmark); room for the largest key, so that
+  // switching the index for a moment keeps it.
+  std::vector<std::uint8_t> currentKey_ = std::vector<std::uint8_t>(kMaxKeySize, 0);
+  std::int32_t currentIndexRecord_ = 0;   // record number of the current entry
+  std::int32_t currentRecordNumber_ = 0;  // physical order
+  std::int32_t rangeStartOrdinal_ = 1;
+  std::int32_t rangeEndOrdinal_ = 0;
+  std::int32_t visibleRecordCount_ = 0;
+  std::int32_t readAheadCount_ = 1;
+  std::vector<std::uint8_t> currentRecord_;  // the cursor's record instance
+  std::vector<std::uint8_t> filterRecord_;   // a record read for a filter
+
+  // Range.
+  std::array<std::uint8_t, kMaxKeySize> rangeBegin_{};
+  std::array<std::uint8_t, kMaxKeySize> rangeEnd_{};
+  bool rangeActive_ = false;
+
+  // Bitmaps and filters.
+  bool bitmapNavigation_ = false;
+  std::unique_ptr<TRecordsBitmap> rangeBitmap_;
+  std::unique_ptr<TRecordsBitmap> deletedBitmap_;  // the live records
+  std::unique_ptr<TRecordsBitmap> filterBitmap_;   // the navigation bitmap
+  std::vector<TFilterEntry> filters_;
+  TFilterHandle nextFilterHandle_ = 1;
+  bool updatingFilters_ = false;
+  bool updatingRange_ = false;
+  std::int64_t filterRecordReads_ = 0;
+};
+
+}  // namespace tarn
