@@ -343,7 +343,9 @@ std::uint16_t TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) {
   TCursorOperation operation(*this);
   if (lock && directory_.Session().LockProtocol() == lpPessimistic && !(bof_ || eof_)) {
     const std::int32_t r = GetPhysicalRecordNumber();
-    if (!table_->UserWriteLockRecord(r)) RaiseError(TARN_RECLOCKFAILED, {}, {}, directory_.Name(), tableName_);
+    // The lock raises when the record is locked elsewhere; changes it found
+    // bring the cursor back onto the same record with fresh bitmaps.
+    SaveAndReturn(table_->UserWriteLockRecord(r) || PerformChangeDetection());
     table_->AddCursorRecordWriteLock(r);
     if (!exclusive_ && buffer != nullptr) {
       RefreshCurrentRecord(kReadAheadForward);

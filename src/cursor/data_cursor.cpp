@@ -156,6 +156,10 @@ void TDataCursor::OpenSteps() {
   filterBitmap_ = GetNewRecordsBitmapInstance();
   ReleaseCursorBitmaps();
   if (repairMode_) return;
+  // The first cursor on a table whose index file was made anew rebuilds it.
+  if (table_->IndexRecreated() && table_->IndexFile().GetRootPageNumber(kDeletedRecordsIndex) == 0 &&
+      GetPhysicalRecordsUsed() > 0)
+    RebuildMissingIndex();
 
   InternalSetIndexPos(isSourceTable_ ? kPhysicalOrder : 0);
   TCursorOperation operation(*this);

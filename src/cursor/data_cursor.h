@@ -292,6 +292,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void CheckClosedToChange() const;
   void OpenSteps();
   void GetPhysicalFields();
+  void RebuildMissingIndex();
   void CheckPassword();
   const TFieldDefinition& LogicalDefinition(std::uint16_t n) const;
   const TFieldDefinition& PhysicalDefinition(std::uint16_t n) const;
