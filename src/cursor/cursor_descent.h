@@ -22,6 +22,10 @@ void TDataCursor::Restarting(TTry&& attempt) {
     if (restarts == kRestartsBeforeLock && !noLocking_ && !(exclusive_ && !overrideExclusive_)) table_->ReadLockTable();
     if (restarts == kMaxRestarts) Raise(TARN_INDEXCORRUPT, {}, indexName_);
     if (attempt()) return;
+    // The read lock a cache miss took found changes made elsewhere: the range
+    // and filters are rebuilt and the cursor put back on its record before
+    // the walk starts over.
+    RepositionAfterCacheChange();
   }
 }
 

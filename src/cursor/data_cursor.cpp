@@ -561,7 +561,21 @@ bool TDataCursor::ReadLockForCache() {
   // A cache miss outside a read lock: take it now (the operation releases it);
   // changes found mean the caches were dropped and the lookup starts over.
   if (noLocking_ || (exclusive_ && !overrideExclusive_)) return false;
-  return table_->ReadLockTable();
+  const bool changed = table_->ReadLockTable();
+  if (changed) cacheChanged_ = true;
+  return changed;
+}
+
+void TDataCursor::RepositionAfterCacheChange() {
+  if (!cacheChanged_ || repositioning_ || updatingFilters_ || updatingRange_) return;
+  cacheChanged_ = false;
+  repositioning_ = true;
+  struct TClear {
+    bool& flag;
+    ~TClear() { flag = false; }
+  } clear{repositioning_};
+  PerformChangeDetection();  // the cursor's stamps become the table's
+  SaveAndReturn(true);
 }
 
 // --- keys and bookmarks -------------------------------------------------------------------

@@ -352,6 +352,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   TFilterEntry* FindFilter(TFilterHandle handle);
   void PlaceFilter(TFilterEntry entry);
   void SaveAndReturn(bool changed);
+  void RepositionAfterCacheChange();
 
   TDataDirectory& directory_;
   TDataTable* table_ = nullptr;
@@ -428,6 +429,8 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   TFilterHandle nextFilterHandle_ = 1;
   bool updatingFilters_ = false;
   bool updatingRange_ = false;
+  bool cacheChanged_ = false;  // a cache miss's read lock found changes made elsewhere
+  bool repositioning_ = false;
   std::int64_t filterRecordReads_ = 0;
 };
 
