@@ -271,7 +271,8 @@ void CheckRecordValidity(std::span<const TFieldDefinition> physical, const std::
     const std::string_view minimum = def.MinValue.View();
     const std::string_view maximum = def.MaxValue.View();
     if (def.Required == 0 && minimum.empty() && maximum.empty()) continue;
-    std::array<std::uint8_t, kFieldValueWorkSize> value{};
+    // Room for any physical size a definition can state.
+    std::array<std::uint8_t, 256> value{};
     bool isNull = false;
     InternalGetField(def, record, value.data(), isNull);
     TarnErrorCode code = TARN_NONE;
