@@ -289,26 +289,47 @@ std::uint16_t TDataCursor::GetBlobFieldCount() const { return table_->DataFile()
 std::int32_t TDataCursor::GetPhysicalRecordsUsed() const { return table_->GetPhysicalRecordsUsed(); }
 std::int32_t TDataCursor::GetActualRecordCount() const { return table_->IndexFile().GetActualRecordCount(); }
 
+// The data header of the table while the cursor is closed: read through a
+// handler of its own (shared, for reading only), and for an encrypted table
+// only once the session knows the password, as opening asks for it.
+TDataHeader TDataCursor::ReadClosedHeader(bool checkPassword) {
+  TDataFile file;
+  file.SetFileName(directory_.Path() + tableName_ + ".DAT");
+  file.SetContextNames(tableName_, directory_.Name());
+  file.OpenFile();
+  TDataHeader header{};
+  file.GetHeader(header);
+  const bool encrypted = file.GetEncrypted();
+  const std::string password = file.GetPassword();
+  file.CloseFile();
+  if (encrypted && checkPassword) {
+    for (;;) {
+      if (directory_.CheckForPassword(password)) break;
+      const std::size_t known = directory_.Session().Passwords().size();
+      if (!AskForPassword() || directory_.Session().Passwords().size() == known) Raise(TARN_NOTSUFFTABLERIGHTS);
+    }
+  }
+  return header;
+}
+
 bool TDataCursor::GetEncrypted() {
   if (open_) return table_->DataFile().GetEncrypted();
-  TDataTable* table = nullptr;
-  TOpenTableOptions options;
-  options.InMemory = inMemory_;
-  options.RepairMode = true;
-  if (directory_.OpenDataTable(tableName_, table, options) < 0) return false;
-  const bool encrypted = table->DataFile().GetEncrypted();
-  directory_.CloseDataTable(table, {});
-  return encrypted;
+  return ReadClosedHeader(false).Encrypted != 0;
 }
 
 std::string TDataCursor::GetPassword() {
-  if (!open_) Raise(TARN_TABLEOPEN);
-  return table_->DataFile().GetPassword();
+  if (open_) return table_->DataFile().GetPassword();
+  return GetHeaderPassword(ReadClosedHeader(true));
 }
 
 std::string TDataCursor::GetDescription() {
-  if (!open_) Raise(TARN_TABLEOPEN);
-  return table_->DataFile().GetDescription();
+  if (open_) return table_->DataFile().GetDescription();
+  return GetHeaderDescription(ReadClosedHeader(true));
+}
+
+double TDataCursor::GetLastUpdated() {
+  if (open_) return table_->DataFile().GetLastUpdated();
+  return GetHeaderLastUpdated(ReadClosedHeader(true));
 }
 
 // --- field definitions ---------------------------------------------------------------
@@ -426,7 +447,6 @@ void TDataCursor::InternalSetIndexPos(std::uint8_t position) {
     keySize_ = 0;
     keyLayout_ = {};
     indexName_.clear();
-    if (position == kPhysicalOrder) return;
     return;
   }
   InternalUpdateKeyInformation();

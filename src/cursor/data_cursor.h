@@ -130,6 +130,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   bool GetEncrypted();
   std::string GetPassword();
   std::string GetDescription();
+  double GetLastUpdated();
   std::int32_t GetPhysicalRecordsUsed() const;
   std::int32_t GetActualRecordCount() const;
 
@@ -294,6 +295,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void GetPhysicalFields();
   void RebuildMissingIndex();
   void CheckPassword();
+  TDataHeader ReadClosedHeader(bool checkPassword);
   const TFieldDefinition& LogicalDefinition(std::uint16_t n) const;
   const TFieldDefinition& PhysicalDefinition(std::uint16_t n) const;
   static void ReadFieldForEvaluation(void* context, const std::uint8_t* record, TExpToken& node);

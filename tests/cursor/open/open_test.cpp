@@ -118,11 +118,15 @@ TEST_F(CursorOpenTest, AnEncryptedTableOpensOnlyWithItsPassword) {
     EXPECT_EQ(handler.calls, c.Calls);
   }
   // Without a handler; and with the password already known, nobody is asked.
+  // A closed cursor answers from the data header, behind the same password.
   CursorSession session(dir_.Path());
   TDataCursor cursor(*session.session.directory);
   cursor.SetTableName("secret0");
+  EXPECT_TRUE(cursor.GetEncrypted());
+  EXPECT_EQ(RaisedCode([&] { cursor.GetPassword(); }), TARN_NOTSUFFTABLERIGHTS);
   EXPECT_EQ(RaisedCode([&] { cursor.OpenCursor(); }), TARN_NOTSUFFTABLERIGHTS);
   session.session.session.AddPassword("Secret");
+  EXPECT_EQ(cursor.GetPassword(), "Secret");
   cursor.OpenCursor();
   EXPECT_TRUE(cursor.GetEncrypted());
   EXPECT_EQ(cursor.GetRecordCount(), 0);
