@@ -227,6 +227,14 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   bool BitmapNavigation() const noexcept { return bitmapNavigation_; }
   const TRecordsBitmap& NavigationBitmap() const noexcept { return *filterBitmap_; }
 
+  // --- record changes, record and table locks, cursor BLOBs (cursor_records.cpp,
+  // cursor_blobs.cpp) ----------------------------------------------------------------
+  // (end of record changes)
+
+  // --- table creation, deletion, renaming, emptying and indexes (cursor_tables.cpp,
+  // cursor_indexes.cpp) -----------------------------------------------------------------
+  // (end of table operations)
+
   // --- change detection ------------------------------------------------------------
   // Runs at the start of every reading or moving operation; the scope that
   // calls it releases the table read lock at its end.
@@ -434,6 +442,12 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   bool cacheChanged_ = false;  // a cache miss's read lock found changes made elsewhere
   bool repositioning_ = false;
   std::int64_t filterRecordReads_ = 0;
+
+  // --- record changes: private members ---
+  // (end of record changes: private members)
+
+  // --- table operations: private members ---
+  // (end of table operations: private members)
 };
 
 }  // namespace tarn
