@@ -15,6 +15,8 @@ namespace tarn {
 
 // --- index scans over a key range -----------------------------------------------------
 
+// Ordinals of the first key not below low and of the last key not above high;
+// a null bound is an open end.
 bool TDataCursor::TryCountRange(const std::uint8_t* low, const std::uint8_t* high, std::int64_t& first,
                                 std::int64_t& last) {
   first = 0;
@@ -25,26 +27,26 @@ bool TDataCursor::TryCountRange(const std::uint8_t* low, const std::uint8_t* hig
   if (!Descend(
           [&](const TPage& p, std::int64_t& keys) {
             int pos = 0;
-            p.BeginRangeScan(comparator_, low, keySize_, pos, keys);
+            low == nullptr ? p.FirstScan(pos, keys) : p.BeginRangeScan(comparator_, low, keySize_, pos, keys);
             return pos;
           },
           page, entry, before))
     return false;
   if (!page || entry == 0) return true;  // an empty index
-  // The first key not below low (on a leaf the scan never stops below it).
+  // On a leaf the scan never stops below low.
   first = before + 1;
   if (!Descend(
           [&](const TPage& p, std::int64_t& keys) {
             int pos = 0;
-            p.EndRangeScan(comparator_, high, keySize_, pos, keys);
+            high == nullptr ? p.LastScan(pos, keys) : p.EndRangeScan(comparator_, high, keySize_, pos, keys);
             return pos;
           },
           page, entry, before))
     return false;
   last = before + 1;
-  // The last key not above high: when every key of the leaf lies above it,
+  // When every key of the leaf lies above high, the last one not above it is
   // the one before the leaf.
-  if (CompareKeys(page->GetKeyEntryPtr(entry), high, keySize_) > 0) --last;
+  if (high != nullptr && CompareKeys(page->GetKeyEntryPtr(entry), high, keySize_) > 0) --last;
   return true;
 }
 
@@ -59,23 +61,27 @@ bool TDataCursor::CountIndexedRecords(const std::uint8_t* low, const std::uint8_
 
 bool TDataCursor::TryCollectRange(const std::uint8_t* low, const std::uint8_t* high, TRecordsBitmap& bitmap) {
   bitmap.ClearBits();
-  if (CompareKeys(low, high, keySize_) > 0) return true;
+  if (low != nullptr && high != nullptr && CompareKeys(low, high, keySize_) > 0) return true;
   TPageRef page(table_->IndexFile(), this);
   int entry = 0;
   std::int64_t before = 0;
   if (!Descend(
           [&](const TPage& p, std::int64_t& keys) {
             int pos = 0;
-            p.FirstRangeScan(comparator_, low, keySize_, pos, keys);
+            low == nullptr ? p.FirstScan(pos, keys) : p.FirstRangeScan(comparator_, low, keySize_, pos, keys);
             return pos;
           },
           page, entry, before))
     return false;
   // Leaf by leaf to the right until a key lies above high.
   const std::int32_t maxPages = table_->IndexFile().GetPhysicalPagesUsed();
-  for (std::int32_t visited = 0; page; ++visited) {
+  for (std::int32_t visited = 0; page && entry > 0; ++visited) {
     if (visited > maxPages) Raise(TARN_INDEXCORRUPT, {}, indexName_);
-    if (!page->FilterSetIndexedBits(comparator_, high, keySize_, entry, bitmap)) return true;
+    if (high == nullptr) {
+      for (; entry <= page->NumberOfKeyEntries(); ++entry) bitmap.SetBit(page->GetRecordNumber(entry));
+    } else if (!page->FilterSetIndexedBits(comparator_, high, keySize_, entry, bitmap)) {
+      return true;
+    }
     if (!Sibling(page, true)) return false;
     entry = 1;
   }
@@ -89,29 +95,32 @@ bool TDataCursor::TryCollectOutside(const std::uint8_t* low, const std::uint8_t*
   int entry = 0;
   std::int64_t before = 0;
   // The keys below low, from the first key of the index on.
-  if (!Descend(
-          [&](const TPage& p, std::int64_t& keys) {
-            int pos = 0;
-            p.FirstScan(pos, keys);
-            return pos;
-          },
-          page, entry, before))
-    return false;
-  for (std::int32_t visited = 0; page && entry > 0; ++visited) {
-    if (visited > maxPages) Raise(TARN_INDEXCORRUPT, {}, indexName_);
-    bool below = true;
-    for (; entry <= page->NumberOfKeyEntries(); ++entry) {
-      if (CompareKeys(page->GetKeyEntryPtr(entry), low, keySize_) >= 0) {
-        below = false;
-        break;
+  if (low != nullptr) {
+    if (!Descend(
+            [&](const TPage& p, std::int64_t& keys) {
+              int pos = 0;
+              p.FirstScan(pos, keys);
+              return pos;
+            },
+            page, entry, before))
+      return false;
+    for (std::int32_t visited = 0; page && entry > 0; ++visited) {
+      if (visited > maxPages) Raise(TARN_INDEXCORRUPT, {}, indexName_);
+      bool below = true;
+      for (; entry <= page->NumberOfKeyEntries(); ++entry) {
+        if (CompareKeys(page->GetKeyEntryPtr(entry), low, keySize_) >= 0) {
+          below = false;
+          break;
+        }
+        bitmap.SetBit(page->GetRecordNumber(entry));
       }
-      bitmap.SetBit(page->GetRecordNumber(entry));
+      if (!below) break;
+      if (!Sibling(page, true)) return false;
+      entry = 1;
     }
-    if (!below) break;
-    if (!Sibling(page, true)) return false;
-    entry = 1;
   }
   // The keys above high, to the last key of the index.
+  if (high == nullptr) return true;
   if (!Descend(
           [&](const TPage& p, std::int64_t& keys) {
             int pos = 0;
@@ -140,6 +149,8 @@ bool TDataCursor::NavigateIndexedRecords(const std::uint8_t* low, const std::uin
 void TDataCursor::CancelRange() {
   rangeBegin_.fill(0x00);
   rangeEnd_.fill(0xFF);
+  rangeHasBegin_ = false;
+  rangeHasEnd_ = false;
   rangeStartOrdinal_ = 1;
   rangeEndOrdinal_ = table_ != nullptr ? GetActualRecordCount() : 0;
   rangeActive_ = false;
@@ -157,13 +168,15 @@ void TDataCursor::UpdateRange() {
     rangeEndOrdinal_ = GetActualRecordCount();
     return;
   }
-  if (CompareKeys(rangeBegin_.data(), rangeEnd_.data(), keySize_) > 0) {
+  const std::uint8_t* begin = RangeBeginKey();
+  const std::uint8_t* end = RangeEndKey();
+  if (begin != nullptr && end != nullptr && CompareKeys(begin, end, keySize_) > 0) {
     rangeStartOrdinal_ = 0;
     rangeEndOrdinal_ = 0;
     return;
   }
   std::int64_t first = 0, last = 0;
-  Restarting([&] { return TryCountRange(rangeBegin_.data(), rangeEnd_.data(), first, last); });
+  Restarting([&] { return TryCountRange(begin, end, first, last); });
   rangeStartOrdinal_ = static_cast<std::int32_t>(first);
   rangeEndOrdinal_ = static_cast<std::int32_t>(last);
 }
@@ -194,11 +207,11 @@ bool TDataCursor::UpdateRangeBitmap() {
   const std::int32_t inRange = std::max(0, rangeEndOrdinal_ - rangeStartOrdinal_ + 1);
   if (languageID_ == 0 && actual - inRange < inRange) {
     // Most records lie in the range: collect the few outside it and invert.
-    if (!TryCollectOutside(rangeBegin_.data(), rangeEnd_.data(), *rangeBitmap_)) return false;
+    if (!TryCollectOutside(RangeBeginKey(), RangeEndKey(), *rangeBitmap_)) return false;
     rangeBitmap_->NotBits();
     return true;
   }
-  return TryCollectRange(rangeBegin_.data(), rangeEnd_.data(), *rangeBitmap_);
+  return TryCollectRange(RangeBeginKey(), RangeEndKey(), *rangeBitmap_);
 }
 
 bool TDataCursor::UpdateDeletedBitmap() {

@@ -40,11 +40,13 @@ bool TDataCursor::EntryVisible(const TPage& leaf, int entry) const {
 }
 
 bool TDataCursor::BelowRange(const std::uint8_t* key) const {
-  return rangeActive_ && CompareKeys(key, rangeBegin_.data(), keySize_) < 0;
+  const std::uint8_t* begin = RangeBeginKey();
+  return begin != nullptr && CompareKeys(key, begin, keySize_) < 0;
 }
 
 bool TDataCursor::AboveRange(const std::uint8_t* key) const {
-  return rangeActive_ && CompareKeys(key, rangeEnd_.data(), keySize_) > 0;
+  const std::uint8_t* end = RangeEndKey();
+  return end != nullptr && CompareKeys(key, end, keySize_) > 0;
 }
 
 void TDataCursor::ResetIndexPosition() {
@@ -66,16 +68,13 @@ bool TDataCursor::TryFirstLast(bool first) {
   const bool complete = Descend(
       [&](const TPage& p, std::int64_t& before) {
         int pos = 0;
-        if (first) {
-          if (rangeActive_) {
-            p.FirstRangeScan(comparator_, rangeBegin_.data(), keySize_, pos, before);
-          } else {
-            p.FirstScan(pos, before);
-          }
-        } else if (rangeActive_) {
-          p.LastRangeScan(comparator_, rangeEnd_.data(), keySize_, pos, before);
+        const std::uint8_t* bound = first ? RangeBeginKey() : RangeEndKey();
+        if (bound == nullptr) {
+          first ? p.FirstScan(pos, before) : p.LastScan(pos, before);
+        } else if (first) {
+          p.FirstRangeScan(comparator_, bound, keySize_, pos, before);
         } else {
-          p.LastScan(pos, before);
+          p.LastRangeScan(comparator_, bound, keySize_, pos, before);
         }
         return pos;
       },

@@ -261,6 +261,8 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
   if (rangeActive_) {
     clone->rangeBegin_ = rangeBegin_;
     clone->rangeEnd_ = rangeEnd_;
+    clone->rangeHasBegin_ = rangeHasBegin_;
+    clone->rangeHasEnd_ = rangeHasEnd_;
     clone->rangeActive_ = true;
     TCursorOperation cloneOperation(*clone);
     clone->RefreshRangeAndFilters();

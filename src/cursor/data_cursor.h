@@ -72,6 +72,22 @@ struct TAddFilterOptions {
   bool NoPartialCompare = false;  // a trailing '*' is an ordinary character
 };
 
+// How Find reads its data and what it looks for.
+struct TFindOptions {
+  bool IsKey = false;               // data is a key, not a record buffer
+  std::int32_t FieldCount = 0;      // leading key fields searched (0: all)
+  bool Nearest = false;             // a miss stands on the next key
+  std::uint8_t PartialLength = 0;   // characters of the next key field searched
+};
+
+// One end of a range: a record buffer or key, and the leading key fields it
+// gives (0: all). No data: an open end.
+struct TRangeBound {
+  const std::uint8_t* Data = nullptr;
+  std::int32_t FieldCount = 0;
+  bool IsKey = false;
+};
+
 // Filter handles are small positive integers, unique for the cursor.
 using TFilterHandle = std::int32_t;
 
@@ -205,8 +221,23 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void GetBookmark(std::uint8_t* bookmark) const;
   bool SetToBookmark(const std::uint8_t* bookmark, bool keepEnds, bool noChangeDetection);
   int CompareBookmarks(const std::uint8_t* a, const std::uint8_t* b) const;
+  // Looks a key up in the current index (index order only): data is a record
+  // buffer or, with IsKey, a key. A search on the leading FieldCount key
+  // fields (and PartialLength characters of the next), or on a non-unique
+  // index, finds the first key with that prefix. With Nearest a miss stands
+  // on the next key; without, a miss leaves the position alone. The current
+  // record is copied into recordOut when given.
+  bool Find(const std::uint8_t* data, const TFindOptions& options, std::uint8_t* recordOut = nullptr);
+  // Restricts the view to the keys from begin to end (index order only); a
+  // bound without data is an open end.
+  void SetRange(const TRangeBound& begin, const TRangeBound& end);
+  void ResetRange();
   void CancelRange();
+  void ActivateRange();
   void UpdateRange();
+  // A null key makes that end open.
+  void SetBeginIndexRange(const std::uint8_t* key);
+  void SetEndIndexRange(const std::uint8_t* key);
   bool RangeActive() const noexcept { return rangeActive_; }
 
   // --- filters -------------------------------------------------------------------
@@ -334,8 +365,17 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   // Makes the entry of the leaf current (key, record number, ordinal).
   void SetCurrentEntry(const TPage& leaf, int entry, std::int64_t ordinal);
   bool EntryVisible(const TPage& leaf, int entry) const;
+  // The bounds of the active range; null for an open end (and without a range).
+  const std::uint8_t* RangeBeginKey() const noexcept {
+    return rangeActive_ && rangeHasBegin_ ? rangeBegin_.data() : nullptr;
+  }
+  const std::uint8_t* RangeEndKey() const noexcept { return rangeActive_ && rangeHasEnd_ ? rangeEnd_.data() : nullptr; }
   bool BelowRange(const std::uint8_t* key) const;
   bool AboveRange(const std::uint8_t* key) const;
+  // The search key of Find or of a range end: the data itself or the key of
+  // the record, filled from the prefix's end with the lowest (highest) bytes.
+  std::size_t PrefixLength(std::int32_t fieldCount, std::uint8_t partialLength) const;
+  std::vector<std::uint8_t> SearchKey(const std::uint8_t* data, bool isKey) const;
   // Runs one restartable index operation until it completes.
   template <class TTry>
   void Restarting(TTry&& attempt);
@@ -429,6 +469,9 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   std::array<std::uint8_t, kMaxKeySize> rangeBegin_{};
   std::array<std::uint8_t, kMaxKeySize> rangeEnd_{};
   bool rangeActive_ = false;
+  // Open ends are explicit (no sentinel keys), so that descending indexes work.
+  bool rangeHasBegin_ = false;
+  bool rangeHasEnd_ = false;
 
   // Bitmaps and filters.
   bool bitmapNavigation_ = false;
