@@ -376,6 +376,27 @@ TEST(Filters, FilterOptimizeLevelOfSeveralFilters) {
   for (const auto& [levels, expected] : cases) EXPECT_EQ(GetFilterOptimizeLevel(levels), expected);
 }
 
+// Chains of any length are optimised and built without recursing.
+TEST(Filters, LongChainsAreBuiltWithAFlatStack) {
+  constexpr int kChain = 60000;
+  People people;
+  std::string text = "Age = 0";
+  for (int i = 1; i < kChain; ++i) text += " OR Age = " + std::to_string(i);
+  auto anyAge = people.Filter(text, TCountCheck::Off);
+  EXPECT_EQ(anyAge->OptimizeLevel(), olFull);
+  EXPECT_EQ(KeptRecords(people.source, *anyAge), KeptRecords(people.source, *people.Filter("Age IS NOT NULL")));
+  EXPECT_EQ(people.source.RecordReads, 0);
+  // An AND chain with one condition evaluated per record, which moves to
+  // the right of its AND.
+  text = "Name LIKE '%o%' AND Age >= 0";
+  for (int i = 0; i < kChain; ++i) text += " AND Age <> " + std::to_string(100 + i);
+  auto chain = people.Filter(text, TCountCheck::Off);
+  EXPECT_EQ(chain->OptimizeLevel(), olPartial);
+  const auto kept = KeptRecords(people.source, *chain);
+  EXPECT_FALSE(kept.empty());
+  EXPECT_EQ(kept, KeptRecords(people.source, *people.Filter("Name LIKE '%o%' AND Age >= 0")));
+}
+
 struct TTextError {
   std::string Text;
   std::string Expected;  // the error's extra text, or a part of it
