@@ -189,7 +189,9 @@ TOptimizeLevel TOptimizer::Comparison(TExpOperator parent, TExpToken& node) {
   const bool caseInsensitive = upper || (compare && node.CaseInsensitive);
   if (!ChangeToRangeIndex(source_, IndexWantedFor(*field, upper, caseInsensitive, false))) return olNone;
   const std::int32_t partial = compare ? node.PartialLength : 0;
-  if (!Usable(*right, node.Operator, upper, partial)) return olNone;
+  // A case-insensitive comparison of UPPER(column) matches any case of the
+  // constant, as the index does.
+  if (!Usable(*right, node.Operator, upper && !(compare && node.CaseInsensitive), partial)) return olNone;
   return WithinLimit(parent, node.Operator, right, nullptr, partial);
 }
 
