@@ -25,7 +25,7 @@ namespace {
 using test_support::MakeField;
 using test_support::TextOf;
 using test_support::TFieldValue;
-using test_support::TIndexSpec;
+using test_support::TTestIndex;
 using test_support::TMemoryFilterSource;
 using test_support::ValueOf;
 
