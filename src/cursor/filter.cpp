@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "expressions/exp_tree.h"
 #include "expressions/expression_evaluator.h"
@@ -90,7 +91,13 @@ void TFilter::ResetFilterExpression(TExpToken* expression) {
 
 bool TFilter::Update() {
   if (IsCallback() || expression_ == nullptr) return BuildNonIndexedBitmap(*bitmap_, nullptr, eoAND);
-  return EvaluateFilter(*bitmap_, expression_, eoAND);
+  // An inverted or indexed result may name records that were no candidates
+  // (deleted ones among them): the filter keeps only candidates.
+  TPooledBitmap candidates(*bitmap_);
+  candidates->Assign(*bitmap_);
+  if (!EvaluateFilter(*bitmap_, expression_, eoAND)) return false;
+  bitmap_->AndBits(*candidates);
+  return true;
 }
 
 void TFilter::UpdateRecord(std::int32_t recordNumber, const std::uint8_t* record) {
@@ -115,46 +122,78 @@ bool TFilter::EvaluateRecord(const TExpToken* node, const std::uint8_t* record, 
 }
 
 bool TFilter::EvaluateFilter(TRecordsBitmap& bitmap, TExpToken* node, TExpOperator parent) {
-  if (node == nullptr) return true;
-  if (node->OptimizeLevel == olNone) return BuildNonIndexedBitmap(bitmap, node, parent);
-  switch (node->NodeClass) {
-    case enUNARY:
-      if (node->Operator == eoNOT || node->Operator == eoMINUS || node->Operator == eoPLUS) {
-        TPooledBitmap copy(bitmap);
-        copy->Assign(bitmap);
-        if (!EvaluateFilter(*copy, node->Left.get(), node->Operator)) return false;
-        bitmap.Assign(*copy);
-        if (node->Operator == eoNOT) bitmap.NotBits();
-        return true;
+  // Operator nodes wait on a list of steps instead of recursing, so chains
+  // of any length (a OR b OR c ...) are built with a flat stack. Each node's
+  // result replaces the contents of the bitmap it is given; an AND or OR
+  // builds its left operand in place and its right operand into a second
+  // bitmap (for AND a copy of the left result, so that record evaluation
+  // there reads only the records the left side kept; for OR all records).
+  struct TStep {
+    TExpToken* node;
+    TRecordsBitmap* bitmap;
+    TExpOperator parent;
+    bool operandDone;
+    std::unique_ptr<TRecordsBitmap> right;
+  };
+  struct TReturnBitmaps {
+    std::vector<TStep>& steps;
+    ~TReturnBitmaps() {
+      for (TStep& step : steps)
+        if (step.right) ReturnRecordsBitmapInstance(step.right);
+    }
+  };
+  std::vector<TStep> steps;
+  TReturnBitmaps returner{steps};
+  steps.push_back({node, &bitmap, parent, false, nullptr});
+  while (!steps.empty()) {
+    TStep& step = steps.back();
+    TExpToken* const current = step.node;
+    TRecordsBitmap* const target = step.bitmap;
+    if (current == nullptr) {
+      steps.pop_back();
+      continue;
+    }
+    const bool unary = current->NodeClass == enUNARY &&
+                       (current->Operator == eoNOT || current->Operator == eoMINUS || current->Operator == eoPLUS);
+    const bool binary = current->NodeClass == enBINARY && (current->Operator == eoAND || current->Operator == eoOR);
+    if (!step.operandDone) {
+      if (current->OptimizeLevel == olNone) {
+        if (!BuildNonIndexedBitmap(*target, current, step.parent)) return false;
+        steps.pop_back();
+      } else if (unary || binary) {
+        step.operandDone = true;
+        steps.push_back({current->Left.get(), target, current->Operator, false, nullptr});
+      } else {
+        if (!IndexedNode(*target, *current)) return false;
+        steps.pop_back();
       }
-      return IndexedNode(bitmap, *node);
-    case enBINARY:
-      if (node->Operator == eoAND) {
-        TPooledBitmap a(bitmap);
-        a->Assign(bitmap);
-        if (!EvaluateFilter(*a, node->Left.get(), eoAND)) return false;
-        TPooledBitmap b(bitmap);
-        b->Assign(*a);
-        if (!EvaluateFilter(*b, node->Right.get(), eoAND)) return false;
-        a->AndBits(*b);
-        bitmap.Assign(*a);
-        return true;
+      continue;
+    }
+    if (unary) {
+      if (current->Operator == eoNOT) target->NotBits();
+      steps.pop_back();
+      continue;
+    }
+    if (!step.right) {
+      step.right = GetNewRecordsBitmapInstance();
+      if (current->Operator == eoAND) {
+        step.right->Assign(*target);
+      } else {
+        step.right->SetNumOfBits(target->GetNumOfBits());
+        step.right->SetBits();
       }
-      if (node->Operator == eoOR) {
-        TPooledBitmap a(bitmap);
-        a->Assign(bitmap);
-        if (!EvaluateFilter(*a, node->Left.get(), eoOR)) return false;
-        TPooledBitmap b(bitmap);
-        b->SetBits();
-        if (!EvaluateFilter(*b, node->Right.get(), eoOR)) return false;
-        a->OrBits(*b);
-        bitmap.Assign(*a);
-        return true;
-      }
-      return IndexedNode(bitmap, *node);
-    default:
-      return IndexedNode(bitmap, *node);
+      TRecordsBitmap* const right = step.right.get();
+      steps.push_back({current->Right.get(), right, current->Operator, false, nullptr});
+      continue;
+    }
+    if (current->Operator == eoAND)
+      target->AndBits(*step.right);
+    else
+      target->OrBits(*step.right);
+    ReturnRecordsBitmapInstance(step.right);
+    steps.pop_back();
   }
+  return true;
 }
 
 // The conditions an index answers: IS [NOT] NULL, comparisons, TEXTSEARCH,

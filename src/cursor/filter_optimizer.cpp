@@ -53,14 +53,60 @@ class TOptimizer {
  public:
   TOptimizer(TFilterSource& source, bool countCheck) : source_(source), countCheck_(countCheck) {}
 
-  TOptimizeLevel Level(TExpOperator parent, TExpToken& node) {
-    const TOptimizeLevel level = Compute(parent, node);
-    node.OptimizeLevel = level;
-    return level;
+  // The level of the node, each node's level written into it. Unary and
+  // AND / OR operands wait on a list of steps instead of recursing, so
+  // chains of any length are optimised with a flat stack.
+  TOptimizeLevel Level(TExpOperator parent, TExpToken& root) {
+    struct TStep {
+      TExpToken* node;
+      TExpOperator parent;
+      int stage;  // operands pushed so far
+    };
+    std::vector<TStep> steps{{&root, parent, 0}};
+    while (!steps.empty()) {
+      TStep& step = steps.back();
+      TExpToken& node = *step.node;
+      const bool unary = node.NodeClass == enUNARY && node.Left &&
+                         (node.Operator == eoNOT || node.Operator == eoMINUS || node.Operator == eoPLUS);
+      const bool binary = node.NodeClass == enBINARY && node.Left && node.Right &&
+                          (node.Operator == eoAND || node.Operator == eoOR);
+      if (unary) {
+        if (step.stage == 0) {
+          step.stage = 1;
+          steps.push_back({node.Left.get(), node.Operator, 0});
+          continue;
+        }
+        node.OptimizeLevel = node.Left->OptimizeLevel;
+      } else if (binary) {
+        if (step.stage < 2) {
+          TExpToken* operand = step.stage == 0 ? node.Left.get() : node.Right.get();
+          ++step.stage;
+          steps.push_back({operand, node.Operator, 0});
+          continue;
+        }
+        node.OptimizeLevel = Combine(node);
+      } else {
+        node.OptimizeLevel = Compute(step.parent, node);
+      }
+      steps.pop_back();
+    }
+    return root.OptimizeLevel;
   }
 
  private:
   TOptimizeLevel Compute(TExpOperator parent, TExpToken& node);
+  // AND: olFull when both operands are, olPartial when one is optimisable
+  // (the better one moved to the left), else olNone. OR: olFull when both
+  // operands are, else olNone.
+  static TOptimizeLevel Combine(TExpToken& node) {
+    const TOptimizeLevel l = node.Left->OptimizeLevel;
+    const TOptimizeLevel r = node.Right->OptimizeLevel;
+    if (node.Operator == eoOR) return l == olFull && r == olFull ? olFull : olNone;
+    if (l == olFull && r == olFull) return olFull;
+    if (l == olNone && r == olNone) return olNone;
+    if ((r != olNone && l == olNone) || (r == olFull && l == olPartial)) std::swap(node.Left, node.Right);
+    return olPartial;
+  }
   TOptimizeLevel Comparison(TExpOperator parent, TExpToken& node);
   TOptimizeLevel Extended(TExpOperator parent, TExpToken& node);
 
@@ -110,24 +156,8 @@ TOptimizeLevel TOptimizer::Compute(TExpOperator parent, TExpToken& node) {
         if (!ChangeToRangeIndex(source_, IndexWantedFor(*field, false, false, true))) return olNone;
         return WithinLimit(parent, node.Operator, nullptr, nullptr, 0);
       }
-      if ((node.Operator == eoNOT || node.Operator == eoMINUS || node.Operator == eoPLUS) && node.Left)
-        return Level(node.Operator, *node.Left);
       return olNone;
     case enBINARY:
-      if (node.Operator == eoAND && node.Left && node.Right) {
-        const TOptimizeLevel l = Level(eoAND, *node.Left);
-        const TOptimizeLevel r = Level(eoAND, *node.Right);
-        if (l == olFull && r == olFull) return olFull;
-        if (l == olNone && r == olNone) return olNone;
-        if ((r != olNone && l == olNone) || (r == olFull && l == olPartial)) std::swap(node.Left, node.Right);
-        return olPartial;
-      }
-      if (node.Operator == eoOR && node.Left && node.Right) {
-        const TOptimizeLevel l = Level(eoOR, *node.Left);
-        const TOptimizeLevel r = Level(eoOR, *node.Right);
-        return l == olFull && r == olFull ? olFull : olNone;
-      }
-      [[fallthrough]];
     case enCOMPARE:
       if (node.Operator >= eoEQ && node.Operator <= eoLE) return Comparison(parent, node);
       return olNone;
@@ -159,7 +189,9 @@ TOptimizeLevel TOptimizer::Comparison(TExpOperator parent, TExpToken& node) {
   const bool caseInsensitive = upper || (compare && node.CaseInsensitive);
   if (!ChangeToRangeIndex(source_, IndexWantedFor(*field, upper, caseInsensitive, false))) return olNone;
   const std::int32_t partial = compare ? node.PartialLength : 0;
-  if (!Usable(*right, node.Operator, upper, partial)) return olNone;
+  // A case-insensitive comparison of UPPER(column) matches any case of the
+  // constant, as the index does.
+  if (!Usable(*right, node.Operator, upper && !(compare && node.CaseInsensitive), partial)) return olNone;
   return WithinLimit(parent, node.Operator, right, nullptr, partial);
 }
 

@@ -277,5 +277,46 @@ TEST(KeyRangeSteps, LanguageFillsUseTheCharacterOrder) {
   EXPECT_EQ(CompareChar(kEnglish, 0, static_cast<char>(key[1]), 'a'), 0);
 }
 
+// The deleted-records index fills in byte order whatever the language; the
+// text index fills its prefix and record ID with bytes and its word with the
+// language's first and last characters, keeping b - 1 word characters.
+TEST(KeyRangeSteps, DeletedAndTextIndexFills) {
+  TLanguageCharMap map{};
+  GetLanguageCharMap(kEnglish, 0, map);
+  TKeyLayout deleted;
+  deleted.Kind = kkDeletedRecords;
+  deleted.LanguageID = kEnglish;
+  const TKeyRangeIndex deletedIndex{deleted, deleted.KeySize(), map};
+  std::vector<std::uint8_t> key = {1, 7, 7, 7, 7};
+  SetLowBytes(deletedIndex, key.data(), 1);
+  EXPECT_EQ(key, (std::vector<std::uint8_t>{1, 0, 0, 0, 0}));
+  SetHighBytes(deletedIndex, key.data(), 1);
+  EXPECT_EQ(key, (std::vector<std::uint8_t>{1, 0xFF, 0xFF, 0xFF, 0xFF}));
+
+  TKeyLayout text;
+  text.Kind = kkText;
+  text.LanguageID = kEnglish;
+  const TKeyRangeIndex textIndex{text, text.KeySize(), map};
+  std::vector<std::uint8_t> low(68), high(68);
+  FillAllLowBytes(textIndex, low.data());
+  FillAllHighBytes(textIndex, high.data());
+  for (std::size_t i = 0; i < 68; ++i) {
+    const bool word = i >= 3 && i < 64;
+    EXPECT_EQ(low[i], word ? map[0] : 0x00) << i;
+    EXPECT_EQ(high[i], word ? map[255] : 0xFF) << i;
+  }
+  // A prefix of 2 word characters: b = 3 keeps them.
+  std::vector<std::uint8_t> prefix(68, 0);
+  prefix[0] = 1;
+  std::memcpy(prefix.data() + 3, "SMITH", 5);
+  SetHighBytes(textIndex, prefix.data(), 3);
+  EXPECT_EQ(prefix[0], 1);
+  EXPECT_EQ(prefix[3], 'S');
+  EXPECT_EQ(prefix[4], 'M');
+  EXPECT_EQ(prefix[5], map[255]);
+  EXPECT_EQ(prefix[63], map[255]);
+  EXPECT_EQ(prefix[64], 0xFF);
+}
+
 }  // namespace
 }  // namespace tarn

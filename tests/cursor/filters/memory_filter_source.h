@@ -38,7 +38,7 @@ inline TFieldValue TextOf(const std::string& s) {
   return b;
 }
 
-struct TIndexSpec {
+struct TTestIndex {
   std::uint8_t Position = 1;
   std::vector<std::uint16_t> Fields;
   bool CaseInsensitive = false;
@@ -77,18 +77,18 @@ class TMemoryFilterSource final : public TFilterSource {
     records_[static_cast<std::size_t>(r - 1)][kRecordDeletedOffset] = kRecordDeleted;
     Reindex();
   }
-  void AddIndex(const TIndexSpec& spec) {
+  void AddIndex(const TTestIndex& shape) {
     TIndex index;
-    index.Position = spec.Position;
+    index.Position = shape.Position;
     TIndexDefinition def = MakeEmptyIndexDefinition();
-    def.Unique = spec.Unique ? 1 : 0;
-    def.CaseInsensitive = spec.CaseInsensitive ? 1 : 0;
-    def.Descending = spec.Descending ? 1 : 0;
+    def.Unique = shape.Unique ? 1 : 0;
+    def.CaseInsensitive = shape.CaseInsensitive ? 1 : 0;
+    def.Descending = shape.Descending ? 1 : 0;
     std::size_t k = 0;
-    for (std::uint16_t f : spec.Fields) def.KeyFields[k++] = f;
+    for (std::uint16_t f : shape.Fields) def.KeyFields[k++] = f;
     def.KeyFieldCount = static_cast<std::uint8_t>(k);
-    index.Layout = MakeIndexKeyLayout(def, fields_, spec.Position, languageID_, 0);
-    index.FirstField = spec.Fields.front();
+    index.Layout = MakeIndexKeyLayout(def, fields_, shape.Position, languageID_, 0);
+    index.FirstField = shape.Fields.front();
     indexes_.push_back(std::move(index));
     std::sort(indexes_.begin(), indexes_.end(), [](const TIndex& a, const TIndex& b) { return a.Position < b.Position; });
     Reindex();
