@@ -610,15 +610,7 @@ void TDataCursor::RepositionCurrentRecord() {
 
 void TDataCursor::Refresh() {
   TCursorOperation operation(*this);
-  std::vector<std::uint8_t> bookmark(GetBookmarkSize());
-  GetBookmark(bookmark.data());
-  const bool positioned = !bof_ && !eof_;
-  RefreshRangeAndFilters();
-  if (positioned) {
-    SetToBookmark(bookmark.data(), true, true);
-  } else {
-    RefreshCurrentRecord(kReadAheadForward);
-  }
+  SaveAndReturn(true);
 }
 
 // --- numbers and counts -------------------------------------------------------------------

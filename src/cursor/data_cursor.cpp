@@ -546,7 +546,7 @@ void TDataCursor::SaveAndReturn(bool changed) {
   // Back onto the same record after rebuilding range and filters.
   std::vector<std::uint8_t> bookmark(GetBookmarkSize());
   GetBookmark(bookmark.data());
-  const bool positioned = !(bof_ && eof_) && !bof_ && !eof_;
+  const bool positioned = !bof_ && !eof_;
   RefreshRangeAndFilters();
   if (positioned) {
     SetToBookmark(bookmark.data(), true, true);
