@@ -407,6 +407,84 @@ TEST(ReadOnlyRecords, ACursorOnFilesWithoutWriteAccessRefusesChanges) {
   EXPECT_EQ(RaisedCode([&] { reader->DeleteRecord(buffer.data(), true); }), TARN_OSEACCES);
 }
 
+TEST_F(RecordChangesTest, ATableLockKeepsOtherSessionsFromChanging) {
+  auto a = Cursor();
+  for (std::int32_t id = 1; id <= 3; ++id) Append(*a, {id, "t" + std::to_string(id), id, "c"});
+  CursorSession otherSession(dir_.Path());
+  auto c = otherSession.Cursor("people");
+  a->UserWriteLockTable();
+  EXPECT_TRUE(a->TableIsLocked());
+  std::vector<std::uint8_t> buffer = PersonBuffer(*c, {9, "t9", 9, "c"});
+  EXPECT_EQ(RaisedCode([&] { c->AppendRecord(buffer.data(), true); }), TARN_RECLOCKFAILED);
+  EXPECT_EQ(WalkIds(*c), (std::vector<std::int32_t>{1, 2, 3}));
+  // The holder itself goes on changing.
+  Append(*a, {4, "t4", 4, "c"});
+  a->UserWriteUnlockTable();
+  EXPECT_FALSE(a->TableIsLocked());
+  c->AppendRecord(buffer.data(), true);
+  EXPECT_EQ(WalkIds(*c), (std::vector<std::int32_t>{1, 2, 3, 4, 9}));
+
+  EXPECT_TRUE(a->UserLockSemaphore(3));
+  EXPECT_FALSE(c->UserLockSemaphore(3));
+  EXPECT_TRUE(a->UserUnlockSemaphore(3));
+  EXPECT_TRUE(c->UserLockSemaphore(3));
+  EXPECT_TRUE(c->UserUnlockSemaphore(3));
+}
+
+TEST_F(RecordChangesTest, ChangesInATransactionAreWrittenAtItsCommitOnly) {
+  auto cursor = Cursor();
+  for (std::int32_t id = 1; id <= 3; ++id) Append(*cursor, {id, "x" + std::to_string(id), id, "c"});
+  const std::vector<std::uint8_t> data = FileBytes(DataPath());
+  session_.session.directory->StartTransaction();
+  EXPECT_TRUE(cursor->TransactionInProgress());
+  Append(*cursor, {4, "x4", 4, "c"});
+  GoTo(*cursor, 1);
+  std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
+  ASSERT_EQ(cursor->GetCurrentRecord(buffer.data()), 0);
+  cursor->DeleteRecord(buffer.data(), true);
+  // A refused change inside the transaction leaves the others in place.
+  std::vector<std::uint8_t> duplicate = PersonBuffer(*cursor, {2, "dup", 2, "c"});
+  EXPECT_EQ(RaisedCode([&] { cursor->AppendRecord(duplicate.data(), true); }), TARN_KEYVIOL);
+  EXPECT_EQ(FileBytes(DataPath()), data);
+  EXPECT_EQ(WalkIds(*cursor), (std::vector<std::int32_t>{2, 3, 4}));
+  session_.session.directory->CommitTransaction({.EndTransaction = true});
+  EXPECT_FALSE(cursor->TransactionInProgress());
+
+  CursorSession other(dir_.Path());
+  auto reader = other.Cursor("people");
+  EXPECT_EQ(WalkIds(*reader), (std::vector<std::int32_t>{2, 3, 4}));
+  EXPECT_EQ(TableFindings(*reader->Table()), "");
+}
+
+TEST(ExclusiveRecords, AnExclusiveCursorChangesWithoutLocksAndOthersSeeItAfterClosing) {
+  TempDirectory dir;
+  CreateTable(dir.Path(), "people", PeopleDefinition());
+  {
+    CursorSession session(dir.Path());
+    auto cursor = std::make_unique<TDataCursor>(*session.session.directory);
+    cursor->SetTableName("people");
+    cursor->SetExclusive(true);
+    cursor->OpenCursor();
+    for (std::int32_t id = 1; id <= 6; ++id) {
+      std::vector<std::uint8_t> buffer = PersonBuffer(*cursor, {id, "e" + std::to_string(id), id, "c"});
+      cursor->AppendRecord(buffer.data(), true);
+    }
+    std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
+    cursor->SetToBegin();
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    cursor->DeleteRecord(buffer.data(), true);
+    ASSERT_EQ(cursor->GetCurrentRecord(buffer.data(), true), 0);
+    std::vector<std::uint8_t> changed = PersonBuffer(*cursor, {20, "e20", 20, "c"});
+    cursor->ModifyRecord(changed.data(), true, true);
+    EXPECT_EQ(cursor->Table()->HeldRecordLockCount(), 0);
+    EXPECT_EQ(WalkIds(*cursor), (std::vector<std::int32_t>{3, 4, 5, 6, 20}));
+  }
+  CursorSession other(dir.Path());
+  auto reader = other.Cursor("people");
+  EXPECT_EQ(WalkIds(*reader), (std::vector<std::int32_t>{3, 4, 5, 6, 20}));
+  EXPECT_EQ(TableFindings(*reader->Table()), "");
+}
+
 // --- suppressed auto-increment values -------------------------------------------------------
 
 class AutoIncTest : public ::testing::Test {
