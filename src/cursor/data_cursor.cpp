@@ -204,6 +204,7 @@ void TDataCursor::GetPhysicalFields() {
 
 void TDataCursor::CloseCursor(TCursorClose close) {
   if (!open_) return;
+  FreeAllBlobs(true);
   DropAllFilters();
   bitmapNavigation_ = false;
   ReleaseCursorBitmaps();

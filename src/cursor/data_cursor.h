@@ -260,6 +260,67 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
 
   // --- record changes, record and table locks, cursor BLOBs (cursor_records.cpp,
   // cursor_blobs.cpp) ----------------------------------------------------------------
+  // Every check (validity, unique keys, a taken record ID, BLOB ownership) runs
+  // before the first change; a change that fails leaves the files, the
+  // table's counters and the cursor as they were.
+  // Inserts the record; with reposition it becomes the current record.
+  void AppendRecord(std::uint8_t* record, bool reposition);
+  // Replaces the current record; unlock releases a pessimistic record lock.
+  void ModifyRecord(std::uint8_t* record, bool unlock, bool reposition);
+  // Deletes the current record; record is the caller's copy of it.
+  void DeleteRecord(std::uint8_t* record, bool reposition);
+  // Ends an edit without posting it.
+  void CancelRecord();
+  // Appends and modifies keep the caller's record IDs (only on a table with an
+  // auto-increment field).
+  void SetSuppressAutoIncValues(bool value) noexcept;
+  bool SuppressAutoIncValues() const noexcept { return suppressAutoIncValues_; }
+  // Record number 0 names the current record.
+  void UserWriteLockRecord(std::int32_t r);
+  void UserWriteUnlockRecord(std::int32_t r);
+  void UserWriteLockTable();
+  void UserWriteUnlockTable();
+  void UserReadLockTable();
+  void UserReadUnlockTable();
+  void WriteLockTable();
+  void WriteUnlockTable();
+  bool RecordIsLocked();
+  bool TableIsLocked() const;
+  bool UserLockSemaphore(std::int32_t semaphore);
+  bool UserUnlockSemaphore(std::int32_t semaphore);
+  bool TransactionInProgress() const;
+  // What a flush after a change writes.
+  struct TFlushChanges {
+    bool Force = false;        // flush also when the cursor is exclusive
+    bool ShrinkCaches = false;  // shrink the caches to their configured sizes
+    bool DataChanged = false;
+    bool IndexChanged = false;
+    bool BlobChanged = false;
+  };
+  void FlushBuffers(const TFlushChanges& changes);
+  void FlushOSBuffers();
+  // The record number this cursor holds a user write lock on (0: none).
+  std::int32_t LockedRecord() const noexcept { return lockedRecord_; }
+  bool RecordChanged() const noexcept { return recordChanged_; }
+
+  // BLOBs of a record buffer. Each answers 0 or an error code (TARN_NOTABLOB,
+  // TARN_INVALIDBLOBHANDLE, TARN_INVALIDBLOBOFFSET, TARN_INVALIDBLOBLEN,
+  // TARN_OPENBLOBLIMIT, TARN_ENDOFBLOB, TARN_OUTOFRANGE); physical selects
+  // physical field numbers. An open BLOB's field holds the negative of its
+  // handle; the null flag tells whether the BLOB has contents.
+  static constexpr std::size_t kMaxOpenBlobs = 128;
+  std::uint16_t OpenBlob(std::uint16_t field, std::uint8_t* record, std::uint8_t mode, bool physical, bool owner);
+  std::uint16_t GetBlob(std::uint16_t field, const std::uint8_t* record, bool physical, std::int32_t& countRead,
+                        std::int32_t count, std::uint8_t* destination, std::int32_t offset);
+  std::uint16_t PutBlob(std::uint16_t field, std::uint8_t* record, bool physical, std::int32_t count,
+                        const std::uint8_t* source, std::int32_t offset);
+  std::uint16_t TruncateBlob(std::uint16_t field, std::uint8_t* record, bool physical, std::int32_t size);
+  std::uint16_t GetBlobSize(std::uint16_t field, const std::uint8_t* record, bool physical, std::int32_t& size);
+  std::uint16_t FreeBlob(std::uint16_t field, std::uint8_t* record, bool physical, bool owner);
+  bool ValidBlobHandle(std::uint16_t field, const std::uint8_t* record, bool physical) const;
+  // Frees every open BLOB (all) or those whose owner flag is set.
+  void FreeAllBlobs(bool all);
+  std::size_t OpenBlobCount() const noexcept { return openBlobs_.size(); }
   // (end of record changes)
 
   // --- table creation, deletion, renaming, emptying and indexes (cursor_tables.cpp,
@@ -487,6 +548,60 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   std::int64_t filterRecordReads_ = 0;
 
   // --- record changes: private members ---
+  // One open BLOB buffer: its handle, whether the caller owns it (else the
+  // engine frees it after the post that consumes it), and the reference the
+  // field held before it was opened (FreeBlob puts it back).
+  struct TOpenBlob {
+    std::int32_t Handle = 0;
+    bool Owner = false;
+    std::int32_t OpenedFromBlock = 0;
+    std::int32_t OpenedFromSignature = 0;
+    std::unique_ptr<class TBlobBuffer> Buffer;
+  };
+  // The key of a record for one index slot (0 primary, 1-30, 31 deleted records).
+  struct TSlotKeys {
+    std::size_t Slot = 0;
+    std::string IndexName;
+    TKeyLayout Layout;
+  };
+  std::vector<TSlotKeys> KeySlots() const;
+  TSlotKeys DeletedRecordsSlot() const;
+  std::vector<std::uint8_t> SlotKey(const TSlotKeys& slot, const std::uint8_t* record) const;
+  bool CheckForKeyViolation(const TSlotKeys& slot, const std::uint8_t* key);
+  void AddIndexKey(const TSlotKeys& slot, const std::uint8_t* key, std::int32_t r);
+  void RemoveIndexKey(const TSlotKeys& slot, const std::uint8_t* key);
+  void UpdateIndexKey(const TSlotKeys& slot, const std::uint8_t* oldKey, const std::uint8_t* newKey, std::int32_t r);
+  [[noreturn]] void RaiseKeyViolationError(const TSlotKeys& slot) const;
+  // Text-index entries of a changed record: the text index is not maintained
+  // by record changes yet, so this does nothing for now.
+  void UpdateTextIndexEntries(const std::uint8_t* oldRecord, const std::uint8_t* newRecord);
+  // The stored record r, read under the write lock.
+  std::vector<std::uint8_t> ReadStoredRecord(std::int32_t r);
+  TRecord* FetchRecord(std::int32_t r);
+  void RefreshAfterChange(std::int32_t r, bool deleted, bool reposition);
+  // BLOBs at a post: the open BLOBs a record refers to, checked before the change.
+  std::vector<TOpenBlob*> CheckRecordBlobs(const std::uint8_t* record, std::int32_t r);
+  // Writes the modified BLOBs of the record into the BLOB file and stores their
+  // references into the record; answers whether anything was written.
+  bool WriteRecordBlobs(std::uint8_t* record, std::int32_t r, const std::vector<TOpenBlob*>& blobs);
+  // After a committed post: the engine's own buffers go, the others remember
+  // the reference they now stand for.
+  void ReleasePostedBlobs(const std::uint8_t* record, const std::vector<TOpenBlob*>& blobs);
+  void FreeRemovedBlobs(std::uint8_t* record, std::int32_t r);
+  const TFieldDefinition* BlobFieldDefinition(std::uint16_t field, bool physical, std::uint16_t& code) const;
+  TOpenBlob* FindOpenBlob(std::int32_t reference);
+  const TOpenBlob* FindOpenBlob(std::int32_t reference) const;
+  // The open BLOB a BLOB field of the record holds, or the error code.
+  TOpenBlob* OpenBlobOfField(std::uint16_t field, const std::uint8_t* record, bool physical,
+                             const TFieldDefinition*& def, std::uint16_t& code);
+  static void StoreBlobHandle(const TFieldDefinition& def, std::uint8_t* record, const TOpenBlob& blob);
+  std::int32_t NextBlobHandle();
+
+  std::int32_t lockedRecord_ = 0;
+  bool recordChanged_ = false;
+  bool suppressAutoIncValues_ = false;
+  std::vector<TOpenBlob> openBlobs_;
+  std::int32_t lastBlobHandle_ = 0;
   // (end of record changes: private members)
 
   // --- table operations: private members ---
