@@ -49,7 +49,10 @@ void TDataCursor::CheckOpenForIndexChange() const {
 
 bool TDataCursor::IndexExists(const std::string& name) const {
   if (!open_ || table_ == nullptr) Raise(TARN_OSEBADF);
-  return table_->IndexFile().IndexExists(TrimName(name));
+  const std::string_view wanted = TrimName(name);
+  // The primary index has the empty name, and exists only when the table has one.
+  if (wanted.empty()) return table_->HasPrimaryIndex();
+  return table_->IndexFile().IndexExists(wanted);
 }
 
 void TDataCursor::DropTableCaches() {

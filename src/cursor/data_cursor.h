@@ -261,7 +261,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   };
   // What deleting an index does with its definition.
   enum class TIndexDefinitionRemoval : std::uint8_t {
-    idKeep,    // the slot keeps the (empty) definition
+    idKeep,    // the slot keeps its definition, emptied: its keys are the caller's to rebuild
     idRemove,  // later secondary indexes move down one slot
   };
   // Told the percentage of records done while an index is built.

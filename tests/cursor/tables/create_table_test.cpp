@@ -79,7 +79,14 @@ const TCreateCase kCreateCases[] = {
        a.Password = "   ";
      },
      TARN_INVALIDPASSWORD},
+    {"EnglishLocale", [](TCreateArguments& a, TDataCursor&) { a.LanguageID = 0x0409; }, 0},
     {"UnknownLocale", [](TCreateArguments& a, TDataCursor&) { a.LanguageID = 0x7777; }, TARN_CANNOTLOADLDDRV},
+    {"UnknownSort",
+     [](TCreateArguments& a, TDataCursor&) {
+       a.LanguageID = 0x0409;
+       a.SortID = 9;
+     },
+     TARN_CANNOTLOADLDDRV},
     {"Fields1025",
      [](TCreateArguments& a, TDataCursor&) {
        a.Fields.clear();
@@ -129,6 +136,25 @@ const TCreateCase kCreateCases[] = {
        a.Indexes.push_back(IndexOn("ByNotes", {5}, false));
      },
      TARN_SEARCHCOLREQD},
+    {"TextIndexOnStringAndMemo",
+     [](TCreateArguments& a, TDataCursor&) {
+       a.Fields.push_back(Numbered(MakeField("NOTES", dtBlob, 0, dstMemo), 5));
+       a.HasTextIndex = true;
+       a.TextIndex = IndexOn("", {kNameField, 5}, false);
+     },
+     0},
+    {"TextIndexOnInteger",
+     [](TCreateArguments& a, TDataCursor&) {
+       a.HasTextIndex = true;
+       a.TextIndex = IndexOn("", {kNameField, kAmountField}, false);
+     },
+     TARN_SEARCHCOLREQD},
+    {"TextIndexWithAGap",
+     [](TCreateArguments& a, TDataCursor&) {
+       a.HasTextIndex = true;
+       a.TextIndex = IndexOn("", {kNameField, 0, kCityField}, false);
+     },
+     TARN_INVALIDIDXDESC},
     {"Key522", [](TCreateArguments& a, TDataCursor&) { WideKeyTable(a, 16); }, 0},
     {"Key523", [](TCreateArguments& a, TDataCursor&) { WideKeyTable(a, 17); }, TARN_INVALIDKEY},
     // 518 bytes of key fields and the record ID of a non-unique index: 522.
@@ -208,6 +234,10 @@ TEST_P(CreateTableCaseTest, CreatesOrRefusesWithoutLeavingFiles) {
   std::string findings;
   for (const std::string& f : CheckTableStructure(*cursor->Table())) findings += f + "\n";
   EXPECT_EQ(findings, "");
+  TIndexDefinition text;
+  cursor->Table()->IndexFile().GetIndexDefinition(kTextIndex, text);
+  EXPECT_EQ(text.KeyFieldCount, arguments.HasTextIndex ? 2 : 0);
+  EXPECT_EQ(text.KeySize, kTextIndexKeySize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, CreateTableCaseTest, ::testing::ValuesIn(kCreateCases),

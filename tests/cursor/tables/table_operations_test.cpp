@@ -241,7 +241,10 @@ TEST_F(TableOperationsTest, DeletingAMiddleIndexKeepsTheLaterOnesWorking) {
 TEST_F(TableOperationsTest, DeleteAllIndexesLeavesThePhysicalOrder) {
   {
     auto cursor = ExclusiveCursor(directory(), "people");
+    EXPECT_TRUE(cursor->IndexExists(""));
     cursor->DeleteAllIndexes();
+    EXPECT_FALSE(cursor->IndexExists(""));
+    EXPECT_FALSE(cursor->IndexExists("ByName"));
     EXPECT_EQ(cursor->GetIndexCount(), 0);
     EXPECT_TRUE(cursor->GetIsPhysicalNavigation());
     EXPECT_EQ(cursor->GetRecordCount(), static_cast<std::int32_t>(people_.size()));
