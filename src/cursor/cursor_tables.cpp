@@ -46,9 +46,9 @@ void TDataCursor::StoreTextIndexParams(const TTextIndexParams& params) {
 }
 
 void TDataCursor::CreateTable(const TCreateTableArguments& arguments) {
-  CheckClosedToChange();
   CheckExclusive();
   CheckNotReadOnly();
+  CheckClosedToChange();
 
   TTableDefinition definition;
   definition.LanguageID = arguments.LanguageID;

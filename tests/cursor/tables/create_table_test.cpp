@@ -328,6 +328,18 @@ TEST_F(CreateTableTest, AnExistingTableStaysUntouchedUnlessOverwritten) {
   EXPECT_EQ(TableFiles(), (std::vector<std::string>{"people.DAT", "people.IDX"}));
 }
 
+TEST_F(CreateTableTest, AnOpenCursorCreatesNothing) {
+  ClosedCursor(directory(), "people")->CreateTable(PeopleArguments());
+  TCreateArguments overwrite = PeopleArguments();
+  overwrite.Overwrite = true;
+  auto shared = session_.Cursor("people");
+  EXPECT_EQ(RaisedCode([&] { shared->CreateTable(overwrite); }), TARN_NEEDEXCLACCESS);
+  shared->CloseCursor();
+  auto exclusive = ExclusiveCursor(directory(), "people");
+  EXPECT_EQ(RaisedCode([&] { exclusive->CreateTable(overwrite); }), TARN_TABLEOPEN);
+  EXPECT_TRUE(exclusive->IsOpen());
+}
+
 TEST_F(CreateTableTest, InMemoryTablesAreMadeInMemory) {
   auto cursor = ClosedCursor(directory(), "held");
   cursor->SetInMemory(true);
