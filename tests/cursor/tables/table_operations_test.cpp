@@ -78,7 +78,13 @@ TEST_F(TableOperationsTest, DeleteAndRenameNeedTheTableClosedEverywhere) {
     EXPECT_EQ(RaisedCode([&] { cursor->RenameTable("staff"); }), TARN_OSEACCES);
     EXPECT_EQ(RaisedCode([&] { reader->DeleteTable(); }), TARN_TABLEOPEN);
   }
-  EXPECT_EQ(FilesIn(Path()).size(), 3u);  // with the journal
+  EXPECT_TRUE(directory().DataTableExists("people", false));
+
+  // A name taken by another table is refused, and nothing of either moves.
+  CreateTable(Path(), "other", PeopleDefinition());
+  EXPECT_NE(RaisedCode([&] { cursor->RenameTable("other"); }), 0);
+  EXPECT_EQ(IdsByIndex(Path(), "people", ""), SortedIds(people_));
+  EXPECT_EQ(IdsByIndex(Path(), "other", ""), std::vector<std::int32_t>{});
 
   cursor->RenameTable("staff");
   EXPECT_FALSE(directory().DataTableExists("people", false));
