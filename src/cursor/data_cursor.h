@@ -325,6 +325,57 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
 
   // --- table creation, deletion, renaming, emptying and indexes (cursor_tables.cpp,
   // cursor_indexes.cpp) -----------------------------------------------------------------
+  // Everything a new table is made of, with the cursor's table name, in-memory
+  // and temporary settings.
+  struct TCreateTableArguments {
+    std::uint16_t LanguageID = 0;
+    std::uint16_t SortID = 0;
+    std::uint16_t UserMajorVersion = 0;
+    std::uint16_t UserMinorVersion = 0;
+    bool Encrypted = false;
+    std::string Password;     // required when encrypted: at most 15 bytes once trimmed
+    std::string Description;  // up to 50 bytes are stored
+    std::uint16_t BlobBlockSize = 512;
+    std::vector<TFieldDefinition> Fields;  // at most 1024
+    // Slot 0 the primary index (no key fields: none), then the secondary
+    // indexes in slot order (at most 30).
+    std::vector<TIndexDefinition> Indexes;
+    // The text index over string and memo fields, when HasTextIndex is set.
+    bool HasTextIndex = false;
+    TIndexDefinition TextIndex{};
+    bool AllowEmptyPrimaryIndex = true;
+    // Text-index parameters: stop words (null: the defaults), word separators
+    // and characters kept in words (an empty set: the defaults).
+    const std::vector<std::string>* StopWords = nullptr;
+    std::bitset<256> SpaceChars;
+    std::bitset<256> IncludeChars;
+    bool Overwrite = false;  // an existing table of that name is replaced
+  };
+  // What deleting an index does with its definition.
+  enum class TIndexDefinitionRemoval : std::uint8_t {
+    idKeep,    // the slot keeps its definition, emptied: its keys are the caller's to rebuild
+    idRemove,  // later secondary indexes move down one slot
+  };
+  // Told the percentage of records done while an index is built.
+  using TIndexProgressCallback = std::function<void(int percentDone)>;
+
+  // The cursor must be closed, exclusive and not read-only; it is closed again
+  // afterwards.
+  void CreateTable(const TCreateTableArguments& arguments);
+  // The cursor must be closed; a table another cursor has open gives TARN_OSEACCES.
+  void DeleteTable();
+  void RenameTable(const std::string& newName);
+  // The cursor must be open, exclusive and not read-only.
+  void EmptyTable();
+  // Building a unique index over records with equal keys raises TARN_KEYVIOL
+  // and leaves the table as it was. The definition is completed in place.
+  void AddPrimaryIndex(TIndexDefinition& definition);
+  void AddSecondaryIndex(TIndexDefinition& definition);
+  void DeleteIndex(const std::string& name, TIndexDefinitionRemoval removal = TIndexDefinitionRemoval::idRemove);
+  void DeleteIndexByPos(std::uint8_t position, TIndexDefinitionRemoval removal = TIndexDefinitionRemoval::idRemove);
+  void DeleteAllIndexes();
+  bool IndexExists(const std::string& name) const;
+  void SetIndexProgressCallback(TIndexProgressCallback callback) { indexProgress_ = std::move(callback); }
   // (end of table operations)
 
   // --- change detection ------------------------------------------------------------
@@ -605,6 +656,24 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   // (end of record changes: private members)
 
   // --- table operations: private members ---
+  void CheckOpenForIndexChange() const;
+  // The text-index parameters of a new table. The table layer has no place
+  // for them yet (they belong in the data root page of the text-index slot);
+  // until it has, this hook receives them and keeps nothing.
+  void StoreTextIndexParams(const TTextIndexParams& params);
+  // Adds the key of every live record to the index in slot (TARN_KEYVIOL when
+  // a unique index meets a key twice), reporting progress.
+  void BuildIndexKeys(std::uint8_t slot, const std::string& indexName);
+  // Puts every page of the slot's tree on the slot's free-page list, children
+  // before their parent, and leaves the slot without root.
+  void ReleaseIndexPages(std::uint8_t slot);
+  // Writes what is cached and drops every cache: index slots are about to
+  // change meaning, and cached pages carry their slot's settings.
+  void DropTableCaches();
+  // After the table's indexes changed: the cursor takes up position (0 when
+  // that slot is gone), without range, its filters rebuilt, at the beginning.
+  void RefreshAfterIndexChange(std::uint8_t position);
+  TIndexProgressCallback indexProgress_;
   // (end of table operations: private members)
 };
 
