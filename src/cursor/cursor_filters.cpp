@@ -86,18 +86,19 @@ bool TDataCursor::CheckForActiveFilters() {
   return bitmapNavigation_;
 }
 
-void TDataCursor::ActivateFilter(TFilterHandle handle) {
-  TFilterEntry* entry = nullptr;
-  if (handle != 0) {
-    entry = FindFilter(handle);
-    if (entry == nullptr) {
-      CheckForActiveFilters();
-      Raise(TARN_NOSUCHFILTER);
-    }
-    entry->Filter->Activate();
-  } else {
-    for (TFilterEntry& e : filters_) e.Filter->Activate();
+TDataCursor::TFilterEntry& TDataCursor::RequireFilter(TFilterHandle handle) {
+  TFilterEntry* entry = FindFilter(handle);
+  if (entry == nullptr) {
+    CheckForActiveFilters();
+    Raise(TARN_NOSUCHFILTER);
   }
+  return *entry;
+}
+
+void TDataCursor::ActivateFilter(TFilterHandle handle) {
+  TFilterEntry* entry = handle != 0 ? &RequireFilter(handle) : nullptr;
+  for (TFilterEntry& e : filters_)
+    if (entry == nullptr || &e == entry) e.Filter->Activate();
   CheckForActiveFilters();
   TCursorOperation operation(*this);
   if (entry != nullptr) {
@@ -110,42 +111,27 @@ void TDataCursor::ActivateFilter(TFilterHandle handle) {
 }
 
 void TDataCursor::DeactivateFilter(TFilterHandle handle) {
-  if (handle != 0) {
-    TFilterEntry* entry = FindFilter(handle);
-    if (entry == nullptr) {
-      CheckForActiveFilters();
-      Raise(TARN_NOSUCHFILTER);
-    }
-    entry->Filter->Deactivate();
-  } else {
-    for (TFilterEntry& e : filters_) e.Filter->Deactivate();
-  }
-  CheckForActiveFilters();
-  TCursorOperation operation(*this);
-  if (bitmapNavigation_) {
-    // The filters left need candidates sized to the table again.
-    if (filterBitmap_->GetNumOfBits() != GetPhysicalRecordsUsed()) UpdateAllFilters();
-    RebuildFilterBitmap();
-  }
-  RepositionCurrentRecord();
+  TFilterEntry* entry = handle != 0 ? &RequireFilter(handle) : nullptr;
+  for (TFilterEntry& e : filters_)
+    if (entry == nullptr || &e == entry) e.Filter->Deactivate();
+  AfterFilterRemoved();
 }
 
 void TDataCursor::DropFilter(TFilterHandle handle) {
   if (handle != 0) {
-    const auto it =
-        std::find_if(filters_.begin(), filters_.end(), [&](const TFilterEntry& e) { return e.Handle == handle; });
-    if (it == filters_.end()) {
-      CheckForActiveFilters();
-      Raise(TARN_NOSUCHFILTER);
-    }
-    filters_.erase(it);
+    TFilterEntry& entry = RequireFilter(handle);
+    filters_.erase(filters_.begin() + (&entry - filters_.data()));
   } else {
     filters_.clear();
   }
-  if (!open_) return;
+  if (open_) AfterFilterRemoved();
+}
+
+void TDataCursor::AfterFilterRemoved() {
   CheckForActiveFilters();
   TCursorOperation operation(*this);
   if (bitmapNavigation_) {
+    // The filters left need candidates sized to the table again.
     if (filterBitmap_->GetNumOfBits() != GetPhysicalRecordsUsed()) UpdateAllFilters();
     RebuildFilterBitmap();
   }

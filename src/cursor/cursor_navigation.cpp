@@ -49,6 +49,52 @@ bool TDataCursor::AboveRange(const std::uint8_t* key) const {
   return end != nullptr && CompareKeys(key, end, keySize_) > 0;
 }
 
+bool TDataCursor::WalkToVisible(TPageRef& page, int& entry, std::int64_t& ordinal, bool forward, bool& found) {
+  found = false;
+  const std::int32_t maxPages = table_->IndexFile().GetPhysicalPagesUsed();
+  for (std::int32_t pages = 0; page;) {
+    if (entry < 1 || entry > page->NumberOfKeyEntries()) {
+      // Across to the next (previous) leaf.
+      if (++pages > maxPages) Raise(TARN_INDEXCORRUPT, {}, indexName_);
+      if (!Sibling(page, forward)) return false;
+      if (page) entry = forward ? 1 : page->NumberOfKeyEntries();
+      continue;
+    }
+    const std::uint8_t* key = page->GetKeyEntryPtr(entry);
+    if (forward ? AboveRange(key) : BelowRange(key)) return true;
+    if (EntryVisible(*page, entry)) {
+      found = true;
+      return true;
+    }
+    entry += forward ? 1 : -1;
+    ordinal += forward ? 1 : -1;
+  }
+  return true;
+}
+
+bool TDataCursor::SettleNearVisible(TPageRef& page, int entry, std::int64_t ordinal, int& settled) {
+  settled = 0;
+  TPageRef forward(table_->IndexFile(), this);
+  if (!forward.Get(indexPos_, page->PageNumber())) return false;
+  int e = entry;
+  std::int64_t o = ordinal;
+  bool found = false;
+  if (!WalkToVisible(forward, e, o, true, found)) return false;
+  if (found) {
+    SetCurrentEntry(*forward, e, o);
+    settled = 1;
+    return true;
+  }
+  e = entry;
+  o = ordinal;
+  if (!WalkToVisible(page, e, o, false, found)) return false;
+  if (found) {
+    SetCurrentEntry(*page, e, o);
+    settled = -1;
+  }
+  return true;
+}
+
 void TDataCursor::ResetIndexPosition() {
   logicalPosition_ = 0;
   bof_ = eof_ = true;
@@ -95,33 +141,16 @@ bool TDataCursor::TryFirstLast(bool first) {
     if (page) entry = page->NumberOfKeyEntries();
     --ordinal;
   }
-  for (;;) {
-    if (!page || entry < 1 || entry > page->NumberOfKeyEntries()) {
-      ResetIndexPosition();
-      return true;
-    }
-    const std::uint8_t* key = page->GetKeyEntryPtr(entry);
-    if (first ? AboveRange(key) : BelowRange(key)) {
-      ResetIndexPosition();
-      return true;
-    }
-    if (EntryVisible(*page, entry)) break;
-    // Filtered out: on to the next (previous) entry, across pages.
-    if (first) {
-      ++entry;
-      ++ordinal;
-      if (entry > page->NumberOfKeyEntries()) {
-        if (!Sibling(page, true)) return false;
-        entry = 1;
-      }
-    } else {
-      --entry;
-      --ordinal;
-      if (entry < 1) {
-        if (!Sibling(page, false)) return false;
-        if (page) entry = page->NumberOfKeyEntries();
-      }
-    }
+  if (!page) {
+    ResetIndexPosition();
+    return true;
+  }
+  // Filtered-out entries are passed over, across pages.
+  bool found = false;
+  if (!WalkToVisible(page, entry, ordinal, first, found)) return false;
+  if (!found) {
+    ResetIndexPosition();
+    return true;
   }
   SetCurrentEntry(*page, entry, ordinal);
   bof_ = eof_ = false;
@@ -466,48 +495,13 @@ bool TDataCursor::TryGotoOrdinal(std::int32_t n) {
   std::int64_t ordinal = keysBefore + 1;
   if (bitmapNavigation_ && !EntryVisible(*page, entry)) {
     // Forward to the next visible entry, else backward from here.
-    TPageRef forward(table_->IndexFile(), this);
-    if (!forward.Get(indexPos_, page->PageNumber())) return false;
-    int e = entry;
-    std::int64_t o = ordinal;
-    bool found = false;
-    while (forward) {
-      if (e > forward->NumberOfKeyEntries()) {
-        if (!Sibling(forward, true)) return false;
-        e = 1;
-        continue;
-      }
-      if (AboveRange(forward->GetKeyEntryPtr(e))) break;
-      if (EntryVisible(*forward, e)) {
-        found = true;
-        break;
-      }
-      ++e;
-      ++o;
-    }
-    if (found) {
-      SetCurrentEntry(*forward, e, o);
+    int settled = 0;
+    if (!SettleNearVisible(page, entry, ordinal, settled)) return false;
+    if (settled == 0) {
+      ResetIndexPosition();
+    } else {
       bof_ = eof_ = false;
-      return true;
     }
-    e = entry;
-    o = ordinal;
-    while (page) {
-      if (e < 1) {
-        if (!Sibling(page, false)) return false;
-        if (page) e = page->NumberOfKeyEntries();
-        continue;
-      }
-      if (BelowRange(page->GetKeyEntryPtr(e))) break;
-      if (EntryVisible(*page, e)) {
-        SetCurrentEntry(*page, e, o);
-        bof_ = eof_ = false;
-        return true;
-      }
-      --e;
-      --o;
-    }
-    ResetIndexPosition();
     return true;
   }
   SetCurrentEntry(*page, entry, ordinal);
@@ -668,45 +662,17 @@ bool TDataCursor::TryFindIndexKey(const std::uint8_t* key, bool nearest, bool& f
     entry = 1;
   }
   if (bitmapNavigation_ && !EntryVisible(*page, entry)) {
+    // Not visible: the next visible key, else the last visible one before it,
+    // with EOF set as nothing visible lies at or after the key.
     exact = false;
-    TPageRef forward(table_->IndexFile(), this);
-    if (!forward.Get(indexPos_, page->PageNumber())) return false;
-    int e = entry;
-    std::int64_t o = ordinal;
-    while (forward) {
-      if (e > forward->NumberOfKeyEntries()) {
-        if (!Sibling(forward, true)) return false;
-        e = 1;
-        continue;
-      }
-      if (AboveRange(forward->GetKeyEntryPtr(e))) break;
-      if (EntryVisible(*forward, e)) {
-        SetCurrentEntry(*forward, e, o);
-        bof_ = eof_ = false;
-        return true;
-      }
-      ++e;
-      ++o;
+    int settled = 0;
+    if (!SettleNearVisible(page, entry, ordinal, settled)) return false;
+    if (settled == 0) {
+      ResetIndexPosition();
+    } else {
+      bof_ = false;
+      eof_ = settled < 0;
     }
-    int b = entry;
-    std::int64_t ob = ordinal;
-    while (page) {
-      if (b < 1) {
-        if (!Sibling(page, false)) return false;
-        if (page) b = page->NumberOfKeyEntries();
-        continue;
-      }
-      if (BelowRange(page->GetKeyEntryPtr(b))) break;
-      if (EntryVisible(*page, b)) {
-        SetCurrentEntry(*page, b, ob);
-        bof_ = false;
-        eof_ = true;  // nothing visible at or after the key
-        return true;
-      }
-      --b;
-      --ob;
-    }
-    ResetIndexPosition();
     return true;
   }
   SetCurrentEntry(*page, entry, ordinal);

@@ -477,6 +477,13 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   // Makes the entry of the leaf current (key, record number, ordinal).
   void SetCurrentEntry(const TPage& leaf, int entry, std::int64_t ordinal);
   bool EntryVisible(const TPage& leaf, int entry) const;
+  // From the entry (inclusive) to the nearest one in the direction whose
+  // record is visible, within the range and across pages; found stays false
+  // when the walk passes the range or the end of the index. False on a restart.
+  bool WalkToVisible(TPageRef& page, int& entry, std::int64_t& ordinal, bool forward, bool& found);
+  // From a hidden entry: the next visible entry, else the previous one, made
+  // current; settled is 1 or -1 for the way it went, 0 when none is visible.
+  bool SettleNearVisible(TPageRef& page, int entry, std::int64_t ordinal, int& settled);
   // The bounds of the active range; null for an open end (and without a range).
   const std::uint8_t* RangeBeginKey() const noexcept {
     return rangeActive_ && rangeHasBegin_ ? rangeBegin_.data() : nullptr;
@@ -512,6 +519,11 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void SizeCursorBitmaps(std::int32_t bits);
   void ReleaseCursorBitmaps();
   TFilterEntry* FindFilter(TFilterHandle handle);
+  // The filter with this handle; TARN_NOSUCHFILTER when there is none.
+  TFilterEntry& RequireFilter(TFilterHandle handle);
+  // After a filter was deactivated or dropped: the navigation bitmap without
+  // it, and the current record found again.
+  void AfterFilterRemoved();
   void PlaceFilter(TFilterEntry entry);
   void SaveAndReturn(bool changed);
   void RepositionAfterCacheChange();
