@@ -6,7 +6,7 @@
 // order, going to the n-th record in NAME order, and filters on one AMOUNT value
 // (about 0.1 % of the records) answered through the index and, on BALANCE, by
 // evaluating every record. SQLite runs prepared statements. The table is built
-// once per process (an exclusive table, appends in transactions of 50,000
+// once per process (an exclusive table, appends in transactions of 2,000
 // records) and reused by every benchmark. After the benchmarks the program
 // prints the CPU time per operation of each workload and the ratio ours / SQLite.
 #include <benchmark/benchmark.h>
@@ -39,7 +39,7 @@ using tarn::testing::TableClient;
 constexpr std::int32_t kRecords = 1'000'000;
 // AMOUNT takes this many values uniformly: one value selects about 0.1 %.
 constexpr std::int32_t kAmountValues = 1000;
-constexpr std::int32_t kTransactionSize = 50'000;
+constexpr std::int32_t kTransactionSize = 2'000;
 constexpr std::uint8_t kByName = 1;
 constexpr std::uint16_t kIdField = 1, kNameField = 2, kAmountField = 3, kBalanceField = 4, kCityField = 5;
 
