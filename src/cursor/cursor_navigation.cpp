@@ -447,8 +447,26 @@ std::int32_t TDataCursor::GetNumReadAheadRecords(std::int32_t wanted, std::uint8
   const bool forward = direction != kReadAheadBackward;
   if (GetIsPhysicalNavigation()) {
     const std::int32_t used = filterBitmap_->GetNumOfBits();
+    const std::int32_t current = currentRecordNumber_;
+    if (visibleRecordCount_ == used && current >= 1 && current <= used) {
+      // Every record is visible (no range, no filter, no deleted records):
+      // the run ends at the window's end or at the file's.
+      return std::max(1, std::min(wanted, forward ? used - current + 1 : current));
+    }
+    // Asked before every record read: when both ends of the window are set,
+    // one word-wise search tells whether every record between is too (the
+    // wanted - 1 set bits that follow end exactly at the window's far end).
+    const std::int32_t far = forward ? current + (wanted - 1) : current - (wanted - 1);
+    if (far >= 1 && far <= used && filterBitmap_->IsBitSet(forward ? current + 1 : current - 1) &&
+        filterBitmap_->IsBitSet(far)) {
+      std::int32_t r = current;
+      std::int32_t counter = 0;
+      const bool found = forward ? filterBitmap_->GetNextBitsSet(r, wanted - 1, counter)
+                                 : filterBitmap_->GetPreviousBitsSet(r, wanted - 1, counter);
+      if (found && r == far) return wanted;
+    }
     std::int32_t n = 1;
-    std::int32_t r = currentRecordNumber_;
+    std::int32_t r = current;
     while (n < wanted) {
       r += forward ? 1 : -1;
       if (r < 1 || r > used || !filterBitmap_->IsBitSet(r)) break;
@@ -527,9 +545,17 @@ void TDataCursor::GotoLogicalRecordNumber(std::int32_t n) {
     currentRecordNumber_ = r;
     return;
   }
-  if (GetActualRecordCount() == 0) {
+  const std::int32_t count = GetActualRecordCount();
+  if (count == 0) {
     ResetIndexPosition();
     return;
+  }
+  if (!rangeActive_ && !bitmapNavigation_ && rangeStartOrdinal_ == 1 && n >= 1 && n <= count) {
+    // The whole index is the view: its first key is number 1 and its last the
+    // record count, so a number inside needs only the descent to it. An index
+    // holding fewer keys than the count ends elsewhere and takes the full way.
+    Restarting([&] { return TryGotoOrdinal(n); });
+    if (!(bof_ && eof_) && logicalPosition_ == n) return;
   }
   GotoFirstIndexPosition();
   if (bof_ && eof_) return;

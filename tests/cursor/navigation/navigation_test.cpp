@@ -161,6 +161,54 @@ TEST_F(NavigationTest, GoingToTheNthRecordAgreesWithTheWalk) {
   }
 }
 
+// In physical order the read-ahead is the run of consecutive records of the
+// navigation bitmap from the current one, at most the number wanted: checked
+// against a bit-by-bit count at every record, for windows shorter and longer
+// than the runs, on a table without deleted records (every record visible),
+// then with holes left by deleted records and by a filter.
+TEST_F(NavigationTest, ReadAheadInPhysicalOrderIsTheRunOfConsecutiveVisibleRecords) {
+  auto check = [&](const char* filter, bool everyRecordVisible) {
+    SCOPED_TRACE(filter);
+    auto cursor = session_.Cursor("people", kPhysicalOrder);
+    if (*filter != '\0') cursor->ActivateFilter(cursor->AddFilter({.Text = filter, .CountCheck = true}));
+    const TRecordsBitmap& bitmap = cursor->NavigationBitmap();
+    auto expected = [&](std::int32_t r, std::int32_t wanted, bool forward) {
+      std::int32_t n = 1;
+      while (n < wanted && bitmap.IsBitSet(forward ? r + n : r - n)) ++n;
+      return n;
+    };
+    std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
+    cursor->SetToBegin();
+    int records = 0, wholeWindows = 0;
+    while (cursor->GetNextRecord(buffer.data()) == 0) {
+      ++records;
+      const std::int32_t r = cursor->GetPhysicalRecordNumber();
+      for (std::int32_t wanted : {1, 2, 3, 5, 8, 40, 2000}) {
+        ASSERT_EQ(cursor->GetNumReadAheadRecords(wanted, kReadAheadForward), expected(r, wanted, true))
+            << "record " << r << " wanted " << wanted;
+        ASSERT_EQ(cursor->GetNumReadAheadRecords(wanted, kReadAheadBackward), expected(r, wanted, false))
+            << "record " << r << " wanted " << wanted;
+      }
+      if (expected(r, 5, true) == 5) ++wholeWindows;
+    }
+    EXPECT_EQ(records, cursor->GetRecordCount());
+    EXPECT_GT(wholeWindows, 0);
+    if (everyRecordVisible) {
+      EXPECT_EQ(wholeWindows, records - 4);
+    } else {
+      EXPECT_LT(wholeWindows, records - 4);
+    }
+  };
+  Fill(1200);
+  check("", true);
+  {
+    TableWriter writer(session_.session.Open("people"));
+    for (std::int32_t id = 7; id <= 1200; id += 7) writer.Delete(numbers_[id]);
+  }
+  check("", false);
+  check("AMOUNT < 50", false);
+}
+
 TEST_F(NavigationTest, ReadRecordBlockStopsAtTheEndWithTheNumberRead) {
   Fill(8);
   auto cursor = session_.Cursor("people");
