@@ -60,7 +60,7 @@ enum class TCursorClose : std::uint8_t {
 struct TAddFilterOptions {
   std::int32_t CallbackOwner = 0;
   std::string Text;                    // filter text, or
-  TExpTokenPtr Tree;                   // a verified and prepared tree the filter frees, or
+  TExpTokenPtr Tree{};                 // a verified and prepared tree the filter frees, or
   TExpToken* SharedTree = nullptr;     // one the caller keeps, or
   TFilterCallback Callback = nullptr;  // a callback evaluated per record
   // Kept behind the filters without it; evaluates only the records they keep.
