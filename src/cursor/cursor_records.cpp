@@ -206,7 +206,7 @@ void TDataCursor::AppendRecord(std::uint8_t* record, bool reposition) {
   TDataFile& file = table_->DataFile();
 
   const std::int32_t r = file.GetNextFreeRecordNumber();
-  const bool reused = r != file.GetPhysicalRecordsUsed() + 1;
+  const bool reused = r != file.Header().NextRecordNumber;  // a record from the free list
   UserWriteLockRecord(r);
   TRecordLockRelease recordLock(*this, lockedRecord_ == r ? r : 0);
 
