@@ -417,7 +417,7 @@ void TDataCursor::UserWriteLockRecord(std::int32_t r) {
   const bool changed = table_->UserWriteLockRecord(r);
   table_->AddCursorRecordWriteLock(r);
   lockedRecord_ = r;
-  SaveAndReturn(changed);
+  SaveAndReturn(PerformChangeDetection() || changed);
 }
 
 void TDataCursor::UserWriteUnlockRecord(std::int32_t r) {
@@ -433,7 +433,7 @@ void TDataCursor::UserWriteLockTable() {
   if (exclusive_ || noLocking_) return;
   const bool changed = table_->UserWriteLockTable();
   TCursorOperation operation(*this);
-  SaveAndReturn(changed);
+  SaveAndReturn(PerformChangeDetection() || changed);
 }
 
 void TDataCursor::UserWriteUnlockTable() {
@@ -445,7 +445,7 @@ void TDataCursor::UserReadLockTable() {
   if (exclusive_ || noLocking_) return;
   const bool changed = table_->UserReadLockTable();
   TCursorOperation operation(*this);
-  SaveAndReturn(changed);
+  SaveAndReturn(PerformChangeDetection() || changed);
 }
 
 void TDataCursor::UserReadUnlockTable() {
@@ -458,7 +458,7 @@ void TDataCursor::WriteLockTable() {
   const bool changed = table_->WriteLockTable();
   try {
     TCursorOperation operation(*this);
-    SaveAndReturn(changed);
+    SaveAndReturn(PerformChangeDetection() || changed);
   } catch (...) {
     try {
       table_->WriteUnlockTable();
