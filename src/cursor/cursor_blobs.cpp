@@ -229,13 +229,21 @@ void TDataCursor::FreeAllBlobs(bool all) {
 
 // --- BLOBs at a post ---------------------------------------------------------------------------
 
-std::vector<TDataCursor::TOpenBlob*> TDataCursor::CheckRecordBlobs(const std::uint8_t* record, std::int32_t r) {
+std::vector<TDataCursor::TOpenBlob*> TDataCursor::CheckRecordBlobs(const std::uint8_t* record, std::int32_t r,
+                                                                   const std::uint8_t* stored) {
   std::vector<TOpenBlob*> blobs;
   if (GetBlobFieldCount() == 0) return blobs;
   for (const TFieldDefinition& def : table_->DataFile().Fields()) {
     if (def.DataType != dtBlob) continue;
     const std::int32_t reference = LoadInt32(record + def.FieldOffset + kReferenceOffset);
-    if (reference >= 0) continue;
+    if (reference >= 0) {
+      // A closed BLOB keeps the stored chain (or none): a reference to any
+      // other chain would make two records share one.
+      const std::int32_t own =
+          stored == nullptr ? 0 : LoadInt32(stored + def.FieldOffset + kReferenceOffset);
+      if (reference != 0 && reference != own) Raise(TARN_MEMOCORRUPT);
+      continue;
+    }
     TOpenBlob* blob = FindOpenBlob(reference);
     // A handle that names no open BLOB, or a BLOB opened for another field,
     // or one opened on another stored record, would write into the wrong chain.
@@ -252,13 +260,32 @@ std::vector<TDataCursor::TOpenBlob*> TDataCursor::CheckRecordBlobs(const std::ui
   return blobs;
 }
 
-bool TDataCursor::WriteRecordBlobs(std::uint8_t* record, std::int32_t r, const std::vector<TOpenBlob*>& blobs) {
+bool TDataCursor::WriteRecordBlobs(std::uint8_t* record, std::int32_t r, const std::uint8_t* stored) {
   bool wrote = false;
   TDataFile& file = table_->DataFile();
   for (const TFieldDefinition& def : table_->DataFile().Fields()) {
     if (def.DataType != dtBlob) continue;
-    TOpenBlob* blob = FindOpenBlob(LoadInt32(record + def.FieldOffset + kReferenceOffset));
-    if (blob == nullptr) continue;
+    std::uint8_t* field = record + def.FieldOffset;
+    const TBlobReference own =
+        stored == nullptr ? TBlobReference{0, 0} : LoadBlobReference(stored + def.FieldOffset + kReferenceOffset);
+    TOpenBlob* blob = FindOpenBlob(LoadInt32(field + kReferenceOffset));
+    // The stored chain goes when the record no longer refers to it: the field
+    // was cleared, or its new contents were opened on another buffer.
+    const bool keepsChain =
+        blob != nullptr ? blob->OpenedFromBlock == own.FirstBlock : LoadInt32(field + kReferenceOffset) != 0;
+    if (own.FirstBlock > 0 && !keepsChain) {
+      TBlobBuffer old(table_->BlobFile(), this, r, def.FieldNumber, own.FirstBlock, own.Signature);
+      old.SetSize(0);
+      if (!old.Write()) Raise(TARN_LOCKTIMEOUT);
+      wrote = true;
+    }
+    if (blob == nullptr) {
+      // A closed BLOB: the stored reference, or none.
+      const TBlobReference kept = keepsChain ? own : TBlobReference{0, 0};
+      field[0] = kept.FirstBlock != 0 ? 1 : 0;
+      StoreBlobReference(field + kReferenceOffset, kept);
+      continue;
+    }
     TBlobBuffer& buffer = *blob->Buffer;
     if (buffer.Modified()) {
       // The buffer is written on a copy: a change that fails later leaves the
@@ -267,15 +294,14 @@ bool TDataCursor::WriteRecordBlobs(std::uint8_t* record, std::int32_t r, const s
       copy.SetRecordNumber(r);
       if (copy.GetSize() > 0) copy.SetSignature(file.GetNextFreeBlobSignature());
       if (!copy.Write()) Raise(TARN_LOCKTIMEOUT);
-      record[def.FieldOffset] = copy.FirstBlock() != 0 ? 1 : 0;
-      StoreBlobReference(record + def.FieldOffset + kReferenceOffset, {copy.FirstBlock(), copy.Signature()});
+      field[0] = copy.FirstBlock() != 0 ? 1 : 0;
+      StoreBlobReference(field + kReferenceOffset, {copy.FirstBlock(), copy.Signature()});
       wrote = true;
     } else {
-      record[def.FieldOffset] = buffer.FirstBlock() != 0 ? 1 : 0;
-      StoreBlobReference(record + def.FieldOffset + kReferenceOffset, {buffer.FirstBlock(), buffer.Signature()});
+      field[0] = buffer.FirstBlock() != 0 ? 1 : 0;
+      StoreBlobReference(field + kReferenceOffset, {buffer.FirstBlock(), buffer.Signature()});
     }
   }
-  (void)blobs;
   return wrote;
 }
 

@@ -206,7 +206,7 @@ void TDataCursor::AppendRecord(std::uint8_t* record, bool reposition) {
   TDataFile& file = table_->DataFile();
 
   const std::int32_t r = file.GetNextFreeRecordNumber();
-  const bool reused = r != file.GetPhysicalRecordsUsed() + 1;
+  const bool reused = r != file.Header().NextRecordNumber;  // a record from the free list
   UserWriteLockRecord(r);
   TRecordLockRelease recordLock(*this, lockedRecord_ == r ? r : 0);
 
@@ -230,7 +230,7 @@ void TDataCursor::AppendRecord(std::uint8_t* record, bool reposition) {
   const TSlotKeys deletedSlot = DeletedRecordsSlot();
   const std::vector<std::uint8_t> liveKey = SlotKey(deletedSlot, work.data());
   if (suppressAutoIncValues_ && CheckForKeyViolation(deletedSlot, liveKey.data())) RaiseKeyViolationError(deletedSlot);
-  const std::vector<TOpenBlob*> blobs = CheckRecordBlobs(work.data(), r);
+  const std::vector<TOpenBlob*> blobs = CheckRecordBlobs(work.data(), r, nullptr);
 
   // The changes.
   TRecord* taken = nullptr;
@@ -250,7 +250,7 @@ void TDataCursor::AppendRecord(std::uint8_t* record, bool reposition) {
   if (!suppressAutoIncValues_ || id > file.GetLastRecordID()) file.SetNextFreeRecordID(id);
   table_->SetActualRecordCount(table_->IndexFile().GetActualRecordCount() + 1);
   UpdateTextIndexEntries(nullptr, work.data());
-  WriteRecordBlobs(work.data(), r, blobs);
+  WriteRecordBlobs(work.data(), r, nullptr);
   stored->Initialize(false);
   stored->CopyRecordBuffer(work.data());
   stored->SetRecordID(id);
@@ -320,7 +320,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* record, bool unlock, bool repositio
   const std::vector<std::uint8_t> newLiveKey = SlotKey(deletedSlot, work.data());
   const bool idChanged = oldLiveKey != newLiveKey;
   if (idChanged && CheckForKeyViolation(deletedSlot, newLiveKey.data())) RaiseKeyViolationError(deletedSlot);
-  const std::vector<TOpenBlob*> blobs = CheckRecordBlobs(work.data(), r);
+  const std::vector<TOpenBlob*> blobs = CheckRecordBlobs(work.data(), r, old.data());
 
   // The changes.
   TRecordHold stored(file, FetchRecord(r));
@@ -329,7 +329,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* record, bool unlock, bool repositio
   if (idChanged) UpdateIndexKey(deletedSlot, oldLiveKey.data(), newLiveKey.data(), r);
   if (suppressAutoIncValues_ && id > file.GetLastRecordID()) file.SetNextFreeRecordID(id);
   UpdateTextIndexEntries(old.data(), work.data());
-  WriteRecordBlobs(work.data(), r, blobs);
+  WriteRecordBlobs(work.data(), r, old.data());
   stored->CopyRecordBuffer(work.data());
   stored->SetRecordID(id);
   const std::vector<std::uint8_t> written(stored->GetRecordBufferPtr(), stored->GetRecordBufferPtr() + recordBufferSize_);
@@ -417,7 +417,7 @@ void TDataCursor::UserWriteLockRecord(std::int32_t r) {
   const bool changed = table_->UserWriteLockRecord(r);
   table_->AddCursorRecordWriteLock(r);
   lockedRecord_ = r;
-  SaveAndReturn(changed);
+  SaveAndReturn(PerformChangeDetection() || changed);
 }
 
 void TDataCursor::UserWriteUnlockRecord(std::int32_t r) {
@@ -433,7 +433,7 @@ void TDataCursor::UserWriteLockTable() {
   if (exclusive_ || noLocking_) return;
   const bool changed = table_->UserWriteLockTable();
   TCursorOperation operation(*this);
-  SaveAndReturn(changed);
+  SaveAndReturn(PerformChangeDetection() || changed);
 }
 
 void TDataCursor::UserWriteUnlockTable() {
@@ -445,7 +445,7 @@ void TDataCursor::UserReadLockTable() {
   if (exclusive_ || noLocking_) return;
   const bool changed = table_->UserReadLockTable();
   TCursorOperation operation(*this);
-  SaveAndReturn(changed);
+  SaveAndReturn(PerformChangeDetection() || changed);
 }
 
 void TDataCursor::UserReadUnlockTable() {
@@ -458,7 +458,7 @@ void TDataCursor::WriteLockTable() {
   const bool changed = table_->WriteLockTable();
   try {
     TCursorOperation operation(*this);
-    SaveAndReturn(changed);
+    SaveAndReturn(PerformChangeDetection() || changed);
   } catch (...) {
     try {
       table_->WriteUnlockTable();

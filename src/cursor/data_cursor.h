@@ -642,11 +642,13 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   std::vector<std::uint8_t> ReadStoredRecord(std::int32_t r);
   TRecord* FetchRecord(std::int32_t r);
   void RefreshAfterChange(std::int32_t r, bool deleted, bool reposition);
-  // BLOBs at a post: the open BLOBs a record refers to, checked before the change.
-  std::vector<TOpenBlob*> CheckRecordBlobs(const std::uint8_t* record, std::int32_t r);
-  // Writes the modified BLOBs of the record into the BLOB file and stores their
-  // references into the record; answers whether anything was written.
-  bool WriteRecordBlobs(std::uint8_t* record, std::int32_t r, const std::vector<TOpenBlob*>& blobs);
+  // BLOBs at a post: the open BLOBs a record refers to, checked before the
+  // change; stored is the record as stored (nullptr for an append).
+  std::vector<TOpenBlob*> CheckRecordBlobs(const std::uint8_t* record, std::int32_t r, const std::uint8_t* stored);
+  // Writes the modified BLOBs of the record into the BLOB file, frees stored
+  // chains the record no longer refers to, and stores the references into the
+  // record; answers whether anything was written.
+  bool WriteRecordBlobs(std::uint8_t* record, std::int32_t r, const std::uint8_t* stored);
   // After a committed post: the engine's own buffers go, the others remember
   // the reference they now stand for.
   void ReleasePostedBlobs(const std::uint8_t* record, const std::vector<TOpenBlob*>& blobs);

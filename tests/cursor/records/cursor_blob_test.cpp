@@ -253,5 +253,65 @@ TEST_F(CursorBlobTest, APostRefusesAModifiedBlobOfAnotherRecord) {
   EXPECT_EQ(WalkIds(*cursor_), (std::vector<std::int32_t>{1, 2}));
 }
 
+TEST_F(CursorBlobTest, AClearedOrReplacedBlobFreesItsStoredChain) {
+  const std::string note = Text(2000);
+  AppendWithNote(1, note);
+  AppendWithNote(2, note);
+  const std::int32_t blocks = cursor_->Table()->GetPhysicalBlocksUsed();
+
+  // Record 1: the field set null, then posted.
+  ASSERT_EQ(ReadNote(*cursor_, 1), note);
+  std::vector<std::uint8_t> buffer(cursor_->GetRecordBufferSize());
+  ASSERT_EQ(cursor_->GetCurrentRecord(buffer.data()), 0);
+  cursor_->PutField(kNoteField, buffer.data(), nullptr);
+  cursor_->ModifyRecord(buffer.data(), true, true);
+  EXPECT_EQ(ReadNote(*cursor_, 1), "");
+
+  // Record 2: new contents opened on the cleared field replace the old chain.
+  ASSERT_EQ(ReadNote(*cursor_, 2), note);
+  ASSERT_EQ(cursor_->GetCurrentRecord(buffer.data()), 0);
+  cursor_->PutField(kNoteField, buffer.data(), nullptr);
+  const std::string replacement = Text(1900);
+  ASSERT_EQ(cursor_->OpenBlob(kNoteField, buffer.data(), 0, false, false), 0);
+  ASSERT_EQ(cursor_->PutBlob(kNoteField, buffer.data(), false, static_cast<std::int32_t>(replacement.size()),
+                             reinterpret_cast<const std::uint8_t*>(replacement.data()), 0),
+            0);
+  cursor_->ModifyRecord(buffer.data(), true, true);
+  EXPECT_EQ(ReadNote(*cursor_, 2), replacement);
+
+  // Two more notes of the same size fit into the freed blocks.
+  AppendWithNote(3, note);
+  EXPECT_EQ(cursor_->Table()->GetPhysicalBlocksUsed(), blocks);
+  EXPECT_TRUE(CheckTableStructure(*cursor_->Table()).empty());
+}
+
+TEST_F(CursorBlobTest, AReferenceToAnotherChainIsRefused) {
+  AppendWithNote(1, "first note");
+  AppendWithNote(2, "second note");
+  std::vector<std::uint8_t> first(cursor_->GetRecordBufferSize());
+  ASSERT_EQ(ReadNote(*cursor_, 1), "first note");
+  ASSERT_EQ(cursor_->GetCurrentRecord(first.data()), 0);
+  std::vector<std::uint8_t> second(cursor_->GetRecordBufferSize());
+  ASSERT_EQ(ReadNote(*cursor_, 2), "second note");
+  ASSERT_EQ(cursor_->GetCurrentRecord(second.data()), 0);
+  const auto data = cursor_->Table()->GetDataFileSize();
+  const auto blocks = cursor_->Table()->GetPhysicalBlocksUsed();
+
+  // Record 2 pointed at record 1's chain; a new record pointing at it.
+  std::memcpy(second.data() + NoteReference(), first.data() + NoteReference(), 8);
+  EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(second.data(), true, true); }), TARN_MEMOCORRUPT);
+  std::vector<std::uint8_t> copy = first;
+  std::uint8_t value[4];
+  StoreInt32(value, 3);
+  cursor_->PutField(kKeyField, copy.data(), value);
+  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(copy.data(), true); }), TARN_MEMOCORRUPT);
+
+  EXPECT_EQ(cursor_->Table()->GetDataFileSize(), data);
+  EXPECT_EQ(cursor_->Table()->GetPhysicalBlocksUsed(), blocks);
+  EXPECT_EQ(ReadNote(*cursor_, 1), "first note");
+  EXPECT_EQ(ReadNote(*cursor_, 2), "second note");
+  EXPECT_EQ(WalkIds(*cursor_), (std::vector<std::int32_t>{1, 2}));
+}
+
 }  // namespace
 }  // namespace tarn::cursor_testing

@@ -431,6 +431,39 @@ TEST_F(RecordChangesTest, ATableLockKeepsOtherSessionsFromChanging) {
   EXPECT_TRUE(c->UserUnlockSemaphore(3));
 }
 
+TEST_F(RecordChangesTest, LocksTakenByACursorShowChangesOfOtherSessions) {
+  auto a = Cursor();
+  for (std::int32_t id = 1; id <= 4; ++id) Append(*a, {id, "s" + std::to_string(id), id, "c"});
+  CursorSession otherSession(dir_.Path());
+  auto c = otherSession.Cursor("people");
+  GoTo(*c, 2);
+  ASSERT_EQ(c->GetRecordCount(), 4);
+  Append(*a, {5, "s5", 5, "c"});
+  c->UserWriteLockRecord(0);
+  EXPECT_EQ(c->LockedRecord(), c->GetPhysicalRecordNumber());
+  EXPECT_EQ(c->GetRecordCount(), 5);
+  EXPECT_EQ(IdOf(*c, c->CurrentRecordBuffer()), 2);
+  c->UserWriteUnlockRecord(0);
+  EXPECT_EQ(c->LockedRecord(), 0);
+
+  Append(*a, {6, "s6", 6, "c"});
+  c->UserReadLockTable();
+  EXPECT_EQ(c->GetRecordCount(), 6);
+  // A reader's table lock keeps writers of other sessions out until it goes
+  // (the writer's lock attempts here do not pause between tries).
+  struct TNoWait final : TLockWaiter {
+    void Wait(std::uint32_t) override {}
+  };
+  static TNoWait noWait;  // outlives the table, which keeps the lock map
+  a->Table()->SetLockMap(TLockMap(noWait, DefaultTokenSource()));
+  std::vector<std::uint8_t> buffer = PersonBuffer(*a, {7, "s7", 7, "c"});
+  EXPECT_EQ(RaisedCode([&] { a->AppendRecord(buffer.data(), true); }), TARN_LOCKTIMEOUT);
+  EXPECT_EQ(a->Table()->HeldRecordLockCount(), 0);
+  c->UserReadUnlockTable();
+  a->AppendRecord(buffer.data(), true);
+  EXPECT_EQ(WalkIds(*c), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
+}
+
 TEST_F(RecordChangesTest, ChangesInATransactionAreWrittenAtItsCommitOnly) {
   auto cursor = Cursor();
   for (std::int32_t id = 1; id <= 3; ++id) Append(*cursor, {id, "x" + std::to_string(id), id, "c"});
