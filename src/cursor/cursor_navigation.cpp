@@ -372,14 +372,13 @@ std::uint16_t TDataCursor::GetCurrentRecord(std::uint8_t* buffer, bool lock) {
   if (lock && directory_.Session().LockProtocol() == lpPessimistic && !(bof_ || eof_)) {
     const std::int32_t r = GetPhysicalRecordNumber();
     // The lock raises when the record is locked elsewhere; changes it found
-    // bring the cursor back onto the same record with fresh bitmaps.
-    SaveAndReturn(table_->UserWriteLockRecord(r) || PerformChangeDetection());
-    table_->AddCursorRecordWriteLock(r);
+    // bring the cursor back onto the same record with fresh bitmaps. A record
+    // this cursor holds already stays locked.
+    if (lockedRecord_ != r) UserWriteLockRecord(r);
     if (!exclusive_ && buffer != nullptr) {
       RefreshCurrentRecord(kReadAheadForward);
       if (std::memcmp(buffer, currentRecord_.data(), recordBufferSize_) != 0) {
-        table_->RemoveCursorRecordWriteLock(r);
-        table_->UserWriteUnlockRecord(r);
+        UserWriteUnlockRecord(r);
         Raise(TARN_KEYORRECDELETED);
       }
     }

@@ -204,6 +204,14 @@ void TDataCursor::GetPhysicalFields() {
 
 void TDataCursor::CloseCursor(TCursorClose close) {
   if (!open_) return;
+  // An edit left open gives its record lock back.
+  if (lockedRecord_ != 0) {
+    try {
+      UserWriteUnlockRecord(lockedRecord_);
+    } catch (const ETarnEngineError&) {
+      // The table releases every lock when it closes.
+    }
+  }
   FreeAllBlobs(true);
   DropAllFilters();
   bitmapNavigation_ = false;

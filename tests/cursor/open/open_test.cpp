@@ -279,12 +279,29 @@ TEST_F(CursorOpenTest, PessimisticGetCurrentRecordChecksTheCallersCopy) {
   // The caller's copy is the stored record: it is locked.
   ASSERT_EQ(cursor->GetCurrentRecord(record.data(), /*lock=*/true), 0);
   EXPECT_TRUE(cursor->Table()->HoldsRecordLock(r));
-  cursor->Table()->RemoveCursorRecordWriteLock(r);
-  cursor->Table()->UserWriteUnlockRecord(r);
+  EXPECT_EQ(cursor->LockedRecord(), r);
+  // Asking again keeps the lock this cursor holds.
+  ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);
+  cursor->CancelRecord();
+  EXPECT_FALSE(cursor->Table()->HoldsRecordLock(r));
   // A copy that differs: the record is unlocked again and the change reported.
   record[record.size() - 1] ^= 0x5A;
   EXPECT_EQ(RaisedCode([&] { cursor->GetCurrentRecord(record.data(), true); }), TARN_KEYORRECDELETED);
   EXPECT_FALSE(cursor->Table()->HoldsRecordLock(r));
+  EXPECT_EQ(cursor->LockedRecord(), 0);
+  // The cursor that locked a record deletes it; one that closes with a record
+  // locked gives the lock back.
+  ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
+  ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);
+  cursor->DeleteRecord(record.data(), true);
+  EXPECT_EQ(cursor->GetRecordCount(), 4);
+  ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
+  ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);
+  const std::int32_t locked = cursor->LockedRecord();
+  TDataTable* table = cursor->Table();
+  auto other = session_.Cursor("people");  // keeps the table open
+  cursor->CloseCursor();
+  EXPECT_FALSE(table->HoldsRecordLock(locked));
 }
 
 }  // namespace
