@@ -11,6 +11,8 @@
 #include "storage/files/header_io.h"
 #include "storage/formats/check_header.h"
 #include "storage/formats/data_header.h"
+#include "storage/formats/record_layout.h"
+#include "storage/formats/scrambling.h"
 #include "storage/formats/update_stamp.h"
 
 namespace tarn {
@@ -31,6 +33,13 @@ struct TBlobHeaderCodec {
   std::array<std::uint8_t, Size> Encode(const THeader& header) const { return BlobHeaderBytes(header, Encrypted); }
   void AdvanceStamp(THeader& header) const { AdvanceUpdateStamp(header); }
   void PrepareWrite(THeader& header) const { PrepareBlobHeaderWrite(header); }
+  // Scrambling goes byte by byte from the image's start, so the first four
+  // bytes descramble alone.
+  std::int32_t DecodeStamp(std::array<std::uint8_t, 4> stored) const {
+    static_assert(Size % 0x10000 != 0, "a scrambled image of this size would stay plain");
+    if (Encrypted) DecryptBuffer(stored.data(), stored.size(), kRecordSeeds);
+    return LoadInt32(stored.data());
+  }
 };
 
 }  // namespace
@@ -144,7 +153,9 @@ void TBlobFile::SetNextFreeBlockNumber(std::int32_t n) noexcept {
 }
 
 bool TBlobFile::CheckForChanges() {
-  return RereadShowsNewStamp(header_, [this] { ReadHeader(); });
+  return StoredStampShowsChange(
+      header_, [this] { return THeaderIO<TBlobHeaderCodec>(*this, link_, {encrypted_}).ReadStoredStamp(); },
+      [this] { ReadHeader(); });
 }
 
 TBlock* TBlobFile::NewCacheBuffer(std::int32_t n) {

@@ -10,6 +10,8 @@
 #include "storage/files/cache_io.h"
 #include "storage/files/header_io.h"
 #include "storage/formats/check_header.h"
+#include "storage/formats/record_layout.h"
+#include "storage/formats/scrambling.h"
 #include "storage/formats/update_stamp.h"
 
 namespace tarn {
@@ -24,6 +26,13 @@ struct TIndexHeaderCodec {
   std::array<std::uint8_t, Size> Encode(const THeader& header) const { return IndexHeaderBytes(header, Encrypted); }
   void AdvanceStamp(THeader& header) const { AdvanceUpdateStamp(header); }
   void PrepareWrite(THeader& header) const { PrepareIndexHeaderWrite(header); }
+  // Scrambling goes byte by byte from the image's start, so the first four
+  // bytes descramble alone.
+  std::int32_t DecodeStamp(std::array<std::uint8_t, 4> stored) const {
+    static_assert(Size % 0x10000 != 0, "a scrambled image of this size would stay plain");
+    if (Encrypted) DecryptBuffer(stored.data(), stored.size(), kRecordSeeds);
+    return LoadInt32(stored.data());
+  }
 };
 
 }  // namespace
@@ -90,7 +99,9 @@ void TIndexFile::ClearHeader() {
 }
 
 bool TIndexFile::CheckForChanges() {
-  return RereadShowsNewStamp(header_, [this] { ReadHeader(); });
+  return StoredStampShowsChange(
+      header_, [this] { return THeaderIO<TIndexHeaderCodec>(*this, link_, {encrypted_}).ReadStoredStamp(); },
+      [this] { ReadHeader(); });
 }
 
 void TIndexFile::CheckSlot(std::size_t slot) const {

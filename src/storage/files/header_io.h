@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "storage/files/file_handler.h"
 #include "storage/files/table_link.h"
@@ -22,6 +23,7 @@ namespace tarn {
 //   std::array<std::uint8_t, Size> Encode(const THeader& header) const;
 //   void AdvanceStamp(THeader& header) const;   // the next update stamp
 //   void PrepareWrite(THeader& header) const;   // the next stamp and what every write sets
+//   std::int32_t DecodeStamp(std::array<std::uint8_t, 4> stored) const;  // the stamp from the image's first 4 bytes
 // The codec carries whatever the format needs (whether the table is scrambled).
 template <class TCodec>
 class THeaderIO {
@@ -57,6 +59,18 @@ class THeaderIO {
     return true;
   }
 
+  // The update stamp as stored: the first four bytes of the image alone, so
+  // that change detection reads the whole header only when it changed.
+  std::int32_t ReadStoredStamp() const {
+    std::array<std::uint8_t, 4> stored{};
+    {
+      TFileHandlerLock section(file_);
+      file_.Seek(0, 0);
+      file_.Read(stored.data(), static_cast<std::int64_t>(stored.size()));
+    }
+    return codec_.DecodeStamp(stored);
+  }
+
   // Advances the stamp in memory; the next write stores it.
   void UpdateStamp(THeader& header) const {
     codec_.AdvanceStamp(header);
@@ -82,6 +96,15 @@ bool RereadShowsNewStamp(const THeader& header, TReread&& reread) {
   const auto stamp = header.LastUpdateStamp;
   reread();
   return header.LastUpdateStamp != stamp;
+}
+
+// The same, reading the whole header only when the stored stamp (storedStamp)
+// differs from the one held: an unchanged stamp means the header is as held,
+// since every header write advances it.
+template <class THeader, class TStoredStamp, class TReread>
+bool StoredStampShowsChange(const THeader& header, TStoredStamp&& storedStamp, TReread&& reread) {
+  if (storedStamp() == header.LastUpdateStamp) return false;
+  return RereadShowsNewStamp(header, std::forward<TReread>(reread));
 }
 
 }  // namespace tarn

@@ -49,6 +49,7 @@ struct TDataHeaderCodec {
   std::array<std::uint8_t, Size> Encode(const THeader& header) const { return DataHeaderBytes(header); }
   void AdvanceStamp(THeader& header) const { AdvanceUpdateStamp(header); }
   void PrepareWrite(THeader& header) const { PrepareDataHeaderWrite(header, NowAsDays()); }
+  std::int32_t DecodeStamp(std::array<std::uint8_t, 4> stored) const { return LoadInt32(stored.data()); }
 };
 
 }  // namespace
@@ -385,7 +386,9 @@ void TDataFile::AdjustRecordBuffers() {
 }
 
 bool TDataFile::CheckForChanges() {
-  return RereadShowsNewStamp(header_, [this] { ReadHeader(); });
+  return StoredStampShowsChange(
+      header_, [this] { return THeaderIO<TDataHeaderCodec>(*this, link_, {}).ReadStoredStamp(); },
+      [this] { ReadHeader(); });
 }
 
 std::int32_t TDataFile::SortRecordBuffers(std::span<const TFieldDefinition> sortFields, std::int64_t maxRecords,
