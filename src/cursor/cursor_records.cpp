@@ -198,7 +198,8 @@ void TDataCursor::RefreshAfterChange(std::int32_t r, bool deleted, bool repositi
 
 // --- append ---------------------------------------------------------------------------------
 
-void TDataCursor::AppendRecord(std::uint8_t* record, bool reposition) {
+void TDataCursor::AppendRecord(std::uint8_t* record, const TPostOptions& options) {
+  const bool reposition = options.Reposition;
   CheckNotReadOnly();
   CheckRecordValidity(record);
   TWriteLockScope scope(*table_);
@@ -268,7 +269,9 @@ void TDataCursor::AppendRecord(std::uint8_t* record, bool reposition) {
 
 // --- modify ---------------------------------------------------------------------------------
 
-void TDataCursor::ModifyRecord(std::uint8_t* record, bool unlock, bool reposition) {
+void TDataCursor::ModifyRecord(std::uint8_t* record, const TPostOptions& options) {
+  const bool unlock = options.Unlock;
+  const bool reposition = options.Reposition;
   CheckNotReadOnly();
   CheckRecordValidity(record);
   if (bof_ || eof_) Raise(TARN_NOCURRREC);
@@ -346,7 +349,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* record, bool unlock, bool repositio
 
 // --- delete ---------------------------------------------------------------------------------
 
-void TDataCursor::DeleteRecord(std::uint8_t* record, bool reposition) {
+void TDataCursor::DeleteRecord(std::uint8_t* record, const TPostOptions& options) {
+  const bool reposition = options.Reposition;
   CheckNotReadOnly();
   if (bof_ || eof_) Raise(TARN_NOCURRREC);
   const std::int32_t r = GetPhysicalRecordNumber();

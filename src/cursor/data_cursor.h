@@ -88,6 +88,12 @@ struct TRangeBound {
   bool IsKey = false;
 };
 
+// How a posted change leaves the cursor.
+struct TPostOptions {
+  bool Reposition = true;  // the bitmaps take the change and the cursor finds its record again
+  bool Unlock = true;      // a modify gives back the record lock of a pessimistic edit
+};
+
 // Filter handles are small positive integers, unique for the cursor.
 using TFilterHandle = std::int32_t;
 
@@ -263,12 +269,13 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   // Every check (validity, unique keys, a taken record ID, BLOB ownership) runs
   // before the first change; a change that fails leaves the files, the
   // table's counters and the cursor as they were.
-  // Inserts the record; with reposition it becomes the current record.
-  void AppendRecord(std::uint8_t* record, bool reposition);
-  // Replaces the current record; unlock releases a pessimistic record lock.
-  void ModifyRecord(std::uint8_t* record, bool unlock, bool reposition);
+  // Inserts the record; by default it becomes the current record.
+  void AppendRecord(std::uint8_t* record, const TPostOptions& options = {});
+  // Replaces the current record; by default a pessimistic record lock is
+  // released afterwards.
+  void ModifyRecord(std::uint8_t* record, const TPostOptions& options = {});
   // Deletes the current record; record is the caller's copy of it.
-  void DeleteRecord(std::uint8_t* record, bool reposition);
+  void DeleteRecord(std::uint8_t* record, const TPostOptions& options = {});
   // Ends an edit without posting it.
   void CancelRecord();
   // Appends and modifies keep the caller's record IDs (only on a table with an

@@ -69,11 +69,11 @@ class ModelTest : public ::testing::Test {
     const Person p = RandomPerson(RandomId());
     std::vector<std::uint8_t> buffer = Buffer(p);
     if (model_.count(p.Id) != 0) {
-      EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(buffer.data(), true); }), TARN_KEYVIOL);
+      EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(buffer.data()); }), TARN_KEYVIOL);
       ++refused_;
       return;
     }
-    cursor_->AppendRecord(buffer.data(), true);
+    cursor_->AppendRecord(buffer.data());
     model_[p.Id] = p;
   }
   void Modify() {
@@ -89,12 +89,12 @@ class ModelTest : public ::testing::Test {
     const Person p = RandomPerson(id);
     std::vector<std::uint8_t> changed = Buffer(p);
     if (id != it->first && model_.count(id) != 0) {
-      EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(changed.data(), true, true); }), TARN_KEYVIOL);
+      EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(changed.data()); }), TARN_KEYVIOL);
       cursor_->CancelRecord();
       ++refused_;
       return;
     }
-    cursor_->ModifyRecord(changed.data(), true, true);
+    cursor_->ModifyRecord(changed.data());
     ++modified_;
     model_.erase(it);
     model_[p.Id] = p;
@@ -105,7 +105,7 @@ class ModelTest : public ::testing::Test {
     ASSERT_TRUE(FindId(it->first));
     std::vector<std::uint8_t> buffer(cursor_->GetRecordBufferSize());
     ASSERT_EQ(cursor_->GetCurrentRecord(buffer.data()), 0);
-    cursor_->DeleteRecord(buffer.data(), true);
+    cursor_->DeleteRecord(buffer.data());
     ++deleted_;
     model_.erase(it);
   }

@@ -77,7 +77,7 @@ int Changer(const std::string& path, int p, TLockProtocol protocol) {
         person.Amount = 0;
         std::vector<std::uint8_t> record = TableWriter(*cursor->Table()).Record(person);
         record.resize(buffer.size(), 0);
-        cursor->AppendRecord(record.data(), true);
+        cursor->AppendRecord(record.data());
         log.Appended.insert(person.Id);
         continue;
       }
@@ -88,7 +88,7 @@ int Changer(const std::string& path, int p, TLockProtocol protocol) {
       const std::int32_t id = IdOf(*cursor, buffer.data());
       try {
         if (op < 6 && id / 100000 == p + 1 && log.Deleted.count(id) == 0) {
-          cursor->DeleteRecord(buffer.data(), true);
+          cursor->DeleteRecord(buffer.data());
           log.Deleted.insert(id);
           continue;
         }
@@ -98,7 +98,7 @@ int Changer(const std::string& path, int p, TLockProtocol protocol) {
         cursor->GetField(kAmountField, buffer.data(), amount, isNull);
         StoreInt32(amount, LoadInt32(amount) + 1);
         cursor->PutField(kAmountField, buffer.data(), amount);
-        cursor->ModifyRecord(buffer.data(), true, true);
+        cursor->ModifyRecord(buffer.data());
         ++log.Increments[id];
       } catch (const ETarnEngineError& error) {
         if (!IsConflict(error.ErrorCode())) throw;

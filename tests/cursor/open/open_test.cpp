@@ -293,7 +293,7 @@ TEST_F(CursorOpenTest, PessimisticGetCurrentRecordChecksTheCallersCopy) {
   // locked gives the lock back.
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
   ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);
-  cursor->DeleteRecord(record.data(), true);
+  cursor->DeleteRecord(record.data());
   EXPECT_EQ(cursor->GetRecordCount(), 4);
   ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0);
   ASSERT_EQ(cursor->GetCurrentRecord(record.data(), true), 0);

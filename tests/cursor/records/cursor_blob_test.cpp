@@ -55,7 +55,7 @@ class CursorBlobTest : public ::testing::Test {
     ASSERT_EQ(cursor_->PutBlob(kNoteField, buffer.data(), false, static_cast<std::int32_t>(note.size()),
                                reinterpret_cast<const std::uint8_t*>(note.data()), 0),
               0);
-    cursor_->AppendRecord(buffer.data(), true);
+    cursor_->AppendRecord(buffer.data());
   }
   // Where the reference word of the note lies in a record buffer.
   std::size_t NoteReference() const {
@@ -195,7 +195,7 @@ TEST_F(CursorBlobTest, BlobsWrittenWithRecordsAreReadBackAfterReopening) {
     ASSERT_EQ(cursor_->PutBlob(kNoteField, buffer.data(), false, static_cast<std::int32_t>(note.size()),
                                reinterpret_cast<const std::uint8_t*>(note.data()), 0),
               0);
-    cursor_->ModifyRecord(buffer.data(), true, true);
+    cursor_->ModifyRecord(buffer.data());
   }
   cursor_->CloseCursor();
   cursor_.reset();
@@ -215,7 +215,7 @@ TEST_F(CursorBlobTest, BlobsWrittenWithRecordsAreReadBackAfterReopening) {
   ASSERT_NE(ReadNote(*reader, 1), "<no record>");
   ASSERT_EQ(reader->GetCurrentRecord(buffer.data()), 0);
   const std::int32_t blocks = reader->Table()->GetPhysicalBlocksUsed();
-  reader->DeleteRecord(buffer.data(), true);
+  reader->DeleteRecord(buffer.data());
   std::vector<std::uint8_t> fresh(reader->GetRecordBufferSize());
   reader->InitRecord(fresh.data());
   std::uint8_t value[4];
@@ -225,7 +225,7 @@ TEST_F(CursorBlobTest, BlobsWrittenWithRecordsAreReadBackAfterReopening) {
   ASSERT_EQ(reader->PutBlob(kNoteField, fresh.data(), false, static_cast<std::int32_t>(longNote.size()),
                             reinterpret_cast<const std::uint8_t*>(longNote.data()), 0),
             0);
-  reader->AppendRecord(fresh.data(), true);
+  reader->AppendRecord(fresh.data());
   EXPECT_EQ(reader->Table()->GetPhysicalBlocksUsed(), blocks);
   EXPECT_EQ(ReadNote(*reader, 4), longNote);
   EXPECT_TRUE(CheckTableStructure(*reader->Table()).empty());
@@ -241,15 +241,15 @@ TEST_F(CursorBlobTest, APostRefusesAModifiedBlobOfAnotherRecord) {
     return buffer;
   }();
   std::vector<std::uint8_t> other = data;
-  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(other.data(), true); }), TARN_MEMOCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(other.data()); }), TARN_MEMOCORRUPT);
   // A handle that names no open BLOB is refused too.
   std::vector<std::uint8_t> forged = NewRecord(3);
   StoreInt32(forged.data() + NoteReference(), -12345);
   cursor_->FreeBlob(kNoteField, stray.data(), false, true);
-  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(forged.data(), true); }), TARN_MEMOCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(forged.data()); }), TARN_MEMOCORRUPT);
   EXPECT_EQ(WalkIds(*cursor_), (std::vector<std::int32_t>{1}));
   // With the stray BLOB freed, the same record posts.
-  cursor_->AppendRecord(other.data(), true);
+  cursor_->AppendRecord(other.data());
   EXPECT_EQ(WalkIds(*cursor_), (std::vector<std::int32_t>{1, 2}));
 }
 
@@ -264,7 +264,7 @@ TEST_F(CursorBlobTest, AClearedOrReplacedBlobFreesItsStoredChain) {
   std::vector<std::uint8_t> buffer(cursor_->GetRecordBufferSize());
   ASSERT_EQ(cursor_->GetCurrentRecord(buffer.data()), 0);
   cursor_->PutField(kNoteField, buffer.data(), nullptr);
-  cursor_->ModifyRecord(buffer.data(), true, true);
+  cursor_->ModifyRecord(buffer.data());
   EXPECT_EQ(ReadNote(*cursor_, 1), "");
 
   // Record 2: new contents opened on the cleared field replace the old chain.
@@ -276,7 +276,7 @@ TEST_F(CursorBlobTest, AClearedOrReplacedBlobFreesItsStoredChain) {
   ASSERT_EQ(cursor_->PutBlob(kNoteField, buffer.data(), false, static_cast<std::int32_t>(replacement.size()),
                              reinterpret_cast<const std::uint8_t*>(replacement.data()), 0),
             0);
-  cursor_->ModifyRecord(buffer.data(), true, true);
+  cursor_->ModifyRecord(buffer.data());
   EXPECT_EQ(ReadNote(*cursor_, 2), replacement);
 
   // Two more notes of the same size fit into the freed blocks.
@@ -299,12 +299,12 @@ TEST_F(CursorBlobTest, AReferenceToAnotherChainIsRefused) {
 
   // Record 2 pointed at record 1's chain; a new record pointing at it.
   std::memcpy(second.data() + NoteReference(), first.data() + NoteReference(), 8);
-  EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(second.data(), true, true); }), TARN_MEMOCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(second.data()); }), TARN_MEMOCORRUPT);
   std::vector<std::uint8_t> copy = first;
   std::uint8_t value[4];
   StoreInt32(value, 3);
   cursor_->PutField(kKeyField, copy.data(), value);
-  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(copy.data(), true); }), TARN_MEMOCORRUPT);
+  EXPECT_EQ(RaisedCode([&] { cursor_->AppendRecord(copy.data()); }), TARN_MEMOCORRUPT);
 
   EXPECT_EQ(cursor_->Table()->GetDataFileSize(), data);
   EXPECT_EQ(cursor_->Table()->GetPhysicalBlocksUsed(), blocks);

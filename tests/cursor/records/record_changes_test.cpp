@@ -68,7 +68,7 @@ class RecordChangesTest : public ::testing::Test {
   // Appends through the cursor and keeps the model.
   void Append(TDataCursor& cursor, const Person& p) {
     std::vector<std::uint8_t> buffer = PersonBuffer(cursor, p);
-    cursor.AppendRecord(buffer.data(), true);
+    cursor.AppendRecord(buffer.data());
     rows_[p.Id] = p;
     recordIds_[p.Id] = LoadInt32(cursor.CurrentRecordBuffer() + kRecordIdOffset);
   }
@@ -161,7 +161,7 @@ TEST_F(RecordChangesTest, AppendModifyAndDeleteKeepEveryIndexInOrder) {
     changed.Name = "m" + std::to_string(5000 - id);
     changed.Amount = 100 + id % 4;
     std::vector<std::uint8_t> buffer = PersonBuffer(*cursor, changed);
-    cursor->ModifyRecord(buffer.data(), true, true);
+    cursor->ModifyRecord(buffer.data());
     rows_[id] = changed;
     EXPECT_EQ(IdOf(*cursor, cursor->CurrentRecordBuffer()), id);
   }
@@ -171,7 +171,7 @@ TEST_F(RecordChangesTest, AppendModifyAndDeleteKeepEveryIndexInOrder) {
     GoTo(*cursor, id);
     std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
     ASSERT_EQ(cursor->GetCurrentRecord(buffer.data()), 0);
-    cursor->DeleteRecord(buffer.data(), true);
+    cursor->DeleteRecord(buffer.data());
     rows_.erase(id);
   }
   ExpectEveryIndexOrder("after deletes");
@@ -182,13 +182,13 @@ TEST_F(RecordChangesTest, ModifyThatChangesThePrimaryKeyMovesTheRecord) {
   for (std::int32_t id = 1; id <= 5; ++id) Append(*cursor, {id, "p" + std::to_string(id), id, "c"});
   GoTo(*cursor, 2);
   std::vector<std::uint8_t> buffer = PersonBuffer(*cursor, {50, "p2", 2, "c"});
-  cursor->ModifyRecord(buffer.data(), true, true);
+  cursor->ModifyRecord(buffer.data());
   EXPECT_EQ(IdOf(*cursor, cursor->CurrentRecordBuffer()), 50);
   EXPECT_EQ(WalkIds(*cursor), (std::vector<std::int32_t>{1, 3, 4, 5, 50}));
   // Onto a key another record holds: refused, nothing changed.
   GoTo(*cursor, 3);
   buffer = PersonBuffer(*cursor, {50, "p3", 3, "c"});
-  EXPECT_EQ(RaisedCode([&] { cursor->ModifyRecord(buffer.data(), true, true); }), TARN_KEYVIOL);
+  EXPECT_EQ(RaisedCode([&] { cursor->ModifyRecord(buffer.data()); }), TARN_KEYVIOL);
   EXPECT_EQ(WalkIds(*cursor), (std::vector<std::int32_t>{1, 3, 4, 5, 50}));
   EXPECT_EQ(TableFindings(*cursor->Table()), "");
 }
@@ -202,7 +202,7 @@ TEST_F(RecordChangesTest, DuplicateKeyAppendLeavesBothFilesByteIdentical) {
 
   std::vector<std::uint8_t> duplicate = PersonBuffer(*cursor, {2, "zz", 9, "c"});
   try {
-    cursor->AppendRecord(duplicate.data(), true);
+    cursor->AppendRecord(duplicate.data());
     FAIL() << "a duplicate primary key was appended";
   } catch (const ETarnEngineError& e) {
     EXPECT_EQ(e.ErrorCode(), TARN_KEYVIOL);
@@ -228,7 +228,7 @@ TEST_F(RecordChangesTest, AppendReusesTheFreeRecordWithANewRecordID) {
   const std::int32_t freed = cursor->GetPhysicalRecordNumber();
   std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
   ASSERT_EQ(cursor->GetCurrentRecord(buffer.data()), 0);
-  cursor->DeleteRecord(buffer.data(), true);
+  cursor->DeleteRecord(buffer.data());
   EXPECT_EQ(cursor->Table()->DataFile().GetNextFreeRecordNumber(), freed);
 
   Append(*cursor, {9, "r9", 9, "c"});
@@ -246,7 +246,7 @@ TEST_F(RecordChangesTest, ModifyOfANonKeyFieldLeavesTheIndexFileAlone) {
   const std::vector<std::uint8_t> index = FileBytes(IndexPath());
   GoTo(*cursor, 2);
   std::vector<std::uint8_t> buffer = PersonBuffer(*cursor, {2, "k2", 2, "new"});
-  cursor->ModifyRecord(buffer.data(), true, true);
+  cursor->ModifyRecord(buffer.data());
   EXPECT_EQ(FileBytes(IndexPath()), index);
   EXPECT_NE(FileBytes(DataPath()), data);
 
@@ -273,17 +273,17 @@ TEST_F(RecordChangesTest, OptimisticConflictFailsUntilCancelled) {
   ASSERT_EQ(a->GetCurrentRecord(edit.data()), 0);
 
   std::vector<std::uint8_t> other = PersonBuffer(*b, {2, "o2", 222, "c"});
-  b->ModifyRecord(other.data(), false, true);
+  b->ModifyRecord(other.data(), {.Unlock = false});
 
   std::vector<std::uint8_t> mine = PersonBuffer(*a, {2, "o2", 111, "c"});
-  EXPECT_EQ(RaisedCode([&] { a->ModifyRecord(mine.data(), false, true); }), TARN_KEYORRECDELETED);
+  EXPECT_EQ(RaisedCode([&] { a->ModifyRecord(mine.data(), {.Unlock = false}); }), TARN_KEYORRECDELETED);
   EXPECT_TRUE(a->RecordChanged());
   // The cursor now holds the stored record, yet the edit stays refused.
-  EXPECT_EQ(RaisedCode([&] { a->ModifyRecord(mine.data(), false, true); }), TARN_KEYORRECDELETED);
+  EXPECT_EQ(RaisedCode([&] { a->ModifyRecord(mine.data(), {.Unlock = false}); }), TARN_KEYORRECDELETED);
   a->CancelRecord();
   EXPECT_FALSE(a->RecordChanged());
   ASSERT_EQ(a->GetCurrentRecord(edit.data()), 0);
-  a->ModifyRecord(mine.data(), false, true);
+  a->ModifyRecord(mine.data(), {.Unlock = false});
   EXPECT_EQ(a->Table()->CursorRecordLockCount(), 0);
   EXPECT_EQ(a->Table()->HeldRecordLockCount(), 0);
 
@@ -302,10 +302,10 @@ TEST_F(RecordChangesTest, ModifyAfterTheRecordWasDeletedAndReusedIsRefused) {
   GoTo(*b, 2);
   std::vector<std::uint8_t> buffer(b->GetRecordBufferSize());
   ASSERT_EQ(b->GetCurrentRecord(buffer.data()), 0);
-  b->DeleteRecord(buffer.data(), true);
+  b->DeleteRecord(buffer.data());
   Append(*b, {7, "d7", 7, "c"});  // takes the same record number
   std::vector<std::uint8_t> edit = PersonBuffer(*a, {2, "d2", 99, "c"});
-  EXPECT_EQ(RaisedCode([&] { a->ModifyRecord(edit.data(), true, true); }), TARN_KEYORRECDELETED);
+  EXPECT_EQ(RaisedCode([&] { a->ModifyRecord(edit.data()); }), TARN_KEYORRECDELETED);
   EXPECT_EQ(WalkIds(*b), (std::vector<std::int32_t>{1, 3, 7}));
   EXPECT_EQ(TableFindings(*b->Table()), "");
 }
@@ -327,12 +327,12 @@ TEST_F(RecordChangesTest, PessimisticLockIsHeldFromReadingToPosting) {
   ASSERT_EQ(b->GetCurrentRecord(seen.data()), 0);
   EXPECT_EQ(RaisedCode([&] { b->GetCurrentRecord(seen.data(), true); }), TARN_RECLOCKFAILED);
   EXPECT_EQ(RaisedCode([&] { b->UserWriteLockRecord(0); }), TARN_RECLOCKFAILED);
-  EXPECT_EQ(RaisedCode([&] { b->DeleteRecord(seen.data(), true); }), TARN_RECLOCKFAILED);
+  EXPECT_EQ(RaisedCode([&] { b->DeleteRecord(seen.data()); }), TARN_RECLOCKFAILED);
   EXPECT_TRUE(c->RecordIsLocked());
   EXPECT_EQ(RaisedCode([&] { c->UserWriteLockRecord(0); }), TARN_RECLOCKFAILED);
 
   std::vector<std::uint8_t> changed = PersonBuffer(*a, {2, "l2", 20, "c"});
-  a->ModifyRecord(changed.data(), true, true);
+  a->ModifyRecord(changed.data());
   EXPECT_EQ(a->Table()->CursorRecordLockCount(), 0);
   EXPECT_FALSE(c->RecordIsLocked());
   ASSERT_EQ(b->GetCurrentRecord(seen.data()), 0);
@@ -356,7 +356,7 @@ TEST_F(RecordChangesTest, DeleteLowersTheRecordCountAtOnceWithAFilterActive) {
     view->SetToBegin();
     ASSERT_EQ(view->GetNextRecord(buffer.data()), 0);
     EXPECT_GT(IdOf(*view, buffer.data()), 10);
-    view->DeleteRecord(buffer.data(), true);
+    view->DeleteRecord(buffer.data());
     EXPECT_EQ(view->GetRecordCount(), before - 1);
     rows_.erase(IdOf(*view, buffer.data()));
     EXPECT_EQ(static_cast<std::int32_t>(WalkIds(*view).size()), before - 1);
@@ -367,7 +367,7 @@ TEST_F(RecordChangesTest, DeleteLowersTheRecordCountAtOnceWithAFilterActive) {
   std::vector<std::uint8_t> buffer(plain->GetRecordBufferSize());
   plain->SetToBegin();
   ASSERT_EQ(plain->GetNextRecord(buffer.data()), 0);
-  plain->DeleteRecord(buffer.data(), true);
+  plain->DeleteRecord(buffer.data());
   EXPECT_EQ(plain->GetRecordCount(), before - 1);
 }
 
@@ -380,8 +380,8 @@ TEST_F(RecordChangesTest, DeleteOfAStaleCopyIsRefused) {
   auto b = Cursor();
   GoTo(*b, 2);
   std::vector<std::uint8_t> changed = PersonBuffer(*b, {2, "s2", 42, "c"});
-  b->ModifyRecord(changed.data(), true, true);
-  EXPECT_EQ(RaisedCode([&] { a->DeleteRecord(stale.data(), true); }), TARN_KEYORRECDELETED);
+  b->ModifyRecord(changed.data());
+  EXPECT_EQ(RaisedCode([&] { a->DeleteRecord(stale.data()); }), TARN_KEYORRECDELETED);
   EXPECT_EQ(WalkIds(*a), (std::vector<std::int32_t>{1, 2, 3}));
   EXPECT_EQ(a->Table()->HeldRecordLockCount(), 0);
 }
@@ -393,7 +393,7 @@ TEST(ReadOnlyRecords, ACursorOnFilesWithoutWriteAccessRefusesChanges) {
     CursorSession writing(dir.Path());
     auto writer = writing.Cursor("people");
     std::vector<std::uint8_t> first = PersonBuffer(*writer, {1, "ro", 1, "c"});
-    writer->AppendRecord(first.data(), true);
+    writer->AppendRecord(first.data());
   }
   for (const char* extension : {"people.DAT", "people.IDX"})
     std::filesystem::permissions(dir.Path() + extension, std::filesystem::perms::owner_read,
@@ -402,9 +402,9 @@ TEST(ReadOnlyRecords, ACursorOnFilesWithoutWriteAccessRefusesChanges) {
   auto reader = session.Cursor("people");
   ASSERT_TRUE(reader->ReadOnly());
   std::vector<std::uint8_t> buffer = PersonBuffer(*reader, {2, "ro2", 2, "c"});
-  EXPECT_EQ(RaisedCode([&] { reader->AppendRecord(buffer.data(), true); }), TARN_OSEACCES);
-  EXPECT_EQ(RaisedCode([&] { reader->ModifyRecord(buffer.data(), true, true); }), TARN_OSEACCES);
-  EXPECT_EQ(RaisedCode([&] { reader->DeleteRecord(buffer.data(), true); }), TARN_OSEACCES);
+  EXPECT_EQ(RaisedCode([&] { reader->AppendRecord(buffer.data()); }), TARN_OSEACCES);
+  EXPECT_EQ(RaisedCode([&] { reader->ModifyRecord(buffer.data()); }), TARN_OSEACCES);
+  EXPECT_EQ(RaisedCode([&] { reader->DeleteRecord(buffer.data()); }), TARN_OSEACCES);
 }
 
 TEST_F(RecordChangesTest, ATableLockKeepsOtherSessionsFromChanging) {
@@ -415,13 +415,13 @@ TEST_F(RecordChangesTest, ATableLockKeepsOtherSessionsFromChanging) {
   a->UserWriteLockTable();
   EXPECT_TRUE(a->TableIsLocked());
   std::vector<std::uint8_t> buffer = PersonBuffer(*c, {9, "t9", 9, "c"});
-  EXPECT_EQ(RaisedCode([&] { c->AppendRecord(buffer.data(), true); }), TARN_RECLOCKFAILED);
+  EXPECT_EQ(RaisedCode([&] { c->AppendRecord(buffer.data()); }), TARN_RECLOCKFAILED);
   EXPECT_EQ(WalkIds(*c), (std::vector<std::int32_t>{1, 2, 3}));
   // The holder itself goes on changing.
   Append(*a, {4, "t4", 4, "c"});
   a->UserWriteUnlockTable();
   EXPECT_FALSE(a->TableIsLocked());
-  c->AppendRecord(buffer.data(), true);
+  c->AppendRecord(buffer.data());
   EXPECT_EQ(WalkIds(*c), (std::vector<std::int32_t>{1, 2, 3, 4, 9}));
 
   EXPECT_TRUE(a->UserLockSemaphore(3));
@@ -457,10 +457,10 @@ TEST_F(RecordChangesTest, LocksTakenByACursorShowChangesOfOtherSessions) {
   static TNoWait noWait;  // outlives the table, which keeps the lock map
   a->Table()->SetLockMap(TLockMap(noWait, DefaultTokenSource()));
   std::vector<std::uint8_t> buffer = PersonBuffer(*a, {7, "s7", 7, "c"});
-  EXPECT_EQ(RaisedCode([&] { a->AppendRecord(buffer.data(), true); }), TARN_LOCKTIMEOUT);
+  EXPECT_EQ(RaisedCode([&] { a->AppendRecord(buffer.data()); }), TARN_LOCKTIMEOUT);
   EXPECT_EQ(a->Table()->HeldRecordLockCount(), 0);
   c->UserReadUnlockTable();
-  a->AppendRecord(buffer.data(), true);
+  a->AppendRecord(buffer.data());
   EXPECT_EQ(WalkIds(*c), (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
 }
 
@@ -474,10 +474,10 @@ TEST_F(RecordChangesTest, ChangesInATransactionAreWrittenAtItsCommitOnly) {
   GoTo(*cursor, 1);
   std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
   ASSERT_EQ(cursor->GetCurrentRecord(buffer.data()), 0);
-  cursor->DeleteRecord(buffer.data(), true);
+  cursor->DeleteRecord(buffer.data());
   // A refused change inside the transaction leaves the others in place.
   std::vector<std::uint8_t> duplicate = PersonBuffer(*cursor, {2, "dup", 2, "c"});
-  EXPECT_EQ(RaisedCode([&] { cursor->AppendRecord(duplicate.data(), true); }), TARN_KEYVIOL);
+  EXPECT_EQ(RaisedCode([&] { cursor->AppendRecord(duplicate.data()); }), TARN_KEYVIOL);
   EXPECT_EQ(FileBytes(DataPath()), data);
   EXPECT_EQ(WalkIds(*cursor), (std::vector<std::int32_t>{2, 3, 4}));
   session_.session.directory->CommitTransaction({.EndTransaction = true});
@@ -500,15 +500,15 @@ TEST(ExclusiveRecords, AnExclusiveCursorChangesWithoutLocksAndOthersSeeItAfterCl
     cursor->OpenCursor();
     for (std::int32_t id = 1; id <= 6; ++id) {
       std::vector<std::uint8_t> buffer = PersonBuffer(*cursor, {id, "e" + std::to_string(id), id, "c"});
-      cursor->AppendRecord(buffer.data(), true);
+      cursor->AppendRecord(buffer.data());
     }
     std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
     cursor->SetToBegin();
     ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
-    cursor->DeleteRecord(buffer.data(), true);
+    cursor->DeleteRecord(buffer.data());
     ASSERT_EQ(cursor->GetCurrentRecord(buffer.data(), true), 0);
     std::vector<std::uint8_t> changed = PersonBuffer(*cursor, {20, "e20", 20, "c"});
-    cursor->ModifyRecord(changed.data(), true, true);
+    cursor->ModifyRecord(changed.data());
     EXPECT_EQ(cursor->Table()->HeldRecordLockCount(), 0);
     EXPECT_EQ(WalkIds(*cursor), (std::vector<std::int32_t>{3, 4, 5, 6, 20}));
   }
@@ -542,7 +542,7 @@ class AutoIncTest : public ::testing::Test {
       cursor_->PutField(kSeqField, buffer.data(), value);
     }
     cursor_->PutField(kLabelField, buffer.data(), reinterpret_cast<const std::uint8_t*>("label\0\0\0\0\0\0"));
-    cursor_->AppendRecord(buffer.data(), true);
+    cursor_->AppendRecord(buffer.data());
     bool isNull = true;
     cursor_->GetField(kSeqField, cursor_->CurrentRecordBuffer(), value, isNull);
     return LoadInt32(value);
@@ -580,10 +580,10 @@ TEST_F(AutoIncTest, SuppressedModifyChecksTheNewID) {
   std::uint8_t value[4];
   StoreInt32(value, 3);
   cursor_->PutField(kSeqField, buffer.data(), value);
-  EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(buffer.data(), true, true); }), TARN_KEYVIOL);
+  EXPECT_EQ(RaisedCode([&] { cursor_->ModifyRecord(buffer.data()); }), TARN_KEYVIOL);
   StoreInt32(value, 40);
   cursor_->PutField(kSeqField, buffer.data(), value);
-  cursor_->ModifyRecord(buffer.data(), true, true);
+  cursor_->ModifyRecord(buffer.data());
   EXPECT_EQ(WalkIds(*cursor_).size(), 3u);
   EXPECT_EQ(cursor_->Table()->DataFile().GetLastRecordID(), 40);
   EXPECT_EQ(TableFindings(*cursor_->Table()), "");

@@ -66,7 +66,7 @@ void WriteNote(TDataCursor& cursor, std::vector<std::uint8_t>& buffer, const std
 void AppendRow(TDataCursor& cursor, std::int32_t id, const Row& row) {
   std::vector<std::uint8_t> buffer = RowBuffer(cursor, id, row);
   if (!row.Note.empty()) WriteNote(cursor, buffer, row.Note);
-  cursor.AppendRecord(buffer.data(), true);
+  cursor.AppendRecord(buffer.data());
 }
 
 // Puts the cursor on the row and answers its buffer.
@@ -124,8 +124,13 @@ struct TChangeCase {
 std::ostream& operator<<(std::ostream& out, const TChangeCase& c) { return out << c.Name; }
 
 const TChangeCase kChanges[] = {
-    {"Append", [](TDataCursor& c) { AppendRow(c, 100, {"new", std::string(900, 'n')}); },
-     [](TRowMap& rows) { rows[100] = {"new", std::string(900, 'n')}; }},
+    {"Append",
+     [](TDataCursor& c) {
+       AppendRow(c, 100, {"new", std::string(900, 'n')});
+     },
+     [](TRowMap& rows) {
+       rows[100] = {"new", std::string(900, 'n')};
+     }},
     {"ModifyKeysAndNote",
      [](TDataCursor& c) {
        std::vector<std::uint8_t> buffer = GoTo(c, 4);
@@ -133,13 +138,15 @@ const TChangeCase kChanges[] = {
        name.resize(21, '\0');
        c.PutField(kName, buffer.data(), reinterpret_cast<const std::uint8_t*>(name.data()));
        WriteNote(c, buffer, std::string(1700, 'm'));
-       c.ModifyRecord(buffer.data(), true, true);
+       c.ModifyRecord(buffer.data());
      },
-     [](TRowMap& rows) { rows[4] = {"renamed", std::string(1700, 'm')}; }},
+     [](TRowMap& rows) {
+       rows[4] = {"renamed", std::string(1700, 'm')};
+     }},
     {"DeleteWithNote",
      [](TDataCursor& c) {
        std::vector<std::uint8_t> buffer = GoTo(c, 3);
-       c.DeleteRecord(buffer.data(), true);
+       c.DeleteRecord(buffer.data());
      },
      [](TRowMap& rows) { rows.erase(3); }},
 };
