@@ -247,6 +247,7 @@ bool TDataCursor::ReadFilterRecord(std::int32_t recordNumber, const std::uint8_t
   read.ReadAhead = true;
   TRecord* cached = nullptr;
   readAheadCount_ = file.ReadAheadLimit();
+  readAheadDirection_ = 0;
   if (!file.GetRecord(this, recordNumber, cached, read)) return false;
   const std::size_t size = std::min<std::size_t>(cached->RecordSize(), filterRecord_.size());
   std::memcpy(filterRecord_.data(), cached->GetRecordBufferPtr(), size);

@@ -420,7 +420,8 @@ bool TDataCursor::ReadRecordInto(std::int32_t recordNumber, std::uint8_t directi
   read.Direction = direction == kReadAheadBackward ? kReadBackward : kReadForward;
   read.UseCursorCount = true;
   read.ReadAhead = true;
-  readAheadCount_ = GetNumReadAheadRecords(file.ReadAheadLimit(), direction);
+  readAheadCount_ = file.ReadAheadLimit();
+  readAheadDirection_ = direction;
   TRecord* record = nullptr;
   if (!file.GetRecord(this, recordNumber, record, read)) return false;
   const std::size_t size = std::min<std::size_t>(record->RecordSize(), recordBufferSize_);
@@ -441,7 +442,7 @@ void TDataCursor::RefreshCurrentRecord(std::uint8_t direction) {
   if (hasCalculatedFields_) CalculateExpressionFields(currentRecord_.data());
 }
 
-std::int32_t TDataCursor::GetNumReadAheadRecords(std::int32_t wanted, std::uint8_t direction) {
+std::int32_t TDataCursor::GetNumReadAheadRecords(std::int32_t wanted, std::uint8_t direction) const {
   if (wanted <= 1) return 1;
   const bool forward = direction != kReadAheadBackward;
   if (GetIsPhysicalNavigation()) {

@@ -212,7 +212,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void RefreshCurrentRecord(std::uint8_t direction);
   void RepositionCurrentRecord();
   void Refresh();
-  std::int32_t GetNumReadAheadRecords(std::int32_t wanted, std::uint8_t direction);
+  std::int32_t GetNumReadAheadRecords(std::int32_t wanted, std::uint8_t direction) const;
   // The cursor's copy of the current record (record buffer size bytes).
   const std::uint8_t* CurrentRecordBuffer() const noexcept { return currentRecord_.data(); }
 
@@ -397,7 +397,11 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
 
   // --- TCacheClient -----------------------------------------------------------------
   bool ReadLockForCache() override;
-  std::int32_t ReadAheadCount() const override { return readAheadCount_; }
+  // Asked by the record cache on a miss only: the run of records the cursor
+  // will visit next from the record being read.
+  std::int32_t ReadAheadCount() const override {
+    return readAheadDirection_ == 0 ? readAheadCount_ : GetNumReadAheadRecords(readAheadCount_, readAheadDirection_);
+  }
 
   // --- TFilterSource ------------------------------------------------------------------
   const std::string& FilterTableName() const override { return tableName_; }
@@ -592,7 +596,8 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   std::int32_t rangeStartOrdinal_ = 1;
   std::int32_t rangeEndOrdinal_ = 0;
   std::int32_t visibleRecordCount_ = 0;
-  std::int32_t readAheadCount_ = 1;
+  std::int32_t readAheadCount_ = 1;     // records wanted at most
+  std::uint8_t readAheadDirection_ = 0;  // of the walk reading now; 0: read readAheadCount_ as it is
   std::vector<std::uint8_t> currentRecord_;  // the cursor's record instance
   std::vector<std::uint8_t> filterRecord_;   // a record read for a filter
 
