@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "cursor/cursor_operation.h"
 #include "cursor/data_cursor.h"
+#include "cursor/field_access.h"
 #include "storage/blobs/blob_buffer.h"
 #include "storage/formats/record_layout.h"
 #include "storage/tables/data_table.h"
@@ -348,6 +349,47 @@ void TDataCursor::FreeRemovedBlobs(std::uint8_t* record, std::int32_t r) {
     record[def.FieldOffset] = 0;
     StoreBlobReference(record + def.FieldOffset + kReferenceOffset, {0, 0});
   }
+}
+
+// --- a copy of the current record ---------------------------------------------------------------
+
+std::uint16_t TDataCursor::CloneCurrentRecord(std::uint8_t* buffer) {
+  TCursorOperation operation(*this);
+  if (bof_ || eof_) return TARN_NOCURRREC;
+  RefreshCurrentRecord(kReadAheadForward);
+  std::memset(buffer, 0, recordBufferSize_);
+  std::vector<std::uint8_t> value(kFieldValueWorkSize, 0);
+  std::vector<std::uint8_t> contents;
+  for (std::uint16_t field = 1; field <= logicalFieldCount_; ++field) {
+    const TFieldDefinition& def = LogicalDefinition(field);
+    bool isNull = false;
+    InternalGetField(def, currentRecord_.data(), nullptr, isNull);
+    if (isNull) continue;
+    if (def.DataType != dtBlob) {
+      GetField(field, currentRecord_.data(), value.data(), isNull);
+      PutField(field, buffer, value.data(), /*writeCalculated=*/true);
+      continue;
+    }
+    // The contents move through a BLOB opened on the current record into a
+    // new one on the copy; the current record's BLOB is closed again.
+    std::uint16_t code = OpenBlob(field, currentRecord_.data(), 0, false, false);
+    if (code != 0) return code;
+    std::int32_t size = 0;
+    std::int32_t read = 0;
+    code = GetBlobSize(field, currentRecord_.data(), false, size);
+    if (code == 0) {
+      contents.assign(static_cast<std::size_t>(size), 0);
+      if (size > 0) code = GetBlob(field, currentRecord_.data(), false, read, size, contents.data(), 0);
+    }
+    const std::uint16_t freed = FreeBlob(field, currentRecord_.data(), false, false);
+    if (code == 0) code = freed;
+    if (code == 0) code = OpenBlob(field, buffer, 0, false, false);
+    if (code == 0 && size > 0) code = PutBlob(field, buffer, false, size, contents.data(), 0);
+    if (code != 0) return code;
+  }
+  if (suppressAutoIncValues_)
+    std::memcpy(buffer + kRecordIdOffset, currentRecord_.data() + kRecordIdOffset, sizeof(std::int32_t));
+  return 0;
 }
 
 }  // namespace tarn

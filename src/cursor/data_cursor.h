@@ -278,6 +278,11 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void DeleteRecord(std::uint8_t* record, const TPostOptions& options = {});
   // Ends an edit without posting it.
   void CancelRecord();
+  // A copy of the current record for inserting it again: every field that is
+  // not null, BLOB contents included (in new BLOB buffers on the copy), and
+  // the record ID when auto-increment values are suppressed. TARN_NOCURRREC
+  // as a result without a current record.
+  std::uint16_t CloneCurrentRecord(std::uint8_t* buffer);
   // Appends and modifies keep the caller's record IDs (only on a table with an
   // auto-increment field).
   void SetSuppressAutoIncValues(bool value) noexcept;

@@ -313,5 +313,24 @@ TEST_F(CursorBlobTest, AReferenceToAnotherChainIsRefused) {
   EXPECT_EQ(WalkIds(*cursor_), (std::vector<std::int32_t>{1, 2}));
 }
 
+// A copy of the current record inserts again as a record of its own: fields and
+// BLOB contents alike, with a BLOB chain of its own.
+TEST_F(CursorBlobTest, ACloneOfTheCurrentRecordCarriesItsFieldsAndBlobContents) {
+  std::vector<std::uint8_t> copy(cursor_->GetRecordBufferSize());
+  cursor_->SetToBegin();
+  EXPECT_EQ(cursor_->CloneCurrentRecord(copy.data()), TARN_NOCURRREC);
+  const std::string note = Text(3000);
+  AppendWithNote(1, note);
+  ASSERT_EQ(cursor_->CloneCurrentRecord(copy.data()), 0);
+  std::uint8_t id[4];
+  StoreInt32(id, 2);
+  cursor_->PutField(kKeyField, copy.data(), id);
+  cursor_->AppendRecord(copy.data());
+  EXPECT_EQ(cursor_->OpenBlobCount(), 0u);
+  EXPECT_EQ(ReadNote(*cursor_, 1), note);
+  EXPECT_EQ(ReadNote(*cursor_, 2), note);
+  EXPECT_TRUE(CheckTableStructure(*cursor_->Table()).empty());
+}
+
 }  // namespace
 }  // namespace tarn::cursor_testing
