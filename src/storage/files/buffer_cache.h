@@ -1,13 +1,14 @@
 // The cache machinery shared by data records, index pages and BLOB blocks:
 // a base for cached buffers (number, dirty flag, use count, links of the
 // most-recently-used list), a pool of spare instances, and the cache itself
-// (a list sorted by number with binary search, a most-recently-used list, a
+// (a double-ended queue sorted by number with binary search, a most-recently-used list, a
 // nominal capacity that grows when nothing can be evicted, and statistics).
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,6 +94,9 @@ class TBufferCache {
  public:
   // Writes dirty unused buffers; answers whether anything was written.
   using TFlush = std::function<bool()>;
+  // The buffers in number order. A double-ended queue: a walk through a file
+  // evicts at one end what it adds at the other, without shifting the rest.
+  using TList = std::deque<std::unique_ptr<T>>;
 
   TBufferCache(std::size_t poolLimit, std::size_t growStep, TarnErrorCode corruptCode,
                typename TInstanceStack<T>::TFactory factory)
@@ -187,7 +191,7 @@ class TBufferCache {
   }
 
   // Every cached buffer, in number order.
-  const std::vector<std::unique_ptr<T>>& Sorted() const noexcept { return sorted_; }
+  const TList& Sorted() const noexcept { return sorted_; }
 
   // Returns every buffer to the pool without writing.
   void FreeAll() {
@@ -216,11 +220,11 @@ class TBufferCache {
 
   // Removes every buffer from the cache and hands them over (for sorting);
   // Adopt puts a list back, renumbered by the caller, in number order.
-  std::vector<std::unique_ptr<T>> TakeAll() {
+  TList TakeAll() {
     Unlink();
     return std::exchange(sorted_, {});
   }
-  void Adopt(std::vector<std::unique_ptr<T>> buffers) {
+  void Adopt(TList buffers) {
     FreeAll();
     sorted_ = std::move(buffers);
     std::sort(sorted_.begin(), sorted_.end(), [](const auto& a, const auto& b) { return a->Number() < b->Number(); });
@@ -233,8 +237,6 @@ class TBufferCache {
   std::size_t SpareInstances() const noexcept { return pool_->Size(); }
 
  private:
-  using TList = std::vector<std::unique_ptr<T>>;
-
   typename TList::const_iterator LowerBound(std::int32_t n) const {
     return std::lower_bound(sorted_.begin(), sorted_.end(), n,
                             [](const std::unique_ptr<T>& b, std::int32_t value) { return b->Number() < value; });
