@@ -337,22 +337,37 @@ void TDataCursor::SetToEnd() {
 }
 
 std::uint16_t TDataCursor::StepAndRead(std::uint8_t* buffer, bool forward) {
-  if (forward) {
-    if (bof_) {
-      GotoFirstIndexPosition();
+  // Where the step begins, to step again when reading the record it reached
+  // revealed changes made elsewhere (that record may be gone).
+  std::vector<std::uint8_t> from(GetBookmarkSize());
+  GetBookmark(from.data());
+  const bool fromBof = bof_, fromEof = eof_;
+  for (int attempt = 0;; ++attempt) {
+    if (forward) {
+      if (bof_) {
+        GotoFirstIndexPosition();
+      } else {
+        SkipIndexKeys(1);
+      }
+    } else if (eof_) {
+      GotoLastIndexPosition();
     } else {
-      SkipIndexKeys(1);
+      SkipIndexKeys(-1);
     }
-  } else if (eof_) {
-    GotoLastIndexPosition();
-  } else {
-    SkipIndexKeys(-1);
+    if (forward ? eof_ : bof_) {
+      if (buffer != nullptr) std::memset(buffer, 0, recordBufferSize_);
+      return forward ? TARN_EOF : TARN_BOF;
+    }
+    readMetChange_ = false;
+    RefreshCurrentRecord(forward ? kReadAheadForward : kReadAheadBackward);
+    if (!readMetChange_ || attempt > 0) break;
+    if (fromBof || fromEof) {
+      bof_ = fromBof;
+      eof_ = fromEof;
+    } else {
+      SetToBookmark(from.data(), true, true);
+    }
   }
-  if (forward ? eof_ : bof_) {
-    if (buffer != nullptr) std::memset(buffer, 0, recordBufferSize_);
-    return forward ? TARN_EOF : TARN_BOF;
-  }
-  RefreshCurrentRecord(forward ? kReadAheadForward : kReadAheadBackward);
   if (buffer != nullptr) std::memcpy(buffer, currentRecord_.data(), recordBufferSize_);
   return 0;
 }
@@ -434,10 +449,17 @@ void TDataCursor::RefreshCurrentRecord(std::uint8_t direction) {
   const std::int32_t r =
       (bof_ || eof_) && currentPage_ == 0 && currentRecordNumber_ == 0 ? 0 : GetPhysicalRecordNumber();
   std::fill(currentRecord_.begin(), currentRecord_.end(), std::uint8_t{0});
-  if (r > 0 && r <= GetPhysicalRecordsUsed()) {
+  if (r > 0 && r <= GetPhysicalRecordsUsed() && !ReadRecordInto(r, direction, currentRecord_.data())) {
+    if (cacheChanged_ && !repositioning_ && !updatingFilters_ && !updatingRange_) {
+      // The read lock of the miss found changes made elsewhere: the record may
+      // be gone. Range and filters are rebuilt and the cursor returns to its
+      // record or the nearest one, which it reads.
+      readMetChange_ = true;
+      RepositionAfterCacheChange();
+      return;
+    }
     // A record moved in the cache under the first read is read once more.
-    if (!ReadRecordInto(r, direction, currentRecord_.data()) && !ReadRecordInto(r, direction, currentRecord_.data()))
-      ReadRecordInto(r, direction, currentRecord_.data());
+    if (!ReadRecordInto(r, direction, currentRecord_.data())) ReadRecordInto(r, direction, currentRecord_.data());
   }
   if (hasCalculatedFields_) CalculateExpressionFields(currentRecord_.data());
 }

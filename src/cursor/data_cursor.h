@@ -625,6 +625,7 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   bool updatingRange_ = false;
   bool cacheChanged_ = false;  // a cache miss's read lock found changes made elsewhere
   bool repositioning_ = false;
+  bool readMetChange_ = false;  // the last record read found changes and repositioned the cursor
   std::int64_t filterRecordReads_ = 0;
 
   // --- record changes: private members ---

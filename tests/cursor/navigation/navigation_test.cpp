@@ -269,5 +269,43 @@ TEST_F(NavigationTest, ChangesMadeElsewhereAreSeenAtTheNextOperation) {
   EXPECT_EQ(WalkIds(*cursor), expected);
 }
 
+// Without strict change detection a cursor learns of another session's change
+// when a record it reads misses the cache: the read lock the miss takes finds
+// the change. The cursor then stands on the record's neighbour, never on the
+// deleted record's bytes. Wide records keep few of them cached, while the
+// primary index fits the one leaf its cache holds.
+TEST(CacheMissChange, ARecordDeletedElsewhereIsNotReadWhenTheMissFindsTheChange) {
+  TempDirectory dir;
+  TTableDefinition def = PeopleDefinition({.SecondaryIndexes = false});
+  def.Fields[kNameField - 1].Size = 250;
+  test_support::LayOut(def.Fields);
+  CreateTable(dir.Path(), "wide", def);
+  std::vector<std::int32_t> numbers(201);
+  {
+    SessionOn writing(dir.Path());
+    TableWriter writer(writing.Open("wide"));
+    for (int id = 1; id <= 200; ++id) numbers[static_cast<std::size_t>(id)] = writer.Append({id, "n", id, "c"});
+  }
+  CursorSession session(dir.Path());
+  auto cursor = session.Cursor("wide");
+  std::vector<std::uint8_t> buffer(cursor->GetRecordBufferSize());
+  // Walk everything once: the index leaf is cached, the early records are not.
+  // Record 6 is read again (with the records after it).
+  EXPECT_EQ(WalkIds(*cursor).size(), 200u);
+  cursor->SetToRecordNumber(6);
+  {
+    SessionOn other(dir.Path());
+    TableWriter(other.Open("wide")).Delete(numbers[5]);
+  }
+  // The step back meets record 5 in the cached leaf; reading it misses.
+  ASSERT_EQ(cursor->GetPriorRecord(buffer.data()), 0);
+  EXPECT_EQ(IdOf(*cursor, buffer.data()), 4);
+  EXPECT_EQ(cursor->GetRecordCount(), 199);
+  std::vector<std::int32_t> expected;
+  for (int id = 1; id <= 200; ++id)
+    if (id != 5) expected.push_back(id);
+  EXPECT_EQ(WalkIds(*cursor), expected);
+}
+
 }  // namespace
 }  // namespace tarn::cursor_testing
