@@ -203,7 +203,7 @@ void TDataCursor::AppendRecord(std::uint8_t* record, const TPostOptions& options
   CheckNotReadOnly();
   CheckRecordValidity(record);
   TWriteLockScope scope(*table_);
-  SaveAndReturn(PerformChangeDetection() || scope.Changed());
+  FollowChanges(scope.Changed());
   TDataFile& file = table_->DataFile();
 
   const std::int32_t r = file.GetNextFreeRecordNumber();
@@ -283,7 +283,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* record, const TPostOptions& options
   const std::int32_t readID = LoadInt32(asRead.data() + kRecordIdOffset);
 
   TWriteLockScope scope(*table_);
-  SaveAndReturn(PerformChangeDetection() || scope.Changed());
+  FollowChanges(scope.Changed());
   TDataFile& file = table_->DataFile();
 
   // Only the record the caller read is changed: still live, still the same ID.
@@ -356,7 +356,7 @@ void TDataCursor::DeleteRecord(std::uint8_t* record, const TPostOptions& options
   const std::int32_t r = GetPhysicalRecordNumber();
   if (r == 0) Raise(TARN_NOCURRREC);
   TWriteLockScope scope(*table_);
-  SaveAndReturn(PerformChangeDetection() || scope.Changed());
+  FollowChanges(scope.Changed());
   TDataFile& file = table_->DataFile();
 
   std::vector<std::uint8_t> old = ReadStoredRecord(r);
@@ -421,7 +421,7 @@ void TDataCursor::UserWriteLockRecord(std::int32_t r) {
   const bool changed = table_->UserWriteLockRecord(r);
   table_->AddCursorRecordWriteLock(r);
   lockedRecord_ = r;
-  SaveAndReturn(PerformChangeDetection() || changed);
+  FollowChanges(changed);
 }
 
 void TDataCursor::UserWriteUnlockRecord(std::int32_t r) {
@@ -437,7 +437,7 @@ void TDataCursor::UserWriteLockTable() {
   if (exclusive_ || noLocking_) return;
   const bool changed = table_->UserWriteLockTable();
   TCursorOperation operation(*this);
-  SaveAndReturn(PerformChangeDetection() || changed);
+  FollowChanges(changed);
 }
 
 void TDataCursor::UserWriteUnlockTable() {
@@ -449,7 +449,7 @@ void TDataCursor::UserReadLockTable() {
   if (exclusive_ || noLocking_) return;
   const bool changed = table_->UserReadLockTable();
   TCursorOperation operation(*this);
-  SaveAndReturn(PerformChangeDetection() || changed);
+  FollowChanges(changed);
 }
 
 void TDataCursor::UserReadUnlockTable() {
@@ -462,7 +462,7 @@ void TDataCursor::WriteLockTable() {
   const bool changed = table_->WriteLockTable();
   try {
     TCursorOperation operation(*this);
-    SaveAndReturn(PerformChangeDetection() || changed);
+    FollowChanges(changed);
   } catch (...) {
     try {
       table_->WriteUnlockTable();

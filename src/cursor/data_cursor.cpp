@@ -568,17 +568,23 @@ void TDataCursor::SaveAndReturn(bool changed) {
   }
 }
 
+void TDataCursor::FollowChanges(bool lockFoundChanges) {
+  // The stamps are compared first, always, so that the cursor remembers them.
+  const bool stampsChanged = PerformChangeDetection();
+  SaveAndReturn(stampsChanged || lockFoundChanges);
+}
+
 void TDataCursor::ReadLockTable() {
   if (noLocking_ || (exclusive_ && !overrideExclusive_)) return;
   const bool changed = table_->ReadLockTable();
-  SaveAndReturn(PerformChangeDetection() || changed);
+  FollowChanges(changed);
 }
 
 void TDataCursor::ReadUnlockTable() {
   if (table_ != nullptr) table_->ReadUnlockTable();
 }
 
-void TDataCursor::CheckForCursorChanges() { SaveAndReturn(PerformChangeDetection()); }
+void TDataCursor::CheckForCursorChanges() { FollowChanges(false); }
 
 void TDataCursor::CheckForChangeDetection() {
   if (table_->StrictChangeDetection()) {

@@ -542,6 +542,10 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void AfterFilterRemoved();
   void PlaceFilter(TFilterEntry entry);
   void SaveAndReturn(bool changed);
+  // After a lock (lockFoundChanges: what the table's detection saw) or at an
+  // operation's start: this cursor's own stamp comparison runs as well, and a
+  // change either saw brings the cursor back onto its record.
+  void FollowChanges(bool lockFoundChanges);
   void RepositionAfterCacheChange();
 
   TDataDirectory& directory_;
