@@ -156,9 +156,13 @@ void TDataCursor::OpenSteps() {
   filterBitmap_ = GetNewRecordsBitmapInstance();
   ReleaseCursorBitmaps();
   if (repairMode_) return;
-  // The first cursor on a table whose index file was made anew rebuilds it.
-  if (table_->IndexRecreated() && table_->IndexFile().GetRootPageNumber(kDeletedRecordsIndex) == 0 &&
-      GetPhysicalRecordsUsed() > 0)
+  // A table with records always has deleted-records keys. An index file made
+  // anew has none, and no index either, also when the rebuild of an earlier
+  // open failed: the first cursor rebuilds it.
+  const bool indexFileNew =
+      table_->IndexRecreated() || (!table_->HasPrimaryIndex() && table_->IndexFile().GetIndexCount() == 0);
+  if (indexFileNew && table_->IndexFile().GetRootPageNumber(kDeletedRecordsIndex) == 0 &&
+      GetPhysicalRecordsUsed() > 0 && !readOnly_)
     RebuildMissingIndex();
 
   InternalSetIndexPos(isSourceTable_ ? kPhysicalOrder : 0);

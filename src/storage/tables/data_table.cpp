@@ -148,8 +148,23 @@ void TDataTable::OpenTable() {
       // A lost index file is recreated empty; the cursor rebuilds what it needs.
       indexRecreated_ = true;
       indexFile_->CreateFile();
-      indexFile_->WriteHeader(true);
-      indexFile_->CloseFile();
+      try {
+        // Until its indexes are added again the table has no primary index;
+        // the header says so from the start.
+        indexFile_->SetNoPrimaryIndex(true);
+        indexFile_->WriteHeader(true);
+        indexFile_->CloseFile();
+      } catch (...) {
+        // A new index file whose header did not reach the disk would stop
+        // every later open: it goes, and the next open makes it again.
+        indexFile_->CloseFile();
+        try {
+          indexFile_->DeleteFile();
+        } catch (const ETarnEngineError&) {
+          // The open still reports the write that failed.
+        }
+        throw;
+      }
       indexFile_->SetExclusive(exclusive_);
       indexFile_->OpenFile();
     }
