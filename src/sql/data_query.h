@@ -1,0 +1,241 @@
+// TDataQuery: one SELECT of an SQL statement (the master query, a sub-select
+// or a UNION part) with what parsing gives it (select list, source tables,
+// WHERE, GROUP BY, HAVING, ORDER BY, options) and what preparation and
+// execution add (source cursors, joins, the result table). The select-list
+// item TResultField, the FROM entry TSourceTable, the join TTableJoin and the
+// GROUP BY / ORDER BY items are declared here too: they are the query's parts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cursor/data_cursor.h"
+#include "expressions/exp_token.h"
+
+namespace tarn {
+
+class TQueryStatement;
+class TDataQuery;
+class TSourceTable;
+
+// Statement kind codes: what the first keywords of a statement choose.
+enum TStatementKind : std::uint8_t {
+  skNone = 0,
+  skSelect = 1,
+  skInsert = 2,
+  skUpdate = 3,
+  skDelete = 4,
+  skCreateTable = 5,
+  skAlterTable = 6,
+  skDropTable = 7,
+  skCreateIndex = 8,
+  skDropIndex = 9,
+};
+
+enum TResultCalculation : std::uint8_t { rcNone, rcSum, rcRunSum, rcMin, rcMax, rcAvg, rcCount };
+
+enum TUnionType : std::uint8_t { utNone, utUnion, utUnionAll };
+
+// Largest number of result, ORDER BY, GROUP BY and DISTINCT columns.
+inline constexpr std::size_t kMaxResultColumns = 1024;
+// Longest result column name.
+inline constexpr std::size_t kMaxColumnNameLength = 30;
+// Longest string column of a result (size with its zero byte).
+inline constexpr std::int32_t kMaxResultStringSize = 251;
+inline constexpr std::int32_t kMaxResultBytesSize = 250;
+
+// One select-list item and, after preparation, its result column.
+struct TResultField {
+  // --- parsing --------------------------------------------------------------
+  std::string TableName;   // of the column the item is based on, when it is one
+  std::string ColumnName;
+  std::string Alias;
+  bool NoAlias = true;
+  TResultCalculation Calculation = rcNone;
+  bool Computed = false;       // evaluated per row from Expression
+  std::string ExpressionText;  // the item as written, line breaks removed
+  TExpTokenPtr Expression;     // the whole item (for an aggregate: the function node)
+
+  // --- preparation ------------------------------------------------------------
+  std::uint16_t Number = 0;  // 1-based result column
+  std::string Name;
+  std::uint8_t DataType = 0;
+  std::uint8_t SubType = 0;
+  std::int32_t Size = 0;
+  std::uint8_t Decimals = 0;
+  // A plain column or a column-based aggregate: the source table and its
+  // physical field number.
+  TSourceTable* Source = nullptr;
+  std::uint16_t SourceField = 0;
+  bool CountAll = false;           // COUNT(*): every row counts
+  std::uint16_t AvgCountColumn = 0;  // AVG: the hidden column holding its count
+};
+
+// A join from an outer table to an inner (joined) table. The outer table
+// owns it.
+struct TTableJoin {
+  TSourceTable* Outer = nullptr;
+  TSourceTable* Inner = nullptr;
+  TJoinType Type = jtNone;
+  TExpTokenPtr Condition;         // none for a default (cross product) join
+  TFilterHandle FilterHandle = 0;  // the join filter placed on the inner cursor
+};
+
+// One table of FROM or JOIN.
+class TSourceTable {
+ public:
+  // --- parsing --------------------------------------------------------------
+  int Position = 0;  // 1-based, in source order
+  bool InMemory = false;
+  std::string TableName;        // directory and ".DAT" removed
+  std::string DatabaseName;     // a directory given with the name; empty: the statement's
+  std::string CorrelationName;  // the table name unless one was given
+  int JoinOrder = 0;
+
+  // Sets TableName (and DatabaseName from a directory part) from the name as
+  // written; the correlation name follows unless one was set.
+  void SetTableName(const std::string& name);
+  void SetAliasName(const std::string& name);
+
+  // --- preparation and execution ----------------------------------------------------
+  TDataDirectory* Directory = nullptr;  // opened through the session; closed with the query
+  std::unique_ptr<TDataCursor> Cursor;
+  std::vector<std::uint8_t> Record;     // the current row
+  bool AtEnd = false;                   // no current row: every column reads NULL
+  std::vector<std::unique_ptr<TTableJoin>> Joins;  // joins whose outer table this is
+  std::vector<TFilterHandle> Filters;   // WHERE filters placed on the cursor
+
+  TTableJoin& AddJoin(TJoinType type, TExpTokenPtr condition, TSourceTable& inner, TExpOperator parentOperator);
+};
+
+struct TGroupByField {
+  std::string TableName;
+  std::string ColumnName;
+  std::uint16_t ColumnNumber = 0;  // 1-based; 0 when named
+  std::uint16_t ResultColumn = 0;  // resolved at preparation
+};
+
+struct TOrderByField : TGroupByField {
+  bool Descending = false;
+};
+
+class TDataQuery final : public TExpSubQuery {
+ public:
+  explicit TDataQuery(TQueryStatement& statement);
+  ~TDataQuery() override;
+  TDataQuery(const TDataQuery&) = delete;
+  TDataQuery& operator=(const TDataQuery&) = delete;
+
+  TQueryStatement& Statement() const noexcept { return statement_; }
+
+  // --- parsing (select_parser.cpp) ------------------------------------------------
+  // Reads one statement from the statement's parser, whose current token is
+  // its first keyword. A sub-select or a UNION part must be a SELECT.
+  void ParseQuery(bool subSelect, bool unionPart);
+  void ParseSelectQuery();
+
+  // --- preparation and execution (select_preparation.cpp, select_execution.cpp) ------
+  void PrepareQuery();
+  // Runs the query; for a master SELECT the result cursor is set.
+  void ExecuteQuery(TDataCursor*& result);
+  TDataCursor* ResultCursor() const noexcept { return resultCursor_; }
+  // Drops every filter placed on the source cursors and every join filter and
+  // clears the at-end flags.
+  void ResetAllSourceFilters();
+  void FreeResultTable() noexcept;
+
+  // --- WHERE reduction and joins (where_reduction.cpp, join_planning.cpp) ------------
+  void SetupDefaultTableJoins();
+  void ReduceWhereExpression();
+  void ReduceDefaultTableJoins();
+  void SortJoinOrders();
+  bool CanOptimizeTableJoins() const;
+  void OptimizeTableJoins();
+  void ReduceHavingExpression();
+  // The source table a column node refers to: by correlation name when the
+  // node names one, else the first source table having a column of that name;
+  // null when there is none.
+  TSourceTable* FindColumnSource(const TExpToken& column) const;
+  TSourceTable* FindSourceTable(const std::string& correlationName) const;
+  // Whether the columns of the subtree come from more than one source table;
+  // the first table met is returned in first (null when there is no column).
+  bool ContainsMultipleDataSources(const TExpToken* node, TSourceTable** first = nullptr) const;
+  bool ContainsJoins() const;
+  bool ContainsOuterJoins() const;
+  bool IsTargetOfJoin(const TSourceTable& table) const;
+  bool IsTargetOfInnerJoin(const TSourceTable& table) const;
+  bool IsTargetOfOuterJoin(const TSourceTable& table) const;
+  // The join filter for the current row of the outer table (see
+  // BuildNextJoinFilter in join_planning.cpp).
+  TExpTokenPtr BuildNextJoinFilter(const TTableJoin& join);
+
+  // --- TExpSubQuery ---------------------------------------------------------------
+  int SubSelectColumnCount() const override;
+  bool TypeSubSelectColumn(TExpToken& node) override;
+  bool SubSelectContains(const TExpToken& value) override;
+
+  // --- what parsing fills ---------------------------------------------------------------
+  TStatementKind Kind = skNone;
+  bool IsSubSelect = false;
+  bool IsUnionPart = false;
+  bool RequestLive = true;  // cleared by INTO; the statement's flag applies to the master
+  std::int64_t MaxRowCount = -1;
+  bool Distinct = false;
+  bool HasJoins = false;
+  bool HasWhere = false;
+  bool HasGroupBy = false;
+  bool HasHaving = false;
+  bool HasOrderBy = false;
+  bool CaseInsensitiveOrder = false;  // NOCASE after ORDER BY
+  bool SelectStar = false;
+  bool HasComputedColumns = false;
+  bool HasAverages = false;
+  std::string ResultTableName;        // INTO name
+  bool InMemoryResult = false;        // INTO MEMORY
+  bool WithLocks = false;
+  bool NoJoinOptimize = false;
+  std::int64_t Top = -1;
+  std::uint16_t LanguageID = 0;
+  std::uint16_t SortID = 0;
+  bool LanguageGiven = false;
+  bool SortGiven = false;
+  bool Encrypted = false;
+  std::string Password;
+  TUnionType UnionType = utNone;
+  TDataQuery* UnionPart = nullptr;  // registered with the statement, which owns it
+  std::vector<std::unique_ptr<TSourceTable>> SourceTables;
+  std::vector<TResultField> ResultFields;
+  TExpTokenPtr WhereTree;
+  TExpTokenPtr HavingTree;
+  std::vector<TGroupByField> GroupBy;
+  std::vector<TOrderByField> OrderBy;
+
+  // --- what preparation and execution keep -------------------------------------------
+  TExpTokenPtr ScanExpression;      // conditions over several tables, per combined row
+  TExpTokenPtr TempScanExpression;  // single-table conditions no filter serves, per row
+  bool LiveResult = false;
+  bool SingleRowResult = false;
+  bool SimpleCount = false;
+  bool OrderSatisfied = false;
+  bool HasBlobResults = false;
+  std::int64_t RowsAffected = 0;
+  double ExecutionTime = 0;
+
+  // Adds part to the scan (or temporary scan) expression, joined to what is
+  // there by a new node with the operator parentOperator (AND when it is
+  // eoNOTDEFINED).
+  void AddScanTokens(TExpTokenPtr part, TExpOperator parentOperator);
+  void AddTempScanTokens(TExpTokenPtr part, TExpOperator parentOperator);
+
+ private:
+  friend class TQueryStatement;
+  friend class TSelectExecution;
+  TQueryStatement& statement_;
+  TDataCursor* resultCursor_ = nullptr;       // the canned result's or the live source's cursor
+  std::unique_ptr<TDataCursor> ownedResult_;  // a canned result's cursor
+  TDataDirectory* resultDirectory_ = nullptr;
+};
+
+}  // namespace tarn
