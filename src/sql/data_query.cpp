@@ -3,6 +3,7 @@
 #include "sql/data_query.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/data_session.h"
 #include "expressions/exp_token_stack.h"
@@ -183,6 +184,35 @@ bool TDataQuery::IsTargetOfInnerJoin(const TSourceTable& table) const {
 bool TDataQuery::IsTargetOfOuterJoin(const TSourceTable& table) const {
   return AnyJoinTo(SourceTables, table,
                    [](const TTableJoin& j) { return j.Type == jtLeftOuter || j.Type == jtRightOuter; });
+}
+
+bool TDataQuery::VerifyExpressionFieldData(void* context, TExpToken& node) {
+  auto& query = *static_cast<TDataQuery*>(context);
+  TSourceTable* source = query.FindColumnSource(node);
+  if (source == nullptr || !source->Cursor || !source->Cursor->IsOpen()) return false;
+  TFieldDefinition def{};
+  if (!source->Cursor->GetPhysicalFieldDefinitionForFieldName(node.FieldName, def)) return false;
+  node.FieldNumber = def.FieldNumber;
+  node.Source = source;
+  node.DataType = def.DataType;
+  node.SubType = def.SubType;
+  node.DataSize = def.PhysicalSize;
+  node.Decimals = def.PhysicalDecimals;
+  return true;
+}
+
+void TDataQuery::EvaluateExpressionFieldData(void* context, const std::uint8_t* record, TExpToken& node) {
+  (void)context;
+  (void)record;  // every column reads its own table's current row
+  auto* source = static_cast<TSourceTable*>(node.Source);
+  if (source == nullptr || source->AtEnd || !source->Cursor) {
+    node.IsNull = true;
+    node.SetDataSize(0);
+    std::memset(node.ValueData(), 0, node.ValueCapacity());
+    return;
+  }
+  TDataCursor& cursor = *source->Cursor;
+  cursor.FieldCallback()(cursor.EvaluationContext(), source->Record.data(), node);
 }
 
 void TDataQuery::AddScanTokens(TExpTokenPtr part, TExpOperator parentOperator) {

@@ -171,6 +171,14 @@ class TDataQuery final : public TExpSubQuery {
   // BuildNextJoinFilter in join_planning.cpp).
   TExpTokenPtr BuildNextJoinFilter(const TTableJoin& join);
 
+  // Column callbacks of the query's trees. Verification finds the column
+  // (FindColumnSource), sets Source to its TSourceTable, FieldNumber to its
+  // physical field number and types the node from the field; evaluation
+  // reads the value from that table's current row (NULL when the table is
+  // at its end). The context is the TDataQuery.
+  static bool VerifyExpressionFieldData(void* context, TExpToken& node);
+  static void EvaluateExpressionFieldData(void* context, const std::uint8_t* record, TExpToken& node);
+
   // --- TExpSubQuery ---------------------------------------------------------------
   int SubSelectColumnCount() const override;
   bool TypeSubSelectColumn(TExpToken& node) override;

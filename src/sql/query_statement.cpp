@@ -60,11 +60,15 @@ void TQueryStatement::ParseNextStatement() {
   MasterQuery().ParseQuery(/*subSelect=*/false, /*unionPart=*/false);
 }
 
-void TQueryStatement::PrepareStatement(const std::string& text) {
+void TQueryStatement::ParseStatement(const std::string& text) {
   ResetQueryList();
   parser_.SetExpression(text);
   parser_.NextToken();
   ParseNextStatement();
+}
+
+void TQueryStatement::PrepareStatement(const std::string& text) {
+  ParseStatement(text);
   PrepareDataQueries();
 }
 

@@ -43,6 +43,9 @@ class TQueryStatement final : public TExpressionParserOwner {
 
   // Parses and checks the first statement of the text and opens its tables.
   void PrepareStatement(const std::string& text);
+  // Parses the first statement of the text without preparing it (its tables
+  // stay closed): what tools and tests inspect of a statement.
+  void ParseStatement(const std::string& text);
   // Gives the placeholders values for the next execution (the layout of the
   // parameter record: at each definition's offset a flag byte, 1 for a value,
   // then the value; a BLOB is a 32-bit length and the address of its bytes).
