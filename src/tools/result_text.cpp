@@ -1,12 +1,17 @@
 // Result values as text for the tarn shell: the engine's literal forms per data
-// type, CSV quoting, and cells read from a result cursor with their BLOBs.
+// type, CSV quoting, cells read from a result cursor with their BLOBs, and the
+// two layouts of a whole result.
 #include "tools/result_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
+#include <string_view>
+#include <vector>
 
 #include "core/errors.h"
 #include "expressions/ansi_text_forms.h"
@@ -111,6 +116,39 @@ class TOpenBlobScope {
   RaiseError(code, {}, {}, cursor.Directory().Path(), cursor.TableName(), def.Name.View());
 }
 
+constexpr std::string_view kColumnGap = "  ";
+
+void WriteAligned(const std::vector<std::string>& names, const std::vector<bool>& rightAligned,
+                  const std::vector<std::vector<TCellText>>& rows, std::ostream& out) {
+  const std::size_t count = names.size();
+  std::vector<std::size_t> widths(count);
+  for (std::size_t f = 0; f < count; ++f) {
+    widths[f] = names[f].size();
+    for (const auto& row : rows) widths[f] = std::max(widths[f], row[f].Text.size());
+  }
+  // Cells padded to their column's width; a line's trailing blanks go.
+  auto writeLine = [&](auto&& cellText, auto&& alignRight) {
+    std::string line;
+    for (std::size_t f = 0; f < count; ++f) {
+      if (f > 0) line += kColumnGap;
+      const std::string& text = cellText(f);
+      const std::string padding(widths[f] - std::min(widths[f], text.size()), ' ');
+      line += alignRight(f) ? padding + text : text + padding;
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out << line << '\n';
+  };
+  auto left = [](std::size_t) { return false; };
+  writeLine([&](std::size_t f) -> const std::string& { return names[f]; }, left);
+  std::vector<std::string> dashes(count);
+  for (std::size_t f = 0; f < count; ++f) dashes[f].assign(widths[f], '-');
+  writeLine([&](std::size_t f) -> const std::string& { return dashes[f]; }, left);
+  for (const auto& row : rows) {
+    writeLine([&](std::size_t f) -> const std::string& { return row[f].Text; },
+              [&](std::size_t f) { return static_cast<bool>(rightAligned[f]); });
+  }
+}
+
 }  // namespace
 
 std::string FieldValueText(const TFieldDefinition& def, const std::uint8_t* value) {
@@ -199,6 +237,39 @@ bool IsNumericType(std::uint8_t dataType) noexcept {
     default:
       return false;
   }
+}
+
+void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out) {
+  const std::uint16_t count = cursor.GetFieldCount();
+  std::vector<TFieldDefinition> defs(count);
+  std::vector<std::string> names(count);
+  std::vector<bool> rightAligned(count);
+  for (std::uint16_t f = 1; f <= count; ++f) {
+    cursor.GetFieldDefinition(f, defs[f - 1]);
+    names[f - 1] = defs[f - 1].Name.Str();
+    rightAligned[f - 1] = IsNumericType(defs[f - 1].DataType);
+  }
+  std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
+  auto readRow = [&] {
+    std::vector<TCellText> row(count);
+    for (std::uint16_t f = 1; f <= count; ++f) row[f - 1] = ReadResultCell(cursor, f, defs[f - 1], record.data());
+    return row;
+  };
+  cursor.SetToBegin();
+  if (style == TResultStyle::Csv) {
+    // Rows are written as they are read.
+    for (std::uint16_t f = 0; f < count; ++f) out << (f > 0 ? "," : "") << CsvField({false, names[f]});
+    out << '\n';
+    while (cursor.GetNextRecord(record.data()) == 0) {
+      const std::vector<TCellText> row = readRow();
+      for (std::uint16_t f = 0; f < count; ++f) out << (f > 0 ? "," : "") << CsvField(row[f]);
+      out << '\n';
+    }
+    return;
+  }
+  std::vector<std::vector<TCellText>> rows;
+  while (cursor.GetNextRecord(record.data()) == 0) rows.push_back(readRow());
+  WriteAligned(names, rightAligned, rows, out);
 }
 
 }  // namespace tarn::tools

@@ -1,11 +1,12 @@
-// The text of result values as the tarn shell prints them: every engine data
+// Result values as the tarn shell prints them: every engine data
 // type in the engine's own literal forms (dates, times, timestamps, booleans,
 // floats and BCD as the ANSI text forms, integers in decimal, strings as the
-// bytes stored), CSV fields quoted as RFC 4180 asks, and one result cell read
-// from a cursor, BLOBs included.
+// bytes stored), CSV fields quoted as RFC 4180 asks, result cells read from a
+// cursor (BLOBs included), and whole results as aligned columns or CSV.
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -40,5 +41,16 @@ TCellText ReadResultCell(TDataCursor& cursor, std::uint16_t field, const TFieldD
 
 // Whether values of the type read as numbers (aligned right in a table).
 bool IsNumericType(std::uint8_t dataType) noexcept;
+
+enum class TResultStyle : std::uint8_t {
+  // A header of column names, a line of dashes, then the rows, each column as
+  // wide as its widest text (in bytes); numbers aligned right, NULL empty.
+  Aligned,
+  // A header line of column names, then one line per row (CsvField).
+  Csv,
+};
+
+// Writes every row of the cursor from its beginning in the style.
+void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out);
 
 }  // namespace tarn::tools

@@ -25,7 +25,7 @@ std::string Trimmed(std::string_view text) {
 void TStatementSplitter::Add(std::string_view text) { buffer_.append(text); }
 
 std::optional<std::string> TStatementSplitter::Next() {
-  const std::string_view text(buffer_);
+  std::string_view text(buffer_);
   std::size_t pos = scanned_;
   while (pos < text.size()) {
     const auto c = static_cast<unsigned char>(text[pos]);
@@ -42,8 +42,10 @@ std::optional<std::string> TStatementSplitter::Next() {
     switch (state_) {
       case TState::Text:
         if (c == ';') {
-          scanned_ = pos + 1;
           if (std::optional<std::string> statement = Cut(pos, pos + 1)) return statement;
+          // An empty statement is dropped: the scan goes on over what follows.
+          text = buffer_;
+          pos = 0;
           continue;
         }
         if (c == '/') {

@@ -28,7 +28,6 @@ namespace {
 
 constexpr std::string_view kPrompt = "tarn> ";
 constexpr std::string_view kContinuationPrompt = "   ...> ";
-constexpr std::string_view kColumnGap = "  ";
 
 constexpr std::string_view kDotHelp =
     ".help            show this list\n"
@@ -96,9 +95,6 @@ class TShell {
   void RunStatement(const std::string& text);
   // False for .quit.
   bool RunDotCommand(std::string_view line);
-  void PrintResult(TDataCursor& cursor);
-  void PrintAligned(const std::vector<std::string>& names, const std::vector<bool>& rightAligned,
-                    const std::vector<std::vector<TCellText>>& rows);
   void ReportError(std::string_view message);
 
   const TShellOptions& options_;
@@ -142,7 +138,7 @@ void TShell::RunStatement(const std::string& text) {
     statement.PrepareStatement(text);
     TDataCursor* result = nullptr;
     statement.ExecuteStatement(result);
-    if (result != nullptr) PrintResult(*result);
+    if (result != nullptr) WriteResult(*result, options_.Csv ? TResultStyle::Csv : TResultStyle::Aligned, out_);
     out_.flush();
     if (ChangesRows(statement.Kind())) err_ << statement.RowsAffected() << " rows affected\n" << std::flush;
   } catch (const Exception& error) {
@@ -184,70 +180,6 @@ bool TShell::RunDotCommand(std::string_view line) {
     ReportError(error.what());
   }
   return true;
-}
-
-void TShell::PrintResult(TDataCursor& cursor) {
-  const std::uint16_t count = cursor.GetFieldCount();
-  std::vector<TFieldDefinition> defs(count);
-  std::vector<std::string> names(count);
-  std::vector<bool> rightAligned(count);
-  for (std::uint16_t f = 1; f <= count; ++f) {
-    cursor.GetFieldDefinition(f, defs[f - 1]);
-    names[f - 1] = defs[f - 1].Name.Str();
-    rightAligned[f - 1] = IsNumericType(defs[f - 1].DataType);
-  }
-  std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
-  auto readRow = [&] {
-    std::vector<TCellText> row(count);
-    for (std::uint16_t f = 1; f <= count; ++f) row[f - 1] = ReadResultCell(cursor, f, defs[f - 1], record.data());
-    return row;
-  };
-  cursor.SetToBegin();
-  if (options_.Csv) {
-    // Rows are written as they are read.
-    for (std::uint16_t f = 0; f < count; ++f) out_ << (f > 0 ? "," : "") << CsvField({false, names[f]});
-    out_ << '\n';
-    while (cursor.GetNextRecord(record.data()) == 0) {
-      const std::vector<TCellText> row = readRow();
-      for (std::uint16_t f = 0; f < count; ++f) out_ << (f > 0 ? "," : "") << CsvField(row[f]);
-      out_ << '\n';
-    }
-    return;
-  }
-  std::vector<std::vector<TCellText>> rows;
-  while (cursor.GetNextRecord(record.data()) == 0) rows.push_back(readRow());
-  PrintAligned(names, rightAligned, rows);
-}
-
-void TShell::PrintAligned(const std::vector<std::string>& names, const std::vector<bool>& rightAligned,
-                          const std::vector<std::vector<TCellText>>& rows) {
-  const std::size_t count = names.size();
-  std::vector<std::size_t> widths(count);
-  for (std::size_t f = 0; f < count; ++f) {
-    widths[f] = names[f].size();
-    for (const auto& row : rows) widths[f] = std::max(widths[f], row[f].Text.size());
-  }
-  // Cells padded to their column's width; the line's trailing blanks go.
-  auto writeLine = [&](auto&& cellText, auto&& alignRight) {
-    std::string line;
-    for (std::size_t f = 0; f < count; ++f) {
-      if (f > 0) line += kColumnGap;
-      const std::string& text = cellText(f);
-      const std::string padding(widths[f] - std::min(widths[f], text.size()), ' ');
-      line += alignRight(f) ? padding + text : text + padding;
-    }
-    line.erase(line.find_last_not_of(' ') + 1);
-    out_ << line << '\n';
-  };
-  auto left = [](std::size_t) { return false; };
-  writeLine([&](std::size_t f) -> const std::string& { return names[f]; }, left);
-  std::vector<std::string> dashes(count);
-  for (std::size_t f = 0; f < count; ++f) dashes[f].assign(widths[f], '-');
-  writeLine([&](std::size_t f) -> const std::string& { return dashes[f]; }, left);
-  for (const auto& row : rows) {
-    writeLine([&](std::size_t f) -> const std::string& { return row[f].Text; },
-              [&](std::size_t f) { return static_cast<bool>(rightAligned[f]); });
-  }
 }
 
 }  // namespace
