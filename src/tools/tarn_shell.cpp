@@ -169,7 +169,14 @@ bool TShell::RunDotCommand(std::string_view line) {
       }
       const std::vector<std::string> tables =
           words.size() == 2 ? std::vector<std::string>{UnquotedName(words[1])} : SortedTableNames(directory_);
-      for (const std::string& table : tables) out_ << TableSchemaText(directory_, table);
+      // A table that cannot be described is reported; the others still are.
+      for (const std::string& table : tables) {
+        try {
+          out_ << TableSchemaText(directory_, table);
+        } catch (const Exception& error) {
+          ReportError(error.Message());
+        }
+      }
       out_.flush();
     } else {
       ReportError("Unknown command '" + command + "'; enter .help for the list of commands");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sql/sql_fixture.h"
+#include "support/field_builders.h"
 
 namespace tarn::tools {
 namespace {
@@ -192,6 +193,38 @@ TEST_F(ShellTest, SchemaOfAMissingTableIsAnEngineError) {
   EXPECT_NE(run.Err.find("nothing.DAT' does not exist\n"), std::string::npos) << run.Err;
   // The command after the failing one still ran.
   EXPECT_NE(run.Out.find("CREATE TABLE \"t\" ("), std::string::npos) << run.Out;
+}
+
+TEST_F(ShellTest, PasswordsOpenEncryptedTables) {
+  TDataCursor::TCreateTableArguments arguments;
+  arguments.Fields = {test_support::MakeField("CODE", dtInteger)};
+  test_support::LayOut(arguments.Fields);
+  arguments.Indexes.push_back(MakeEmptyIndexDefinition());
+  arguments.Encrypted = true;
+  arguments.Password = "Secret";
+  TDataCursor cursor(db_.Directory());
+  cursor.SetTableName("locked");
+  cursor.SetExclusive(true);
+  cursor.CreateTable(arguments);
+
+  const std::string input = ".schema locked\n";
+  const std::string schema = "CREATE TABLE \"locked\" (\n  \"CODE\" INTEGER\n  /* ENCRYPTED */\n);\n";
+  const ShellRun without = RunShell({Dir()}, input);
+  EXPECT_EQ(without.Code, kExitStatementFailed);
+  EXPECT_EQ(without.Err.rfind("Tarn Engine Error # 10498 ", 0), 0u) << without.Err;
+  // Passwords compare exactly: the wrong letter case opens nothing.
+  const ShellRun wrongCase = RunShell({Dir(), "--password", "secret"}, input);
+  EXPECT_EQ(wrongCase.Code, kExitStatementFailed);
+  const ShellRun with = RunShell({Dir(), "--password", "other", "--password", "Secret"}, input);
+  EXPECT_EQ(with.Code, kExitOk) << with.Err;
+  EXPECT_EQ(with.Out, schema);
+  // Without the password, .schema of every table reports the locked one and
+  // describes the others.
+  const ShellRun all = RunShell({Dir()}, ".schema\n");
+  EXPECT_EQ(all.Code, kExitStatementFailed);
+  EXPECT_NE(all.Out.find("CREATE TABLE \"Alpha\""), std::string::npos) << all.Out;
+  EXPECT_NE(all.Out.find("CREATE TABLE \"t\""), std::string::npos) << all.Out;
+  EXPECT_EQ(all.Out.find("locked"), std::string::npos) << all.Out;
 }
 
 TEST_F(ShellTest, DotCommandsOnlyWhereNoStatementIsPending) {
