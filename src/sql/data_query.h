@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cursor/data_cursor.h"
@@ -238,12 +239,34 @@ class TDataQuery final : public TExpSubQuery {
   void AddTempScanTokens(TExpTokenPtr part, TExpOperator parentOperator);
 
  private:
+  // Preparation steps (select_preparation.cpp).
+  void OpenSourceTables();
+  void ReleaseDirectory(TDataDirectory*& directory) noexcept;
+  void VerifyResultFields();
+  void TypeResultField(TResultField& field, const TExpToken* column);
+  void NameResultFields();
+  bool FindOrderIndex(std::uint8_t& position) const;
+  bool CanReturnLiveResult() const;
+  void ResolveOrderColumns(std::vector<TOrderByField>& items, std::string_view clause, bool allowBlobs);
+  bool ComputeOrderSatisfied() const;
+  void MapHavingColumns();
+  void PrepareLiveResult();
+  void AssignResultTableParams();
+  void CreateResultTable();
+  // Execution of a live result (select_execution.cpp).
+  void ExecuteLiveQuery();
+
   friend class TQueryStatement;
   friend class TSelectExecution;
   TQueryStatement& statement_;
   TDataCursor* resultCursor_ = nullptr;       // the canned result's or the live source's cursor
   std::unique_ptr<TDataCursor> ownedResult_;  // a canned result's cursor
   TDataDirectory* resultDirectory_ = nullptr;
+  std::string resultName_;
+  bool resultTemporary_ = true;
+  // A sub-select's answer, read once per execution for IN.
+  std::vector<TExpTokenPtr> subSelectValues_;
+  bool subSelectLoaded_ = false;
 };
 
 }  // namespace tarn
