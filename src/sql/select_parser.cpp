@@ -13,6 +13,7 @@
 
 #include "core/errors.h"
 #include "expressions/exp_token_stack.h"
+#include "expressions/expression_messages.h"
 #include "expressions/expression_parser.h"
 #include "platform/code_page.h"
 #include "sql/data_query.h"
@@ -208,6 +209,25 @@ bool ReadIntegerToken(const TExpressionParser& parser, std::int64_t low, std::in
   return ec == std::errc() && ptr == last && value >= low && value <= high;
 }
 
+// Sub-selects and UNION parts are read by recursion: their depth on this
+// thread is bounded like the nesting of expressions, so that hostile text
+// raises instead of exhausting the stack. A statement is parsed on one thread.
+thread_local int selectNesting = 0;
+
+class TSelectNestingGuard {
+ public:
+  explicit TSelectNestingGuard(const TExpressionParser& parser) {
+    ++selectNesting;
+    if (selectNesting > kMaxExpressionNesting) {
+      --selectNesting;
+      parser.RaiseParseError(expmsg::kNestedTooDeeply);
+    }
+  }
+  ~TSelectNestingGuard() { --selectNesting; }
+  TSelectNestingGuard(const TSelectNestingGuard&) = delete;
+  TSelectNestingGuard& operator=(const TSelectNestingGuard&) = delete;
+};
+
 }  // namespace
 
 // --- statement dispatch ---------------------------------------------------------------
@@ -274,6 +294,7 @@ void TDataQuery::ParseQuery(bool subSelect, bool unionPart) {
 
 void TDataQuery::ParseSelectQuery() {
   TExpressionParser& parser = statement_.Parser();
+  const TSelectNestingGuard nesting(parser);
   const bool master = !IsSubSelect && !IsUnionPart;
   Kind = skSelect;
   parser.NextToken();  // SELECT

@@ -582,5 +582,41 @@ TEST_F(SelectParse, EveryPrefixParsesOrRaisesTheParseError) {
   EXPECT_GT(accepted, 1);
 }
 
+// Sub-selects and UNION parts nest by recursion: a moderate depth parses, an
+// absurd one raises the nesting message instead of exhausting the stack.
+TEST_F(SelectParse, DeepSubSelectsAndUnionChainsAreBounded) {
+  auto nestedSubSelects = [](int depth) {
+    std::string text = "SELECT a FROM t0";
+    for (int i = 1; i <= depth; ++i) text += " WHERE a IN (SELECT a FROM t" + std::to_string(i);
+    return text + std::string(static_cast<std::size_t>(depth), ')');
+  };
+  auto unionChain = [](int parts) {
+    std::string text = "SELECT a FROM t0";
+    for (int i = 1; i <= parts; ++i) text += " UNION ALL SELECT a FROM t" + std::to_string(i);
+    return text;
+  };
+  Parse(nestedSubSelects(100));
+  EXPECT_EQ(Statement().Queries().size(), 101u);
+  Parse(unionChain(100));
+  EXPECT_EQ(Statement().Queries().size(), 101u);
+
+  struct DeepCase {
+    std::string Text;
+    std::string Message;
+  };
+  const DeepCase cases[] = {
+      {nestedSubSelects(5000), "Expression nested too deeply in WHERE or JOIN clause"},
+      {unionChain(5000), "Expression nested too deeply in SQL statement"},
+  };
+  for (const DeepCase& c : cases) {
+    TQueryStatement statement(db_.Directory());
+    const Outcome outcome = TryParse(statement, c.Text);
+    ASSERT_TRUE(outcome.Raised);
+    EXPECT_EQ(outcome.Text, c.Message);
+  }
+  // The bound is per statement being parsed: a later statement starts again from the top.
+  Parse(nestedSubSelects(100));
+}
+
 }  // namespace
 }  // namespace tarn::sql_testing
