@@ -136,6 +136,18 @@ class TDataQuery final : public TExpSubQuery {
   // its first keyword. A sub-select or a UNION part must be a SELECT.
   void ParseQuery(bool subSelect, bool unionPart);
   void ParseSelectQuery();
+  // One select-list item into field: its tree, its text as written and what
+  // it is (a column, an aggregate of a column, or computed).
+  void ParseSelectColumnExpression(TResultField& field);
+  // A WHERE (isWhere) or ON condition; sub-selects only in WHERE.
+  TExpTokenPtr ParseWhereExpression(bool isWhere);
+  TExpTokenPtr ParseHavingExpression();
+  // Raises when a source table other than table already has the correlation
+  // name (without regard to case).
+  void CheckForDuplicateSourceTable(const std::string& name, const TSourceTable& table) const;
+  // Marks every node of an ON condition as a join expression and gives each
+  // comparison with columns on both sides the join type of its clause.
+  void PrepareNextJoinExpression(TJoinType joinType, TExpToken* node);
 
   // --- preparation and execution (select_preparation.cpp, select_execution.cpp) ------
   void PrepareQuery();
@@ -255,6 +267,17 @@ class TDataQuery final : public TExpSubQuery {
   void CreateResultTable();
   // Execution of a live result (select_execution.cpp).
   void ExecuteLiveQuery();
+  // Clause readers of ParseSelectQuery (select_parser.cpp).
+  void ParseSelectList();
+  void ParseIntoClause();
+  void ParseFromClause();
+  void ParseJoinClauses();
+  std::unique_ptr<TSourceTable> ParseSourceTable(std::string_view missingNameMessage);
+  // Adds a source table at the end (or first) and numbers Position and
+  // JoinOrder in list order.
+  void AddSourceTable(std::unique_ptr<TSourceTable> table, bool first);
+  void ParseWithLocks();
+  void ParseColumnReference(TGroupByField& item, std::string_view missingMessage);
 
   friend class TQueryStatement;
   friend class TSelectExecution;
