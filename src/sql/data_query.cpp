@@ -32,7 +32,13 @@ std::string SplitTableName(const std::string& name, std::string& directory) {
 }
 
 TExpTokenPtr JoinTrees(TExpTokenPtr existing, TExpTokenPtr part, TExpOperator parentOperator) {
-  if (!existing) return part;
+  if (!part) return existing;
+  if (!existing) {
+    // The part becomes the whole tree: it no longer has the parent it had
+    // where it came from.
+    part->Parent = nullptr;
+    return part;
+  }
   TExpTokenPtr node = GetNewExpTokenInstance();
   node->NodeClass = enBINARY;
   node->Operator = parentOperator == eoOR ? eoOR : eoAND;

@@ -109,6 +109,10 @@ class TSourceTable {
   std::vector<TFilterHandle> Filters;   // WHERE filters placed on the cursor
 
   TTableJoin& AddJoin(TJoinType type, TExpTokenPtr condition, TSourceTable& inner, TExpOperator parentOperator);
+  // Renumbers every table reached from this one through joins with a
+  // condition so that each comes after its outer table (inner order at least
+  // outer order + 1).
+  void BumpJoinOrders();
 };
 
 struct TGroupByField {
@@ -183,6 +187,11 @@ class TDataQuery final : public TExpSubQuery {
   // The join filter for the current row of the outer table (see
   // BuildNextJoinFilter in join_planning.cpp).
   TExpTokenPtr BuildNextJoinFilter(const TTableJoin& join);
+
+  // UPDATE and DELETE: the table whose rows change. It keeps driving, so join
+  // optimisation never picks it or a table its inner joins reach as the new
+  // driving table. Null for SELECT.
+  TSourceTable* DataChangeTarget = nullptr;
 
   // Column callbacks of the query's trees. Verification finds the column
   // (FindColumnSource), sets Source to its TSourceTable, FieldNumber to its
@@ -281,6 +290,17 @@ class TDataQuery final : public TExpSubQuery {
 
   friend class TQueryStatement;
   friend class TSelectExecution;
+
+  // WHERE reduction of the subtree held by slot (where_reduction.cpp); the
+  // slot is emptied when the subtree left the WHERE tree.
+  void ReduceNextWhereExpressionToken(TExpTokenPtr& slot, TExpToken* parent);
+  // Makes the comparison held by slot a join between the tables of its sides
+  // and takes it out of the WHERE tree.
+  void MakeJoinCondition(TExpTokenPtr& slot, TExpToken* parent, TSourceTable& leftTable, TSourceTable& rightTable);
+  // Join optimisation (join_planning.cpp): reverses the chain of joins from
+  // the driving table down to table, which then drives.
+  void FlipJoins(TSourceTable& table);
+  void FlipJoin(TTableJoin& join);
   TQueryStatement& statement_;
   TDataCursor* resultCursor_ = nullptr;       // the canned result's or the live source's cursor
   std::unique_ptr<TDataCursor> ownedResult_;  // a canned result's cursor
@@ -291,5 +311,9 @@ class TDataQuery final : public TExpSubQuery {
   std::vector<TExpTokenPtr> subSelectValues_;
   bool subSelectLoaded_ = false;
 };
+
+// Swaps the two sides of a comparison and mirrors its operator, so that it
+// reads the same (a < b becomes b > a; = and <> stay).
+void MirrorComparison(TExpToken& node);
 
 }  // namespace tarn
