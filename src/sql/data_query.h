@@ -126,6 +126,10 @@ struct TOrderByField : TGroupByField {
   bool Descending = false;
 };
 
+// The physical field of the cursor's table with that name (without regard to
+// case); false when there is none.
+bool FindPhysicalField(const TDataCursor& cursor, const std::string& name, TFieldDefinition& def);
+
 class TDataQuery final : public TExpSubQuery {
  public:
   explicit TDataQuery(TQueryStatement& statement);
