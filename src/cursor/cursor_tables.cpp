@@ -128,4 +128,17 @@ void TDataCursor::EmptyTable() {
   RefreshAfterIndexChange(indexPos_);
 }
 
+std::int32_t TDataCursor::SortRecords(std::span<const TFieldDefinition> fields, std::int64_t maxRecords,
+                                      const TSortCallbacks& callbacks, const TSortOptions& options) {
+  CheckOpenForIndexChange();
+  std::int32_t kept = 0;
+  {
+    TWriteLockScope scope(*table_);
+    kept = table_->DataFile().SortRecordBuffers(fields, maxRecords, callbacks, options);
+    scope.Commit();
+  }
+  RefreshAfterIndexChange(indexPos_);
+  return kept;
+}
+
 }  // namespace tarn

@@ -25,6 +25,7 @@
 #include "storage/formats/index_definition.h"
 #include "storage/keys/key_layout.h"
 #include "storage/records/record.h"
+#include "storage/records/record_sort.h"
 #include "storage/records/records_bitmap.h"
 
 namespace tarn {
@@ -379,6 +380,13 @@ class TDataCursor final : public TCacheClient, public TFilterSource {
   void RenameTable(const std::string& newName);
   // The cursor must be open, exclusive and not read-only.
   void EmptyTable();
+  // Sorts the records of a table without indexes (a result table) in place
+  // by the fields, with the duplicate removal, grouping
+  // callbacks and limit of SortDataFile; the cursor is then at the
+  // beginning. The cursor must be open, exclusive and not read-only.
+  // Answers the records kept.
+  std::int32_t SortRecords(std::span<const TFieldDefinition> fields, std::int64_t maxRecords,
+                           const TSortCallbacks& callbacks, const TSortOptions& options);
   // Building a unique index over records with equal keys raises TARN_KEYVIOL
   // and leaves the table as it was. The definition is completed in place.
   void AddPrimaryIndex(TIndexDefinition& definition);

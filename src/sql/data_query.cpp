@@ -32,7 +32,13 @@ std::string SplitTableName(const std::string& name, std::string& directory) {
 }
 
 TExpTokenPtr JoinTrees(TExpTokenPtr existing, TExpTokenPtr part, TExpOperator parentOperator) {
-  if (!existing) return part;
+  if (!part) return existing;
+  if (!existing) {
+    // The part becomes the whole tree: it no longer has the parent it had
+    // where it came from.
+    part->Parent = nullptr;
+    return part;
+  }
   TExpTokenPtr node = GetNewExpTokenInstance();
   node->NodeClass = enBINARY;
   node->Operator = parentOperator == eoOR ? eoOR : eoAND;
@@ -45,6 +51,15 @@ TExpTokenPtr JoinTrees(TExpTokenPtr existing, TExpTokenPtr part, TExpOperator pa
 }
 
 }  // namespace
+
+bool FindPhysicalField(const TDataCursor& cursor, const std::string& name, TFieldDefinition& def) {
+  const std::uint16_t count = cursor.GetPhysicalFieldCount();
+  for (std::uint16_t f = 1; f <= count; ++f) {
+    cursor.GetPhysicalFieldDefinition(f, def);
+    if (AnsiSameText(def.Name.Str(), name)) return true;
+  }
+  return false;
+}
 
 // --- TSourceTable --------------------------------------------------------------------
 
@@ -114,7 +129,7 @@ TSourceTable* TDataQuery::FindColumnSource(const TExpToken& column) const {
   for (const auto& source : SourceTables) {
     if (!source->Cursor || !source->Cursor->IsOpen()) continue;
     TFieldDefinition def{};
-    if (source->Cursor->GetPhysicalFieldDefinitionForFieldName(column.FieldName, def)) return source.get();
+    if (FindPhysicalField(*source->Cursor, column.FieldName, def)) return source.get();
   }
   return nullptr;
 }
@@ -191,7 +206,7 @@ bool TDataQuery::VerifyExpressionFieldData(void* context, TExpToken& node) {
   TSourceTable* source = query.FindColumnSource(node);
   if (source == nullptr || !source->Cursor || !source->Cursor->IsOpen()) return false;
   TFieldDefinition def{};
-  if (!source->Cursor->GetPhysicalFieldDefinitionForFieldName(node.FieldName, def)) return false;
+  if (!FindPhysicalField(*source->Cursor, node.FieldName, def)) return false;
   node.FieldNumber = def.FieldNumber;
   node.Source = source;
   node.DataType = def.DataType;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cursor/data_cursor.h"
@@ -108,6 +109,10 @@ class TSourceTable {
   std::vector<TFilterHandle> Filters;   // WHERE filters placed on the cursor
 
   TTableJoin& AddJoin(TJoinType type, TExpTokenPtr condition, TSourceTable& inner, TExpOperator parentOperator);
+  // Renumbers every table reached from this one through joins with a
+  // condition so that each comes after its outer table (inner order at least
+  // outer order + 1).
+  void BumpJoinOrders();
 };
 
 struct TGroupByField {
@@ -120,6 +125,10 @@ struct TGroupByField {
 struct TOrderByField : TGroupByField {
   bool Descending = false;
 };
+
+// The physical field of the cursor's table with that name (without regard to
+// case); false when there is none.
+bool FindPhysicalField(const TDataCursor& cursor, const std::string& name, TFieldDefinition& def);
 
 class TDataQuery final : public TExpSubQuery {
  public:
@@ -135,6 +144,18 @@ class TDataQuery final : public TExpSubQuery {
   // its first keyword. A sub-select or a UNION part must be a SELECT.
   void ParseQuery(bool subSelect, bool unionPart);
   void ParseSelectQuery();
+  // One select-list item into field: its tree, its text as written and what
+  // it is (a column, an aggregate of a column, or computed).
+  void ParseSelectColumnExpression(TResultField& field);
+  // A WHERE (isWhere) or ON condition; sub-selects only in WHERE.
+  TExpTokenPtr ParseWhereExpression(bool isWhere);
+  TExpTokenPtr ParseHavingExpression();
+  // Raises when a source table other than table already has the correlation
+  // name (without regard to case).
+  void CheckForDuplicateSourceTable(const std::string& name, const TSourceTable& table) const;
+  // Marks every node of an ON condition as a join expression and gives each
+  // comparison with columns on both sides the join type of its clause.
+  void PrepareNextJoinExpression(TJoinType joinType, TExpToken* node);
 
   // --- preparation and execution (select_preparation.cpp, select_execution.cpp) ------
   void PrepareQuery();
@@ -170,6 +191,11 @@ class TDataQuery final : public TExpSubQuery {
   // The join filter for the current row of the outer table (see
   // BuildNextJoinFilter in join_planning.cpp).
   TExpTokenPtr BuildNextJoinFilter(const TTableJoin& join);
+
+  // UPDATE and DELETE: the table whose rows change. It keeps driving, so join
+  // optimisation never picks it or a table its inner joins reach as the new
+  // driving table. Null for SELECT.
+  TSourceTable* DataChangeTarget = nullptr;
 
   // Column callbacks of the query's trees. Verification finds the column
   // (FindColumnSource), sets Source to its TSourceTable, FieldNumber to its
@@ -238,12 +264,60 @@ class TDataQuery final : public TExpSubQuery {
   void AddTempScanTokens(TExpTokenPtr part, TExpOperator parentOperator);
 
  private:
+  // Preparation steps (select_preparation.cpp).
+  void OpenSourceTables();
+  void ReleaseDirectory(TDataDirectory*& directory) noexcept;
+  void VerifyResultFields();
+  void TypeResultField(TResultField& field, const TExpToken* column);
+  void NameResultFields();
+  bool FindOrderIndex(std::uint8_t& position) const;
+  bool CanReturnLiveResult() const;
+  void ResolveOrderColumns(std::vector<TOrderByField>& items, std::string_view clause, bool allowBlobs);
+  bool ComputeOrderSatisfied() const;
+  void MapHavingColumns();
+  void PrepareLiveResult();
+  void AssignResultTableParams();
+  void CreateResultTable();
+  // Execution of a live result (select_execution.cpp).
+  void ExecuteLiveQuery();
+  // Clause readers of ParseSelectQuery (select_parser.cpp).
+  void ParseSelectList();
+  void ParseIntoClause();
+  void ParseFromClause();
+  void ParseJoinClauses();
+  std::unique_ptr<TSourceTable> ParseSourceTable(std::string_view missingNameMessage);
+  // Adds a source table at the end (or first) and numbers Position and
+  // JoinOrder in list order.
+  void AddSourceTable(std::unique_ptr<TSourceTable> table, bool first);
+  void ParseWithLocks();
+  void ParseColumnReference(TGroupByField& item, std::string_view missingMessage);
+
   friend class TQueryStatement;
   friend class TSelectExecution;
+
+  // WHERE reduction of the subtree held by slot (where_reduction.cpp); the
+  // slot is emptied when the subtree left the WHERE tree.
+  void ReduceNextWhereExpressionToken(TExpTokenPtr& slot, TExpToken* parent);
+  // Makes the comparison held by slot a join between the tables of its sides
+  // and takes it out of the WHERE tree.
+  void MakeJoinCondition(TExpTokenPtr& slot, TExpToken* parent, TSourceTable& leftTable, TSourceTable& rightTable);
+  // Join optimisation (join_planning.cpp): reverses the chain of joins from
+  // the driving table down to table, which then drives.
+  void FlipJoins(TSourceTable& table);
+  void FlipJoin(TTableJoin& join);
   TQueryStatement& statement_;
   TDataCursor* resultCursor_ = nullptr;       // the canned result's or the live source's cursor
   std::unique_ptr<TDataCursor> ownedResult_;  // a canned result's cursor
   TDataDirectory* resultDirectory_ = nullptr;
+  std::string resultName_;
+  bool resultTemporary_ = true;
+  // A sub-select's answer, read once per execution for IN.
+  std::vector<TExpTokenPtr> subSelectValues_;
+  bool subSelectLoaded_ = false;
 };
+
+// Swaps the two sides of a comparison and mirrors its operator, so that it
+// reads the same (a < b becomes b > a; = and <> stay).
+void MirrorComparison(TExpToken& node);
 
 }  // namespace tarn
