@@ -108,7 +108,7 @@ TEST_F(TarnProgramTest, CsvResultOfACommand) {
 TEST_F(TarnProgramTest, ScriptOnStandardInput) {
   const ProgramRun run = RunProgram({db_.Path()}, "SELECT NAME FROM t WHERE ID = 1;\nSELECT * FROM missing;\n");
   EXPECT_EQ(run.Code, 1);
-  EXPECT_EQ(run.Out, "NAME\n-------\na \"b\"\n");
+  EXPECT_EQ(run.Out, "NAME\n-----\na \"b\"\n");
   EXPECT_EQ(run.Err.rfind("Tarn Engine Error # 11010 ", 0), 0u) << run.Err;
 }
 
