@@ -239,30 +239,35 @@ bool IsNumericType(std::uint8_t dataType) noexcept {
   }
 }
 
-void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out) {
-  const std::uint16_t count = cursor.GetFieldCount();
+void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out,
+                 std::span<const std::uint16_t> hiddenFields) {
+  // The fields shown, by field number, with their definitions.
+  std::vector<std::uint16_t> shown;
+  for (std::uint16_t f = 1; f <= cursor.GetFieldCount(); ++f)
+    if (std::find(hiddenFields.begin(), hiddenFields.end(), f) == hiddenFields.end()) shown.push_back(f);
+  const std::size_t count = shown.size();
   std::vector<TFieldDefinition> defs(count);
   std::vector<std::string> names(count);
   std::vector<bool> rightAligned(count);
-  for (std::uint16_t f = 1; f <= count; ++f) {
-    cursor.GetFieldDefinition(f, defs[f - 1]);
-    names[f - 1] = defs[f - 1].Name.Str();
-    rightAligned[f - 1] = IsNumericType(defs[f - 1].DataType);
+  for (std::size_t i = 0; i < count; ++i) {
+    cursor.GetFieldDefinition(shown[i], defs[i]);
+    names[i] = defs[i].Name.Str();
+    rightAligned[i] = IsNumericType(defs[i].DataType);
   }
   std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
   auto readRow = [&] {
     std::vector<TCellText> row(count);
-    for (std::uint16_t f = 1; f <= count; ++f) row[f - 1] = ReadResultCell(cursor, f, defs[f - 1], record.data());
+    for (std::size_t i = 0; i < count; ++i) row[i] = ReadResultCell(cursor, shown[i], defs[i], record.data());
     return row;
   };
   cursor.SetToBegin();
   if (style == TResultStyle::Csv) {
     // Rows are written as they are read.
-    for (std::uint16_t f = 0; f < count; ++f) out << (f > 0 ? "," : "") << CsvField({false, names[f]});
+    for (std::size_t i = 0; i < count; ++i) out << (i > 0 ? "," : "") << CsvField({false, names[i]});
     out << '\n';
     while (cursor.GetNextRecord(record.data()) == 0) {
       const std::vector<TCellText> row = readRow();
-      for (std::uint16_t f = 0; f < count; ++f) out << (f > 0 ? "," : "") << CsvField(row[f]);
+      for (std::size_t i = 0; i < count; ++i) out << (i > 0 ? "," : "") << CsvField(row[i]);
       out << '\n';
     }
     return;

@@ -96,7 +96,6 @@ TEST_F(TarnProgramTest, DotCommandsAndAFailingStatement) {
   EXPECT_EQ(failing.Err.rfind("Tarn Engine Error # 11949 SQL error - ", 0), 0u) << failing.Err;
 }
 
-// Needs SELECT execution.
 TEST_F(TarnProgramTest, CsvResultOfACommand) {
   const ProgramRun run = RunProgram({"--csv", db_.Path(), "-c", "SELECT ID, NAME FROM t;"});
   EXPECT_EQ(run.Code, 0) << run.Err;
@@ -104,7 +103,6 @@ TEST_F(TarnProgramTest, CsvResultOfACommand) {
   EXPECT_EQ(run.Err, "");
 }
 
-// Needs SELECT execution.
 TEST_F(TarnProgramTest, ScriptOnStandardInput) {
   const ProgramRun run = RunProgram({db_.Path()}, "SELECT NAME FROM t WHERE ID = 1;\nSELECT * FROM missing;\n");
   EXPECT_EQ(run.Code, 1);

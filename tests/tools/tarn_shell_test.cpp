@@ -254,7 +254,6 @@ TEST_F(ShellTest, PromptsOnlyAtATerminal) {
   EXPECT_EQ(script.Out, "Alpha\nt\n");
 }
 
-// Needs SELECT execution.
 TEST_F(ShellTest, ScriptGoesOnAfterAFailingStatement) {
   const ShellRun run =
       RunShell({Dir()}, "SELECT ID FROM t WHERE ID < 3;\nSELEKT nothing;\nSELECT NAME FROM t WHERE ID = 2;\n");
@@ -272,7 +271,6 @@ TEST_F(ShellTest, ScriptGoesOnAfterAFailingStatement) {
             "expected, instead found 'SELEKT'\n");
 }
 
-// Needs SELECT execution.
 TEST_F(ShellTest, CsvResultsWithNullsAndQuotes) {
   const ShellRun run = RunShell({Dir(), "--csv", "-c", "SELECT ID, NAME FROM t; SELECT X FROM Alpha"});
   EXPECT_EQ(run.Code, kExitOk) << run.Err;
@@ -280,7 +278,17 @@ TEST_F(ShellTest, CsvResultsWithNullsAndQuotes) {
   EXPECT_EQ(run.Err, "");
 }
 
-// Needs SELECT execution.
+// The count column the result table keeps for each AVG is not an answer
+// column.
+TEST_F(ShellTest, AverageHelperColumnsAreNotShown) {
+  const ShellRun csv = RunShell({Dir(), "--csv", "-c", "SELECT AVG(ID) AS A, COUNT(*) AS N FROM t"});
+  EXPECT_EQ(csv.Code, kExitOk) << csv.Err;
+  EXPECT_EQ(csv.Out, "A,N\n2,3\n");
+  const ShellRun aligned = RunShell({Dir(), "-c", "SELECT ID, AVG(ID) AS A FROM t GROUP BY ID HAVING ID > 2"});
+  EXPECT_EQ(aligned.Code, kExitOk) << aligned.Err;
+  EXPECT_EQ(aligned.Out, "ID  A\n--  -\n 3  3\n");
+}
+
 TEST_F(ShellTest, StatementsSplitOutsideStringsAndComments) {
   const ShellRun run =
       RunShell({Dir(), "--csv"},
