@@ -289,6 +289,39 @@ TEST_F(ShellTest, AverageHelperColumnsAreNotShown) {
   EXPECT_EQ(aligned.Out, "ID  A\n--  -\n 3  3\n");
 }
 
+// A memo prints its text, another BLOB its size; the result table of a SELECT
+// holds copies of the BLOBs of its plain columns.
+TEST_F(ShellTest, BlobsInResults) {
+  db_.CreateTable("notes", {{"ID", dtInteger}, {"NOTE", dtBlob, 0, dstMemo}, {"IMAGE", dtBlob, 0, dstGraphic}});
+  TDataCursor cursor(db_.Directory());
+  cursor.SetTableName("notes");
+  cursor.OpenCursor();
+  std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
+  cursor.InitRecord(record.data());
+  const std::int32_t id = 7;
+  cursor.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&id));
+  const std::string note = "line one,\nline \"two\"";
+  const std::string image(1000, '\0');
+  ASSERT_EQ(cursor.OpenBlob(2, record.data(), 0, false, false), 0);
+  ASSERT_EQ(cursor.PutBlob(2, record.data(), false, static_cast<std::int32_t>(note.size()),
+                           reinterpret_cast<const std::uint8_t*>(note.data()), 0),
+            0);
+  ASSERT_EQ(cursor.OpenBlob(3, record.data(), 0, false, false), 0);
+  ASSERT_EQ(cursor.PutBlob(3, record.data(), false, static_cast<std::int32_t>(image.size()),
+                           reinterpret_cast<const std::uint8_t*>(image.data()), 0),
+            0);
+  cursor.AppendRecord(record.data());
+  cursor.InitRecord(record.data());
+  const std::int32_t other = 8;
+  cursor.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&other));
+  cursor.AppendRecord(record.data());
+  cursor.CloseCursor();
+
+  const ShellRun run = RunShell({Dir(), "--csv", "-c", "SELECT IMAGE, NOTE, ID FROM notes ORDER BY ID"});
+  EXPECT_EQ(run.Code, kExitOk) << run.Err;
+  EXPECT_EQ(run.Out, "IMAGE,NOTE,ID\n(BLOB 1000 bytes),\"line one,\nline \"\"two\"\"\",7\n,,8\n");
+}
+
 TEST_F(ShellTest, StatementsSplitOutsideStringsAndComments) {
   const ShellRun run =
       RunShell({Dir(), "--csv"},
