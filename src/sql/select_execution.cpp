@@ -457,12 +457,12 @@ void TSelectExecution::ReadColumn(std::uint16_t column, const std::uint8_t* reco
 
 void TSelectExecution::PutToken(std::uint16_t column, std::uint8_t* record, const TExpToken& value) {
   if (value.IsNull) {
-    result_.PutField(column, record, nullptr);
+    result_.PutPhysicalField(column, record, nullptr);
     return;
   }
   const TFieldDefinition& def = resultDefs_[column - 1u];
   if (value.DataType == def.DataType || def.DataType == dtString || def.DataType == dtBlob) {
-    result_.PutField(column, record, value.ValueData());
+    result_.PutPhysicalField(column, record, value.ValueData());
     return;
   }
   // A value widened to its column's type (SUM of small integers, say).
@@ -492,7 +492,7 @@ void TSelectExecution::PutToken(std::uint16_t column, std::uint8_t* record, cons
       StoreNumeric(*b_, NumericValue(value));
       break;
   }
-  result_.PutField(column, record, b_->ValueData());
+  result_.PutPhysicalField(column, record, b_->ValueData());
 }
 
 void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
@@ -502,7 +502,7 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
     const TFieldDefinition& def = resultDefs_[column - 1u];
     if (field.Calculation == rcNone && !field.Computed && field.Source != nullptr) {
       if (field.Source->AtEnd) {
-        result_.PutField(column, record, nullptr);
+        result_.PutPhysicalField(column, record, nullptr);
       } else if (def.DataType == dtBlob) {
         TExpToken& value = *a_;
         value.Initialize();
@@ -510,7 +510,7 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
         value.Source = field.Source;
         TDataQuery::EvaluateExpressionFieldData(&q_, nullptr, value);
         if (value.IsNull || value.DataSize <= 0) {
-          result_.PutField(column, record, nullptr);
+          result_.PutPhysicalField(column, record, nullptr);
         } else {
           result_.PutBlob(column, record, /*physical=*/true, value.DataSize, value.ValueData(), 0);
         }
@@ -529,7 +529,7 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
     }
     if (field.Calculation == rcCount && field.CountAll) {
       const std::int32_t one = 1;
-      result_.PutField(column, record, reinterpret_cast<const std::uint8_t*>(&one));
+      result_.PutPhysicalField(column, record, reinterpret_cast<const std::uint8_t*>(&one));
       continue;
     }
     const TExpToken& argument = *field.Expression->GetArgumentExpToken(0);
@@ -537,13 +537,13 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
                                                  q_.SortID, q_.LanguageID);
     if (field.Calculation == rcCount) {
       const std::int32_t one = 1;
-      result_.PutField(column, record, value->IsNull ? nullptr : reinterpret_cast<const std::uint8_t*>(&one));
+      result_.PutPhysicalField(column, record, value->IsNull ? nullptr : reinterpret_cast<const std::uint8_t*>(&one));
       continue;
     }
     PutToken(column, record, *value);
     if (field.Calculation == rcAvg) {
       const std::int32_t counted = value->IsNull ? 0 : 1;
-      result_.PutField(field.AvgCountColumn, record, reinterpret_cast<const std::uint8_t*>(&counted));
+      result_.PutPhysicalField(field.AvgCountColumn, record, reinterpret_cast<const std::uint8_t*>(&counted));
     }
   }
 }
@@ -570,7 +570,7 @@ void TSelectExecution::CarryRunningSums(const std::uint8_t* group, std::uint8_t*
     if (a_->IsNull) continue;
     ReadColumn(field.Number, next, *b_);
     if (!b_->IsNull) AddInto(*a_, *b_);
-    result_.PutField(field.Number, next, a_->ValueData());
+    result_.PutPhysicalField(field.Number, next, a_->ValueData());
   }
 }
 
@@ -587,7 +587,7 @@ void TSelectExecution::FoldInto(const std::uint8_t* record, std::uint8_t* group)
     }
     ReadColumn(field.Number, group, *b_);
     if (b_->IsNull) {
-      result_.PutField(field.Number, group, a_->ValueData());
+      result_.PutPhysicalField(field.Number, group, a_->ValueData());
       continue;
     }
     switch (field.Calculation) {
@@ -595,16 +595,16 @@ void TSelectExecution::FoldInto(const std::uint8_t* record, std::uint8_t* group)
       case rcRunSum:
       case rcCount:
         AddInto(*b_, *a_);
-        result_.PutField(field.Number, group, b_->ValueData());
+        result_.PutPhysicalField(field.Number, group, b_->ValueData());
         break;
       case rcMin:
         if (EvaluateComparison(eoLT, *a_, *b_, q_.SortID, q_.LanguageID)) {
-          result_.PutField(field.Number, group, a_->ValueData());
+          result_.PutPhysicalField(field.Number, group, a_->ValueData());
         }
         break;
       case rcMax:
         if (EvaluateComparison(eoGT, *a_, *b_, q_.SortID, q_.LanguageID)) {
-          result_.PutField(field.Number, group, a_->ValueData());
+          result_.PutPhysicalField(field.Number, group, a_->ValueData());
         }
         break;
       default:
@@ -621,8 +621,8 @@ void TSelectExecution::FinishAverages(std::uint8_t* group) {
     a_->IsNull = false;
     std::memset(a_->ValueData(), 0, a_->ValueCapacity());
     StoreNumeric(*a_, average.Count == 0 ? 0.0 : average.Sum / average.Count);
-    result_.PutField(field.Number, group, a_->ValueData());
-    result_.PutField(field.AvgCountColumn, group, reinterpret_cast<const std::uint8_t*>(&average.Count));
+    result_.PutPhysicalField(field.Number, group, a_->ValueData());
+    result_.PutPhysicalField(field.AvgCountColumn, group, reinterpret_cast<const std::uint8_t*>(&average.Count));
   }
   // The group that follows (already opened by the sort) becomes current.
   averages_.swap(nextAverages_);
@@ -698,7 +698,7 @@ void TSelectExecution::RunSingleRow() {
   if (q_.SimpleCount) {
     std::memcpy(group.data(), template_.data(), template_.size());
     const std::int32_t count = q_.SourceTables.front()->Cursor->GetRecordCount();
-    result_.PutField(1, group.data(), reinterpret_cast<const std::uint8_t*>(&count));
+    result_.PutPhysicalField(1, group.data(), reinterpret_cast<const std::uint8_t*>(&count));
     result_.AppendRecord(group.data(), {.Reposition = false});
     return;
   }
@@ -724,9 +724,9 @@ void TSelectExecution::RunSingleRow() {
     for (const TResultField& field : q_.ResultFields) {
       if (field.Calculation == rcCount) {
         const std::int32_t zero = 0;
-        result_.PutField(field.Number, group.data(), reinterpret_cast<const std::uint8_t*>(&zero));
+        result_.PutPhysicalField(field.Number, group.data(), reinterpret_cast<const std::uint8_t*>(&zero));
       } else {
-        result_.PutField(field.Number, group.data(), nullptr);
+        result_.PutPhysicalField(field.Number, group.data(), nullptr);
       }
     }
   }
