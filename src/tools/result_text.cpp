@@ -239,25 +239,21 @@ bool IsNumericType(std::uint8_t dataType) noexcept {
   }
 }
 
-void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out,
-                 std::span<const std::uint16_t> hiddenFields) {
-  // The fields shown, by field number, with their definitions.
-  std::vector<std::uint16_t> shown;
-  for (std::uint16_t f = 1; f <= cursor.GetFieldCount(); ++f)
-    if (std::find(hiddenFields.begin(), hiddenFields.end(), f) == hiddenFields.end()) shown.push_back(f);
-  const std::size_t count = shown.size();
+void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out) {
+  const std::uint16_t count = cursor.GetFieldCount();
   std::vector<TFieldDefinition> defs(count);
   std::vector<std::string> names(count);
   std::vector<bool> rightAligned(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    cursor.GetFieldDefinition(shown[i], defs[i]);
+  for (std::uint16_t i = 0; i < count; ++i) {
+    cursor.GetFieldDefinition(static_cast<std::uint16_t>(i + 1), defs[i]);
     names[i] = defs[i].Name.Str();
     rightAligned[i] = IsNumericType(defs[i].DataType);
   }
   std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
   auto readRow = [&] {
     std::vector<TCellText> row(count);
-    for (std::size_t i = 0; i < count; ++i) row[i] = ReadResultCell(cursor, shown[i], defs[i], record.data());
+    for (std::uint16_t i = 0; i < count; ++i)
+      row[i] = ReadResultCell(cursor, static_cast<std::uint16_t>(i + 1), defs[i], record.data());
     return row;
   };
   cursor.SetToBegin();

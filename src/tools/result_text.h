@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <iosfwd>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -51,9 +50,7 @@ enum class TResultStyle : std::uint8_t {
   Csv,
 };
 
-// Writes every row of the cursor from its beginning in the style, leaving out
-// the fields numbered in hiddenFields (the helper columns of an SQL answer).
-void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out,
-                 std::span<const std::uint16_t> hiddenFields = {});
+// Writes every row of the cursor from its beginning in the style.
+void WriteResult(TDataCursor& cursor, TResultStyle style, std::ostream& out);
 
 }  // namespace tarn::tools

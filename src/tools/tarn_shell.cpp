@@ -138,14 +138,7 @@ void TShell::RunStatement(const std::string& text) {
     statement.PrepareStatement(text);
     TDataCursor* result = nullptr;
     statement.ExecuteStatement(result);
-    if (result != nullptr) {
-      // The result table's count columns of AVG are helpers, not answer
-      // columns; its field definitions do not mark them, the query does.
-      std::vector<std::uint16_t> hidden;
-      for (const TResultField& field : statement.MasterQuery().ResultFields)
-        if (field.AvgCountColumn != 0) hidden.push_back(field.AvgCountColumn);
-      WriteResult(*result, options_.Csv ? TResultStyle::Csv : TResultStyle::Aligned, out_, hidden);
-    }
+    if (result != nullptr) WriteResult(*result, options_.Csv ? TResultStyle::Csv : TResultStyle::Aligned, out_);
     out_.flush();
     if (ChangesRows(statement.Kind())) err_ << statement.RowsAffected() << " rows affected\n" << std::flush;
   } catch (const Exception& error) {

@@ -171,12 +171,12 @@ class ResultTableTest : public ::testing::Test {
     cursor.CloseCursor();
   }
 
-  std::string Written(TResultStyle style, std::vector<std::uint16_t> hidden = {}) {
+  std::string Written(TResultStyle style) {
     TDataCursor cursor(db_.Directory());
     cursor.SetTableName("t");
     cursor.OpenCursor();
     std::ostringstream out;
-    WriteResult(cursor, style, out, hidden);
+    WriteResult(cursor, style, out);
     EXPECT_EQ(cursor.OpenBlobCount(), 0u);  // every BLOB read was freed again
     cursor.CloseCursor();
     return out.str();
@@ -200,20 +200,6 @@ TEST_F(ResultTableTest, AlignedColumnsAreAsWideAsTheirWidestText) {
             " 1  Ann, \"A\"     2.5  first\nnote  (BLOB 300 bytes)\n"
             " 2\n"
             "10  Bo         -0.25\n");
-}
-
-TEST_F(ResultTableTest, HiddenFieldsAreLeftOut) {
-  EXPECT_EQ(Written(TResultStyle::Csv, {2, 4}),
-            "ID,AMOUNT,PICTURE\n"
-            "1,2.5,(BLOB 300 bytes)\n"
-            "2,,\n"
-            "10,-0.25,\n");
-  EXPECT_EQ(Written(TResultStyle::Aligned, {1, 3, 4, 5}),
-            "NAME\n"
-            "--------\n"
-            "Ann, \"A\"\n"
-            "\n"
-            "Bo\n");
 }
 
 }  // namespace

@@ -279,7 +279,7 @@ TEST_F(ShellTest, CsvResultsWithNullsAndQuotes) {
 }
 
 // The count column the result table keeps for each AVG is not an answer
-// column.
+// column and is not shown.
 TEST_F(ShellTest, AverageHelperColumnsAreNotShown) {
   const ShellRun csv = RunShell({Dir(), "--csv", "-c", "SELECT AVG(ID) AS A, COUNT(*) AS N FROM t"});
   EXPECT_EQ(csv.Code, kExitOk) << csv.Err;
