@@ -3,7 +3,6 @@
 // script on standard input, and bad options.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +13,6 @@
 #include <vector>
 
 #include "sql/sql_fixture.h"
-
-extern char** environ;
 
 namespace tarn::tools {
 namespace {
@@ -37,30 +34,36 @@ std::string ReadFile(const std::string& path) {
 }
 
 // Runs the program with the arguments, standard input read from a file
-// holding input, and both output streams caught in files.
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input = {}) {
+// holding input, and both output streams caught in files; in workingDirectory
+// when one is given.
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input = {},
+                      const std::string& workingDirectory = {}) {
   char pattern[] = "/tmp/tarn-program-XXXXXX";
   const std::string dir = std::string(mkdtemp(pattern)) + "/";
   std::ofstream(dir + "in", std::ios::binary) << input;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, (dir + "in").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir + "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir + "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> argv = {TARN_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> pointers;
   for (std::string& arg : argv) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
+  const std::string in = dir + "in", out = dir + "out", err = dir + "err";
   ProgramRun run;
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, TARN_PATH, &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // The child: only calls that are safe between fork and exec.
+    const int files[] = {open(in.c_str(), O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                         open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+    for (int fd = 0; fd < 3; ++fd)
+      if (files[fd] < 0 || dup2(files[fd], fd) < 0) _exit(127);
+    if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(127);
+    execv(TARN_PATH, pointers.data());
+    _exit(127);
+  }
+  if (pid > 0) {
     int status = 0;
     if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.Code = WEXITSTATUS(status);
-    run.Out = ReadFile(dir + "out");
-    run.Err = ReadFile(dir + "err");
+    run.Out = ReadFile(out);
+    run.Err = ReadFile(err);
   }
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
@@ -94,6 +97,12 @@ TEST_F(TarnProgramTest, DotCommandsAndAFailingStatement) {
   EXPECT_EQ(failing.Code, 1);
   EXPECT_EQ(failing.Out, "t\nt\n");
   EXPECT_EQ(failing.Err.rfind("Tarn Engine Error # 11949 SQL error - ", 0), 0u) << failing.Err;
+}
+
+TEST_F(TarnProgramTest, WithoutADirectoryTheCurrentOneIsOpened) {
+  const ProgramRun run = RunProgram({"--csv"}, "SELECT ID FROM t WHERE ID = 2;\n.tables\n", db_.Path());
+  EXPECT_EQ(run.Code, 0) << run.Err;
+  EXPECT_EQ(run.Out, "ID\n2\nt\n");
 }
 
 TEST_F(TarnProgramTest, CsvResultOfACommand) {
