@@ -238,6 +238,13 @@ TEST_F(ShellTest, DotCommandsOnlyWhereNoStatementIsPending) {
   EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
 }
 
+TEST_F(ShellTest, ScriptsWithWindowsLineEnds) {
+  const ShellRun run =
+      RunShell({Dir(), "--csv"}, ".tables\r\nSELECT ID\r\nFROM t WHERE ID = 1;\r\n.quit\r\nSELEKT\r\n");
+  EXPECT_EQ(run.Code, kExitOk) << run.Err;
+  EXPECT_EQ(run.Out, "Alpha\nt\nID\n1\n");
+}
+
 TEST_F(ShellTest, WrongDotCommandArgumentsFail) {
   const ShellRun run = RunShell({Dir()}, ".tables extra\n.schema a b\n.help\n");
   EXPECT_EQ(run.Code, kExitStatementFailed);
