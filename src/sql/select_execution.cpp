@@ -512,7 +512,9 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
         if (value.IsNull || value.DataSize <= 0) {
           result_.PutPhysicalField(column, record, nullptr);
         } else {
-          result_.PutBlob(column, record, /*physical=*/true, value.DataSize, value.ValueData(), 0);
+          // A new BLOB of the result record, owned until the record is appended.
+          Check(result_.OpenBlob(column, record, 0, /*physical=*/true, /*owner=*/true));
+          Check(result_.PutBlob(column, record, /*physical=*/true, value.DataSize, value.ValueData(), 0));
         }
       } else {
         const TFieldDefinition& from = sourceDefs_[column - 1u];
@@ -746,6 +748,7 @@ void TSelectExecution::RunRows() {
     if (!PassesScan()) continue;
     BuildResultRecord(row.data());
     result_.AppendRecord(row.data(), {.Reposition = false});
+    if (q_.HasBlobResults) result_.FreeAllBlobs(/*all=*/false);
     if (limit >= 0 && ++rows >= limit) break;
   } while (NextCombinedRow());
 }

@@ -256,3 +256,72 @@ TEST_F(SelectStatementTest, ALiveResultIsTheFilteredSourceTable) {
 
 }  // namespace
 }  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+// The text of a memo field of the cursor's current record buffer.
+std::string MemoText(TDataCursor& cursor, std::uint16_t field, std::uint8_t* record) {
+  if (cursor.OpenBlob(field, record, 0, false, true) != 0) return "<not opened>";
+  std::int32_t size = 0;
+  cursor.GetBlobSize(field, record, false, size);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  std::int32_t read = 0;
+  if (size > 0) cursor.GetBlob(field, record, false, read, size, reinterpret_cast<std::uint8_t*>(text.data()), 0);
+  cursor.FreeBlob(field, record, false, true);
+  return text;
+}
+
+TEST(SelectBlobs, MemoColumnsAreCopiedIntoResultsAndSavedTables) {
+  SqlDatabase db;
+  db.CreateTable("notes", {{"ID", dtInteger}, {"NOTE", dtBlob, 0, dstMemo}}, {{"", {1}}});
+  {
+    TDataCursor cursor(db.Directory());
+    cursor.SetTableName("notes");
+    cursor.OpenCursor();
+    std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
+    const std::string texts[] = {"first note", std::string(3000, 'x'), ""};
+    for (std::int32_t id = 1; id <= 3; ++id) {
+      cursor.InitRecord(record.data());
+      cursor.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&id));
+      const std::string& text = texts[id - 1];
+      if (!text.empty()) {
+        ASSERT_EQ(cursor.OpenBlob(2, record.data(), 0, false, true), 0);
+        ASSERT_EQ(cursor.PutBlob(2, record.data(), false, static_cast<std::int32_t>(text.size()),
+                                 reinterpret_cast<const std::uint8_t*>(text.data()), 0),
+                  0);
+      }
+      cursor.AppendRecord(record.data());
+      cursor.FreeAllBlobs(true);
+    }
+  }
+  TQueryStatement statement(db.Directory());
+  statement.PrepareStatement("SELECT ID, NOTE FROM notes WHERE ID >= 2 ORDER BY ID DESC");
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  ASSERT_NE(result, nullptr);
+  const auto texts = [](TDataCursor& cursor) {
+    std::vector<std::string> out;
+    std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
+    cursor.SetToBegin();
+    while (cursor.GetNextRecord(record.data()) == 0) out.push_back(MemoText(cursor, 2, record.data()));
+    return out;
+  };
+  EXPECT_EQ(texts(*result), (std::vector<std::string>{"", std::string(3000, 'x')}));
+
+  std::vector<int> percents;
+  statement.SetSaveProgressCallback(&percents, [](void* data, TQueryStatement&, int percent) {
+    static_cast<std::vector<int>*>(data)->push_back(percent);
+  });
+  statement.SaveResultToTable(db.Directory(), "saved", /*overwrite=*/false);
+  EXPECT_EQ(percents.back(), 100);
+  TDataCursor saved(db.Directory());
+  saved.SetTableName("saved");
+  saved.OpenCursor();
+  EXPECT_EQ(SqlDatabase::ReadRows(saved), (std::vector<TextRow>{{"3", "BLOB"}, {"2", "BLOB"}}));
+  EXPECT_EQ(texts(saved), (std::vector<std::string>{"", std::string(3000, 'x')}));
+  EXPECT_EQ(test_support::RaisedCode([&] { statement.SaveResultToTable(db.Directory(), "saved", false); }), TARN_TABLEEXISTS);
+}
+
+}  // namespace
+}  // namespace tarn::sql_testing
