@@ -50,6 +50,17 @@ TExpTokenPtr JoinTrees(TExpTokenPtr existing, TExpTokenPtr part, TExpOperator pa
   return node;
 }
 
+// The physical definition of the cursor's column of that name; false when
+// the cursor has none (looking a name up directly raises for a missing one).
+bool FindColumnDefinition(const TDataCursor& cursor, const std::string& name, TFieldDefinition& def) {
+  for (std::uint16_t n = 1; n <= cursor.GetFieldCount(); ++n) {
+    TFieldDefinition logical{};
+    cursor.GetFieldDefinition(n, logical);
+    if (AnsiSameText(logical.Name.Str(), name)) return cursor.GetPhysicalFieldDefinitionForFieldName(name, def);
+  }
+  return false;
+}
+
 }  // namespace
 
 // --- TSourceTable --------------------------------------------------------------------
@@ -120,7 +131,7 @@ TSourceTable* TDataQuery::FindColumnSource(const TExpToken& column) const {
   for (const auto& source : SourceTables) {
     if (!source->Cursor || !source->Cursor->IsOpen()) continue;
     TFieldDefinition def{};
-    if (source->Cursor->GetPhysicalFieldDefinitionForFieldName(column.FieldName, def)) return source.get();
+    if (FindColumnDefinition(*source->Cursor, column.FieldName, def)) return source.get();
   }
   return nullptr;
 }
@@ -197,7 +208,7 @@ bool TDataQuery::VerifyExpressionFieldData(void* context, TExpToken& node) {
   TSourceTable* source = query.FindColumnSource(node);
   if (source == nullptr || !source->Cursor || !source->Cursor->IsOpen()) return false;
   TFieldDefinition def{};
-  if (!source->Cursor->GetPhysicalFieldDefinitionForFieldName(node.FieldName, def)) return false;
+  if (!FindColumnDefinition(*source->Cursor, node.FieldName, def)) return false;
   node.FieldNumber = def.FieldNumber;
   node.Source = source;
   node.DataType = def.DataType;
