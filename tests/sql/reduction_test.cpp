@@ -542,6 +542,36 @@ TEST_F(ReductionTest, SingleTableQueryOnlyPutsColumnsLeft) {
   EXPECT_TRUE(Query().SourceTables.front()->Joins.empty());
 }
 
+TEST_F(ReductionTest, LongChainsAreReducedWithAFlatStack) {
+  AddSource("a");
+  AddSource("b");
+  // A left-deep chain of 60,001 comparisons: a walk that recursed once per
+  // link would run out of stack.
+  std::string text = "a.K = b.K";
+  constexpr int kLinks = 30000;
+  for (int i = 0; i < kLinks; ++i) text += " AND a.X = " + std::to_string(i % 7) + " AND 3 < b.X";
+  SetWhere({{text}});
+  Reduce();
+  EXPECT_EQ(Joins(), (std::vector<std::string>{"a>b inner (a.K = b.K)"}));
+  ExpectParentLinks(Query().WhereTree.get());
+  int comparisons = 0, mirrored = 0;
+  std::vector<const TExpToken*> pending{Query().WhereTree.get()};
+  while (!pending.empty()) {
+    const TExpToken* node = pending.back();
+    pending.pop_back();
+    if (node->Operator == eoAND) {
+      pending.push_back(node->Left.get());
+      pending.push_back(node->Right.get());
+      continue;
+    }
+    ++comparisons;
+    EXPECT_EQ(node->Left->NodeClass, enFIELD);
+    if (node->Left->TableName == "b") mirrored += node->Operator == eoGT ? 1 : 0;
+  }
+  EXPECT_EQ(comparisons, 2 * kLinks);
+  EXPECT_EQ(mirrored, kLinks);
+}
+
 struct ErrorCase {
   const char* Name;
   std::vector<std::string> Sources;
