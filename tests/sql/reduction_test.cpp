@@ -176,13 +176,13 @@ class ReductionTest : public ::testing::Test {
   }
 
   // "a" or "a x" (table and correlation name).
-  TSourceTable& AddSource(const std::string& spec) {
-    const std::size_t blank = spec.find(' ');
-    const std::string table = spec.substr(0, blank);
+  TSourceTable& AddSource(const std::string& tableAndAlias) {
+    const std::size_t blank = tableAndAlias.find(' ');
+    const std::string table = tableAndAlias.substr(0, blank);
     auto source = std::make_unique<TSourceTable>();
     source->Position = static_cast<int>(Query().SourceTables.size()) + 1;
     source->SetTableName(table);
-    if (blank != std::string::npos) source->SetAliasName(spec.substr(blank + 1));
+    if (blank != std::string::npos) source->SetAliasName(tableAndAlias.substr(blank + 1));
     source->JoinOrder = source->Position;
     source->Cursor = std::make_unique<TDataCursor>(db_.Directory());
     source->Cursor->SetTableName(table);
