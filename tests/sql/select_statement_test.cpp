@@ -164,6 +164,9 @@ TEST_F(SelectStatementTest, PreparationAndExecutionMessages) {
        "Type mismatch between column expression 'ID' in the UNION ALL query and column expression 'NAME' in the "
        "master query"},
       {"SELECT NAME FROM people WHERE AMOUNT + 1", "WHERE or JOIN clause must be a boolean expression"},
+      // FULL is the correlation name of people here, so people.CITY names no source table.
+      {"SELECT * FROM people FULL JOIN cities ON people.CITY = cities.CITY",
+       "Internal join error attempting to validate table correlation names involved in join"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Sql);
@@ -321,6 +324,60 @@ TEST(SelectBlobs, MemoColumnsAreCopiedIntoResultsAndSavedTables) {
   EXPECT_EQ(SqlDatabase::ReadRows(saved), (std::vector<TextRow>{{"3", "BLOB"}, {"2", "BLOB"}}));
   EXPECT_EQ(texts(saved), (std::vector<std::string>{"", std::string(3000, 'x')}));
   EXPECT_EQ(test_support::RaisedCode([&] { statement.SaveResultToTable(db.Directory(), "saved", false); }), TARN_TABLEEXISTS);
+}
+
+}  // namespace
+}  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+class SelectScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.CreateTable("numbers", {{"N", dtInteger}});
+    std::vector<Row> rows;
+    for (std::int64_t n = 1; n <= 100; ++n) rows.push_back({n});
+    db_.Insert("numbers", rows);
+  }
+  SqlDatabase db_;
+};
+
+TEST_F(SelectScanTest, AStopAskedByTheProgressCallbackKeepsTheRowsGathered) {
+  struct Progress {
+    std::vector<int> Percents;
+  } progress;
+  TQueryStatement statement(db_.Directory());
+  statement.SetQueryProgressCallback(&progress, [](void* data, TQueryStatement&, int percent, bool& stop) {
+    static_cast<Progress*>(data)->Percents.push_back(percent);
+    stop = percent >= 50;
+  });
+  statement.PrepareStatement("SELECT N FROM numbers");
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  // Reports every 5 % (20 steps); the report at row 50 stops before that row,
+  // and the end of the statement is reported.
+  EXPECT_EQ(progress.Percents, (std::vector<int>{5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 100}));
+  EXPECT_EQ(statement.RowsAffected(), 49);
+}
+
+TEST_F(SelectScanTest, WithLocksHoldsTheSourceTablesOnlyWhileItRuns) {
+  EXPECT_EQ(db_.Query("SELECT COUNT(*) FROM numbers WHERE N > 90 WITH LOCKS"), (std::vector<TextRow>{{"10"}}));
+  // Another session of the process can write the table afterwards.
+  TDataSession other;
+  other.SetLockRetries(1);
+  other.SetLockWait(1);
+  TDataDirectory& directory = other.OpenDataDirectory("", db_.Path());
+  TDataCursor writer(directory);
+  writer.SetTableName("numbers");
+  writer.OpenCursor();
+  std::vector<std::uint8_t> record(writer.GetRecordBufferSize());
+  writer.InitRecord(record.data());
+  const std::int32_t n = 101;
+  writer.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&n));
+  EXPECT_NO_THROW(writer.AppendRecord(record.data()));
+  writer.CloseCursor();
+  EXPECT_EQ(db_.Query("SELECT COUNT(*) FROM numbers WITH LOCKS"), (std::vector<TextRow>{{"101"}}));
 }
 
 }  // namespace
