@@ -224,6 +224,26 @@ class TDataQuery final : public TExpSubQuery {
   bool TypeSubSelectColumn(TExpToken& node) override;
   bool SubSelectContains(const TExpToken& value) override;
 
+  // --- data-changing statements: INSERT, UPDATE, DELETE (dml_statements.cpp) ------------
+  // Parsing starts at the statement's keyword; preparation and execution
+  // are called by PrepareQuery and ExecuteQuery for their kinds.
+  void ParseInsertQuery();
+  void ParseUpdateQuery();
+  void ParseDeleteQuery();
+  void PrepareDataChangeQuery();
+  void ExecuteDataChangeQuery();
+  // (end of data-changing statements)
+
+  // --- data-definition statements: CREATE and DROP (ddl_statements.cpp) ------------------
+  // Parsing starts at the word after CREATE or DROP (TABLE, INDEX, UNIQUE ...).
+  void ParseCreateTableQuery();
+  void ParseCreateIndexQuery();
+  void ParseDropTableQuery();
+  void ParseDropIndexQuery();
+  void PrepareDefinitionQuery();
+  void ExecuteDefinitionQuery();
+  // (end of data-definition statements)
+
   // --- what parsing fills ---------------------------------------------------------------
   TStatementKind Kind = skNone;
   bool IsSubSelect = false;

@@ -633,7 +633,15 @@ void TDataQuery::ExecuteLiveQuery() {
 void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   const TClock::time_point start = TClock::now();
   result = nullptr;
-  if (Kind != skSelect) return;
+  if (Kind != skSelect) {
+    if (Kind == skInsert || Kind == skUpdate || Kind == skDelete) {
+      ExecuteDataChangeQuery();
+    } else {
+      ExecuteDefinitionQuery();
+    }
+    ExecutionTime = std::chrono::duration<double>(TClock::now() - start).count();
+    return;
+  }
   {
     TSourceReadLocks locks(*this);
     if (LiveResult) {
