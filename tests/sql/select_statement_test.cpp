@@ -382,3 +382,48 @@ TEST_F(SelectScanTest, WithLocksHoldsTheSourceTablesOnlyWhileItRuns) {
 
 }  // namespace
 }  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+// The statements of the quota page over a user table, with and without a
+// case-insensitive index on USER; one name is GBK text whose second byte is
+// an ASCII letter (0xB0 0x61), which upper-casing must leave alone.
+class QuotaQueryTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(QuotaQueryTest, TheUserQueryFindsTheRowsOfOneUserWhateverTheCase) {
+  SqlDatabase db;
+  std::vector<Index> indexes;
+  if (GetParam()) indexes.push_back({"ByUser", {1}, false, /*CaseInsensitive=*/true});
+  db.CreateTable("user",
+                 {{"USER", dtString, 20}, {"NAME", dtString, 20}, {"LIMIT_P", dtInteger}, {"USED_P", dtInteger},
+                  {"HOWTODO", dtInteger}},
+                 indexes);
+  const std::string chinese = "\xD5\xC5\xB0\x61";  // two GBK characters, the second trail byte 'a'
+  db.Insert("user", {{std::string("alice"), std::string(""), std::int64_t{100}, std::int64_t{5}, std::int64_t{1}},
+                     {std::string("Alice"), std::string("P1"), std::int64_t{-1}, std::int64_t{7}, std::int64_t{2}},
+                     {std::string("bob"), std::string(""), std::int64_t{10}, std::int64_t{1}, std::int64_t{3}},
+                     {chinese, std::string(""), std::int64_t{50}, std::int64_t{60}, std::int64_t{4}}});
+  const auto users = [&](const std::string& name) {
+    std::vector<std::string> found;
+    for (const TextRow& row : db.Query("select * from 'user' where Upper('user'.'user') = '" + name + "'")) {
+      found.push_back(row[0] + "/" + row[3]);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(users("ALICE"), (std::vector<std::string>{"Alice/7", "alice/5"}));
+  EXPECT_EQ(users("BOB"), (std::vector<std::string>{"bob/1"}));
+  EXPECT_EQ(users(chinese), (std::vector<std::string>{chinese + "/60"}));
+  EXPECT_EQ(users("\xD5\xC5\xB0\x41"), (std::vector<std::string>{}));
+  EXPECT_EQ(users("NOBODY"), (std::vector<std::string>{}));
+  // A missing table is the engine's own error, and leaves no result table.
+  EXPECT_EQ(test_support::RaisedCode([&] { db.Query("select * from 'printer'"); }), TARN_OSENOENT);
+  EXPECT_EQ(db.PrivateTables(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Index, QuotaQueryTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WithCaseInsensitiveIndex" : "WithoutIndex"; });
+
+}  // namespace
+}  // namespace tarn::sql_testing
