@@ -307,17 +307,36 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
       result_.PutPhysicalField(column, record, reinterpret_cast<const std::uint8_t*>(&one));
       continue;
     }
-    const TExpToken& argument = *field.Expression->GetArgumentExpToken(0);
-    TExpTokenPtr value = EvaluateExpressionToken(argument, nullptr, &q_, &TDataQuery::EvaluateExpressionFieldData,
-                                                 q_.SortID, q_.LanguageID);
+    // The row's own contribution: the argument's value, read straight from
+    // its source record when the argument is a column.
+    TExpTokenPtr evaluated;
+    const TExpToken* value = nullptr;
+    if (field.Source != nullptr) {
+      const TFieldDefinition& from = sourceDefs_[column - 1u];
+      TExpToken& read = *a_;
+      read.NodeClass = enFIELD;
+      read.FieldNumber = field.SourceField;
+      read.Source = field.Source;
+      read.DataType = from.DataType;
+      read.SubType = from.SubType;
+      read.DataSize = from.PhysicalSize;
+      read.Decimals = from.PhysicalDecimals;
+      TDataQuery::EvaluateExpressionFieldData(&q_, nullptr, read);
+      value = &read;
+    } else {
+      evaluated = EvaluateExpressionToken(*field.Expression->GetArgumentExpToken(0), nullptr, &q_,
+                                          &TDataQuery::EvaluateExpressionFieldData, q_.SortID, q_.LanguageID);
+      value = evaluated.get();
+    }
     if (field.Calculation == rcCount) {
       const std::int32_t one = 1;
       result_.PutPhysicalField(column, record, value->IsNull ? nullptr : reinterpret_cast<const std::uint8_t*>(&one));
       continue;
     }
+    const bool isNull = value->IsNull;
     PutToken(column, record, *value);
     if (field.Calculation == rcAvg) {
-      const std::int32_t counted = value->IsNull ? 0 : 1;
+      const std::int32_t counted = isNull ? 0 : 1;
       result_.PutPhysicalField(field.AvgCountColumn, record, reinterpret_cast<const std::uint8_t*>(&counted));
     }
   }
