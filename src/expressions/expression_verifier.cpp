@@ -407,6 +407,12 @@ void TypeAggregate(TExpressionVerifier& verifier, TExpToken& node) {
     message += expmsg::kAggregateNumeric;
     verifier.RaiseIn(message);
   }
+  // A count is an integer whatever it counts (HAVING COUNT(name) > 1 compares
+  // numbers); the other aggregates take their argument's type.
+  if (node.Operator == eoCOUNT) {
+    IntegerResult(node);
+    return;
+  }
   TakeTypeOf(node, arg0);
 }
 

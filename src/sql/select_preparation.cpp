@@ -594,6 +594,18 @@ void TDataQuery::CreateResultTable() {
     throw;
   }
   if (addPassword) session.DeletePassword(Password);
+  if (HasAverages) {
+    // The readers of the result see its columns; the counts of the averages
+    // stay hidden behind them.
+    std::vector<TFieldDefinition> visible;
+    for (std::uint16_t f = 1; f <= ResultFields.size(); ++f) {
+      TFieldDefinition def;
+      cursor->GetPhysicalFieldDefinition(f, def);
+      def.Working.SourceFieldNumber = static_cast<std::int16_t>(f);
+      visible.push_back(def);
+    }
+    cursor->SetFieldMapping(visible);
+  }
   ownedResult_ = std::move(cursor);
   resultCursor_ = ownedResult_.get();
 }

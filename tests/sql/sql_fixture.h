@@ -3,6 +3,7 @@
 // TQueryStatement with their result rows read back as text.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -74,6 +75,15 @@ class SqlDatabase {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(privatePath_))
       names.push_back(entry.path().filename().string());
+    return names;
+  }
+  // The data files among them: one per result table.
+  std::vector<std::string> PrivateTables() const {
+    std::vector<std::string> names;
+    for (const std::string& name : PrivateFiles()) {
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".DAT") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
     return names;
   }
 
