@@ -168,12 +168,26 @@ class TDataQuery final : public TExpSubQuery {
   void FreeResultTable() noexcept;
 
   // --- WHERE reduction and joins (where_reduction.cpp, join_planning.cpp) ------------
+  // Preparation of a canned result calls, in this order: SetupDefaultTableJoins
+  // (each table joined to the next as a cross product), ReduceWhereExpression
+  // (join conditions to joins, multi-table functions and predicates to the
+  // scan expression), ReduceDefaultTableJoins (cross products a join
+  // condition makes needless dropped; the joins form a tree from the table
+  // that drives) and SortJoinOrders (the source list in join order, equal
+  // orders keeping their list order).
   void SetupDefaultTableJoins();
   void ReduceWhereExpression();
   void ReduceDefaultTableJoins();
   void SortJoinOrders();
+  // Between the filter passes: whether a table reached by inner joins may
+  // drive instead (not with NOJOINOPTIMIZE), and the change of driving table
+  // when one has fewer records (as filtered) than the driving table.
   bool CanOptimizeTableJoins() const;
   void OptimizeTableJoins();
+  // Every aggregate of the HAVING tree becomes a column node of the result
+  // column holding the same aggregate: FieldNumber is the result column's
+  // number, Source is null and TableName empty, so the tree is evaluated with
+  // a result record as the row through the result cursor's field callback.
   void ReduceHavingExpression();
   // The source table a column node refers to: by correlation name when the
   // node names one, else the first source table having a column of that name;
@@ -209,6 +223,26 @@ class TDataQuery final : public TExpSubQuery {
   int SubSelectColumnCount() const override;
   bool TypeSubSelectColumn(TExpToken& node) override;
   bool SubSelectContains(const TExpToken& value) override;
+
+  // --- data-changing statements: INSERT, UPDATE, DELETE (dml_statements.cpp) ------------
+  // Parsing starts at the statement's keyword; preparation and execution
+  // are called by PrepareQuery and ExecuteQuery for their kinds.
+  void ParseInsertQuery();
+  void ParseUpdateQuery();
+  void ParseDeleteQuery();
+  void PrepareDataChangeQuery();
+  void ExecuteDataChangeQuery();
+  // (end of data-changing statements)
+
+  // --- data-definition statements: CREATE and DROP (ddl_statements.cpp) ------------------
+  // Parsing starts at the word after CREATE or DROP (TABLE, INDEX, UNIQUE ...).
+  void ParseCreateTableQuery();
+  void ParseCreateIndexQuery();
+  void ParseDropTableQuery();
+  void ParseDropIndexQuery();
+  void PrepareDefinitionQuery();
+  void ExecuteDefinitionQuery();
+  // (end of data-definition statements)
 
   // --- what parsing fills ---------------------------------------------------------------
   TStatementKind Kind = skNone;

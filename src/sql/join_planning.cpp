@@ -66,18 +66,9 @@ bool ContainsTuple(const TExpToken* root) {
 
 bool IsInnerJoin(const TTableJoin& join) { return join.Type == jtInner; }
 
-}  // namespace
-
-bool TDataQuery::CanOptimizeTableJoins() const {
-  if (NoJoinOptimize || SourceTables.size() < 2) return false;
-  return std::any_of(SourceTables.begin(), SourceTables.end(), [](const auto& source) {
-    return std::any_of(source->Joins.begin(), source->Joins.end(), [](const auto& j) { return IsInnerJoin(*j); });
-  });
-}
-
 // The path of joins from the driving table (the first in the list) down to
 // table, top first; empty when table is not reached.
-static std::vector<TTableJoin*> JoinPathTo(TSourceTable& driver, const TSourceTable& table) {
+std::vector<TTableJoin*> JoinPathTo(TSourceTable& driver, const TSourceTable& table) {
   struct TVisit {
     TSourceTable* Table;
     TTableJoin* Via;   // the join that reached it
@@ -98,6 +89,15 @@ static std::vector<TTableJoin*> JoinPathTo(TSourceTable& driver, const TSourceTa
     }
   }
   return {};
+}
+
+}  // namespace
+
+bool TDataQuery::CanOptimizeTableJoins() const {
+  if (NoJoinOptimize || SourceTables.size() < 2) return false;
+  return std::any_of(SourceTables.begin(), SourceTables.end(), [](const auto& source) {
+    return std::any_of(source->Joins.begin(), source->Joins.end(), [](const auto& j) { return IsInnerJoin(*j); });
+  });
 }
 
 // The candidates are the inner tables of inner joins whose outer table is

@@ -54,6 +54,12 @@ class TQueryStatement final : public TExpressionParserOwner {
   // result cursor is the last SELECT's (owned by the statement), else null.
   void ExecuteStatement(TDataCursor*& result, bool progressWanted = true);
   TDataCursor* GetResultTable() const;
+  // Copies the master query's result (the result table, or a live result's
+  // source table as filtered) into a new table of that name in the
+  // directory, reporting percentages to the save-progress callback. With
+  // overwrite an existing table of that name is replaced; otherwise it
+  // raises TARN_TABLEEXISTS.
+  void SaveResultToTable(TDataDirectory& database, const std::string& tableName, bool overwrite);
 
   void SetPasswordCallback(void* userData, TStatementPasswordCallback callback) noexcept;
   void SetQueryProgressCallback(void* userData, TQueryProgressCallback callback) noexcept;

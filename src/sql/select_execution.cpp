@@ -18,6 +18,7 @@
 #include "expressions/expression_evaluator.h"
 #include "expressions/expression_verifier.h"
 #include "expressions/filter_preparation.h"
+#include "sql/combined_rows.h"
 #include "sql/data_query.h"
 #include "sql/query_statement.h"
 #include "storage/formats/data_types.h"
@@ -31,13 +32,6 @@ using TClock = std::chrono::steady_clock;
 constexpr std::string_view kWhereClause = "WHERE or JOIN clause";
 
 [[noreturn]] void RaiseSql(std::string_view message) { RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, message); }
-
-bool IsTrue(const TExpToken& value) {
-  if (value.IsNull) return false;
-  std::uint16_t flag = 0;
-  std::memcpy(&flag, value.ValueData(), sizeof flag);
-  return flag != 0;
-}
 
 template <typename T>
 T LoadValue(const TExpToken& token) {
@@ -169,39 +163,10 @@ class TSelectExecution {
   void Run();
 
  private:
-  struct TLevel {
-    TSourceTable* Table = nullptr;
-    TTableJoin* Join = nullptr;  // none for the driving table and unjoined tables
-  };
   struct TAverage {
     double Sum = 0;
     std::int32_t Count = 0;
   };
-  // A part of the WHERE tree that refers to one source table.
-  struct TWherePart {
-    TExpToken* Node = nullptr;
-    TSourceTable* Table = nullptr;
-    TExpTokenPtr Prepared;
-    TOptimizeLevel Level = olNone;
-  };
-
-  // WHERE as filters.
-  void VerifyConditions();
-  void CollectWhereParts(TExpToken* node, TExpOperator parentOperator, std::vector<TWherePart>& parts);
-  void PlaceWherePart(TWherePart& part, int pass);
-  void AddSourceFilter(TSourceTable& table, TExpTokenPtr prepared);
-  TExpTokenPtr PrepareForFilter(const TExpToken& node) const;
-
-  // Combined rows.
-  void BuildLevels();
-  void AddLevelsJoinedFrom(TSourceTable& table, std::vector<bool>& placed);
-  bool InitLevel(std::size_t i);
-  bool AdvanceLevel(std::size_t i);
-  bool Settle(std::size_t from);
-  bool FirstCombinedRow();
-  bool NextCombinedRow();
-  bool PassesScan();
-
   // Result records and grouping.
   void LoadFieldDefinitions();
   void BuildResultRecord(std::uint8_t* record);
@@ -219,212 +184,20 @@ class TSelectExecution {
   void RunRows();
   void PostProcess();
   std::int64_t FinalLimit() const;
-  bool ReportProgress();
 
   TDataQuery& q_;
   TDataCursor& result_;
-  std::vector<TLevel> levels_;
+  TCombinedRows rows_{q_};
   std::vector<TFieldDefinition> resultDefs_;  // the result table's fields, 1-based at [n - 1]
   std::vector<TFieldDefinition> sourceDefs_;  // per result column: its source field (plain columns)
   std::vector<std::uint8_t> template_;       // a record with the result table's defaults
   std::vector<TAverage> averages_, nextAverages_;
   TExpTokenPtr a_ = GetNewScratch(), b_ = GetNewScratch();
-  // Progress.
-  std::int32_t lastDriverRecord_ = -1;
-  std::int64_t driverRows_ = 0;
-  std::int32_t driverCount_ = 0;
-  int lastPercent_ = 0;
-  int progressStep_ = 100;
 
   static TExpTokenPtr GetNewScratch();
 };
 
 TExpTokenPtr TSelectExecution::GetNewScratch() { return GetNewExpTokenInstance(); }
-
-// --- WHERE as filters ------------------------------------------------------------------------
-
-void TSelectExecution::VerifyConditions() {
-  const std::string database = q_.Statement().Directory().Name();
-  const auto verify = [&](TExpTokenPtr& tree) {
-    if (!tree) return;
-    VerifyExpressionToken(TARN_SQLPARSE, database, {}, true, &TDataQuery::VerifyExpressionFieldData, &q_, nullptr,
-                          *tree, kWhereClause);
-    if (tree->DataType != dtBoolean) RaiseSql("WHERE or JOIN clause must be a boolean expression");
-  };
-  verify(q_.WhereTree);
-  verify(q_.ScanExpression);
-  for (const auto& source : q_.SourceTables) {
-    for (const auto& join : source->Joins) verify(join->Condition);
-  }
-}
-
-TExpTokenPtr TSelectExecution::PrepareForFilter(const TExpToken& node) const {
-  TFilterCompare compare;
-  compare.NoPartialCompare = true;
-  compare.SortID = q_.SortID;
-  compare.LanguageID = q_.LanguageID;
-  return BuildNextFilterExpression(node, &q_, &TDataQuery::EvaluateExpressionFieldData, compare);
-}
-
-void TSelectExecution::CollectWhereParts(TExpToken* node, TExpOperator parentOperator,
-                                         std::vector<TWherePart>& parts) {
-  if (node == nullptr) return;
-  TSourceTable* table = nullptr;
-  const bool multiple = q_.ContainsMultipleDataSources(node, &table);
-  if (!multiple && table != nullptr) {
-    TWherePart part;
-    part.Node = node;
-    part.Table = table;
-    parts.push_back(std::move(part));
-    return;
-  }
-  if (multiple && node->NodeClass == enBINARY && node->Operator == eoAND) {
-    CollectWhereParts(node->Left.get(), eoAND, parts);
-    CollectWhereParts(node->Right.get(), eoAND, parts);
-    return;
-  }
-  // Several tables in a part that cannot be split, or no table at all: the
-  // part is evaluated for every combined row.
-  q_.AddTempScanTokens(CopyExpressionTokens(node), parentOperator);
-}
-
-void TSelectExecution::AddSourceFilter(TSourceTable& table, TExpTokenPtr prepared) {
-  TAddFilterOptions options;
-  options.Tree = std::move(prepared);
-  const TFilterHandle handle = table.Cursor->AddFilter(std::move(options));
-  table.Cursor->ActivateFilter(handle);
-  table.Filters.push_back(handle);
-}
-
-void TSelectExecution::PlaceWherePart(TWherePart& part, int pass) {
-  TSourceTable& table = *part.Table;
-  if (q_.SimpleCount) {
-    if (pass == 1) AddSourceFilter(table, std::move(part.Prepared));
-    return;
-  }
-  if (pass == 1) {
-    if (part.Level == olNone) return;
-    if (q_.IsTargetOfOuterJoin(table)) {
-      q_.AddTempScanTokens(CopyExpressionTokens(part.Node), eoAND);
-    } else {
-      AddSourceFilter(table, std::move(part.Prepared));
-    }
-    return;
-  }
-  if (part.Level != olNone) return;
-  if (!q_.HasJoins || q_.IsTargetOfJoin(table)) {
-    q_.AddTempScanTokens(CopyExpressionTokens(part.Node), eoAND);
-  } else {
-    AddSourceFilter(table, std::move(part.Prepared));
-  }
-}
-
-// --- combined rows ------------------------------------------------------------------------------
-
-void TSelectExecution::AddLevelsJoinedFrom(TSourceTable& table, std::vector<bool>& placed) {
-  for (const auto& join : table.Joins) {
-    const auto at = static_cast<std::size_t>(
-        std::find_if(q_.SourceTables.begin(), q_.SourceTables.end(),
-                     [&](const auto& s) { return s.get() == join->Inner; }) -
-        q_.SourceTables.begin());
-    if (at >= placed.size() || placed[at]) continue;
-    placed[at] = true;
-    levels_.push_back({join->Inner, join.get()});
-    AddLevelsJoinedFrom(*join->Inner, placed);
-  }
-}
-
-void TSelectExecution::BuildLevels() {
-  levels_.clear();
-  std::vector<bool> placed(q_.SourceTables.size(), false);
-  for (std::size_t i = 0; i < q_.SourceTables.size(); ++i) {
-    if (placed[i]) continue;
-    // The driving table, then any table no join reaches (a cross product).
-    placed[i] = true;
-    levels_.push_back({q_.SourceTables[i].get(), nullptr});
-    AddLevelsJoinedFrom(*q_.SourceTables[i], placed);
-  }
-}
-
-bool TSelectExecution::InitLevel(std::size_t i) {
-  TLevel& level = levels_[i];
-  TSourceTable& table = *level.Table;
-  TDataCursor& cursor = *table.Cursor;
-  if (level.Join != nullptr && level.Join->Condition) {
-    TExpTokenPtr joinFilter = q_.BuildNextJoinFilter(*level.Join);
-    if (joinFilter) {
-      TExpTokenPtr prepared = PrepareForFilter(*joinFilter);
-      if (level.Join->FilterHandle == 0) {
-        TAddFilterOptions options;
-        options.Tree = std::move(prepared);
-        level.Join->FilterHandle = cursor.AddFilter(std::move(options));
-        cursor.ActivateFilter(level.Join->FilterHandle);
-      } else {
-        cursor.ResetFilter(std::move(prepared), level.Join->FilterHandle);
-      }
-    }
-  }
-  cursor.SetToBegin();
-  if (cursor.GetNextRecord(table.Record.data()) == 0) {
-    table.AtEnd = false;
-    return true;
-  }
-  table.AtEnd = true;
-  // An outer join without a match gives one row with the table at its end.
-  return level.Join != nullptr && (level.Join->Type == jtLeftOuter || level.Join->Type == jtRightOuter);
-}
-
-bool TSelectExecution::AdvanceLevel(std::size_t i) {
-  TSourceTable& table = *levels_[i].Table;
-  if (table.AtEnd) return false;
-  if (table.Cursor->GetNextRecord(table.Record.data()) == 0) return true;
-  table.AtEnd = true;
-  return false;
-}
-
-// Positions the levels from `from` on for the current rows of the levels
-// before it, moving those on (innermost first) when a level finds no row.
-bool TSelectExecution::Settle(std::size_t from) {
-  std::size_t i = from;
-  while (i < levels_.size()) {
-    if (InitLevel(i)) {
-      ++i;
-      continue;
-    }
-    for (;;) {
-      if (i == 0) return false;
-      --i;
-      if (AdvanceLevel(i)) break;
-    }
-    ++i;
-  }
-  return true;
-}
-
-bool TSelectExecution::FirstCombinedRow() {
-  if (levels_.empty()) return false;
-  if (!InitLevel(0)) return false;
-  return Settle(1);
-}
-
-bool TSelectExecution::NextCombinedRow() {
-  std::size_t i = levels_.size();
-  while (i > 0) {
-    --i;
-    if (AdvanceLevel(i)) return Settle(i + 1);
-  }
-  return false;
-}
-
-bool TSelectExecution::PassesScan() {
-  for (const TExpTokenPtr* tree : {&q_.ScanExpression, &q_.TempScanExpression}) {
-    if (!*tree) continue;
-    TExpTokenPtr value = EvaluateExpressionToken(**tree, nullptr, &q_, &TDataQuery::EvaluateExpressionFieldData,
-                                                 q_.SortID, q_.LanguageID);
-    if (!IsTrue(*value)) return false;
-  }
-  return true;
-}
 
 // --- result records --------------------------------------------------------------------------
 
@@ -512,7 +285,9 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
         if (value.IsNull || value.DataSize <= 0) {
           result_.PutPhysicalField(column, record, nullptr);
         } else {
-          result_.PutBlob(column, record, /*physical=*/true, value.DataSize, value.ValueData(), 0);
+          // A new BLOB of the result record, owned until the record is appended.
+          Check(result_.OpenBlob(column, record, 0, /*physical=*/true, /*owner=*/true));
+          Check(result_.PutBlob(column, record, /*physical=*/true, value.DataSize, value.ValueData(), 0));
         }
       } else {
         const TFieldDefinition& from = sourceDefs_[column - 1u];
@@ -532,17 +307,36 @@ void TSelectExecution::BuildResultRecord(std::uint8_t* record) {
       result_.PutPhysicalField(column, record, reinterpret_cast<const std::uint8_t*>(&one));
       continue;
     }
-    const TExpToken& argument = *field.Expression->GetArgumentExpToken(0);
-    TExpTokenPtr value = EvaluateExpressionToken(argument, nullptr, &q_, &TDataQuery::EvaluateExpressionFieldData,
-                                                 q_.SortID, q_.LanguageID);
+    // The row's own contribution: the argument's value, read straight from
+    // its source record when the argument is a column.
+    TExpTokenPtr evaluated;
+    const TExpToken* value = nullptr;
+    if (field.Source != nullptr) {
+      const TFieldDefinition& from = sourceDefs_[column - 1u];
+      TExpToken& read = *a_;
+      read.NodeClass = enFIELD;
+      read.FieldNumber = field.SourceField;
+      read.Source = field.Source;
+      read.DataType = from.DataType;
+      read.SubType = from.SubType;
+      read.DataSize = from.PhysicalSize;
+      read.Decimals = from.PhysicalDecimals;
+      TDataQuery::EvaluateExpressionFieldData(&q_, nullptr, read);
+      value = &read;
+    } else {
+      evaluated = EvaluateExpressionToken(*field.Expression->GetArgumentExpToken(0), nullptr, &q_,
+                                          &TDataQuery::EvaluateExpressionFieldData, q_.SortID, q_.LanguageID);
+      value = evaluated.get();
+    }
     if (field.Calculation == rcCount) {
       const std::int32_t one = 1;
       result_.PutPhysicalField(column, record, value->IsNull ? nullptr : reinterpret_cast<const std::uint8_t*>(&one));
       continue;
     }
+    const bool isNull = value->IsNull;
     PutToken(column, record, *value);
     if (field.Calculation == rcAvg) {
-      const std::int32_t counted = value->IsNull ? 0 : 1;
+      const std::int32_t counted = isNull ? 0 : 1;
       result_.PutPhysicalField(field.AvgCountColumn, record, reinterpret_cast<const std::uint8_t*>(&counted));
     }
   }
@@ -632,7 +426,7 @@ bool TSelectExecution::Having(std::uint8_t* group) {
   if (!q_.HavingTree) return true;
   TExpTokenPtr value = EvaluateExpressionToken(*q_.HavingTree, group, result_.EvaluationContext(),
                                                result_.FieldCallback(), q_.SortID, q_.LanguageID);
-  return IsTrue(*value);
+  return IsTrueValue(*value);
 }
 
 // The record sort opens a group with (record, record) for its first record
@@ -670,19 +464,6 @@ std::vector<TFieldDefinition> TSelectExecution::SortFields(
 
 // --- the row loops -------------------------------------------------------------------------------
 
-bool TSelectExecution::ReportProgress() {
-  TDataCursor& driver = *levels_.front().Table->Cursor;
-  const std::int32_t record = driver.GetPhysicalRecordNumber();
-  if (record == lastDriverRecord_) return false;
-  lastDriverRecord_ = record;
-  ++driverRows_;
-  if (driverCount_ <= 0) return false;
-  const int percent = static_cast<int>(std::min<std::int64_t>(100, driverRows_ * 100 / driverCount_));
-  if (percent < lastPercent_ + progressStep_) return false;
-  lastPercent_ = percent;
-  return q_.Statement().ReportProgress(percent);
-}
-
 std::int64_t TSelectExecution::FinalLimit() const {
   std::int64_t limit = -1;
   for (const std::int64_t bound : {q_.Top, q_.MaxRowCount}) {
@@ -702,10 +483,10 @@ void TSelectExecution::RunSingleRow() {
     result_.AppendRecord(group.data(), {.Reposition = false});
     return;
   }
-  if (FirstCombinedRow()) {
+  if (rows_.First()) {
     do {
-      if (ReportProgress()) break;
-      if (!PassesScan()) continue;
+      if (rows_.ReportProgress()) break;
+      if (!rows_.PassesScan()) continue;
       BuildResultRecord(row.data());
       if (!haveGroup) {
         group = row;
@@ -714,7 +495,7 @@ void TSelectExecution::RunSingleRow() {
       } else {
         FoldInto(row.data(), group.data());
       }
-    } while (NextCombinedRow());
+    } while (rows_.Next());
   }
   if (haveGroup) {
     if (q_.HasAverages) FinishAverages(group.data());
@@ -740,14 +521,15 @@ void TSelectExecution::RunRows() {
   std::int64_t rows = result_.GetRecordCount();
   std::vector<std::uint8_t> row(template_.size());
   if (limit >= 0 && rows >= limit) return;
-  if (!FirstCombinedRow()) return;
+  if (!rows_.First()) return;
   do {
-    if (ReportProgress()) break;
-    if (!PassesScan()) continue;
+    if (rows_.ReportProgress()) break;
+    if (!rows_.PassesScan()) continue;
     BuildResultRecord(row.data());
     result_.AppendRecord(row.data(), {.Reposition = false});
+    if (q_.HasBlobResults) result_.FreeAllBlobs(/*all=*/false);
     if (limit >= 0 && ++rows >= limit) break;
-  } while (NextCombinedRow());
+  } while (rows_.Next());
 }
 
 void TSelectExecution::PostProcess() {
@@ -772,15 +554,11 @@ void TSelectExecution::PostProcess() {
     options.CaseInsensitive = q_.CaseInsensitiveOrder;
     result_.SortRecords(SortFields(columns), limit, {}, options);
   }
-  if (lastPercent_ < 100) {
-    lastPercent_ = 100;
-    q_.Statement().ReportProgress(100);
-  }
+  rows_.ReportEnd();
 }
 
 void TSelectExecution::Run() {
   q_.ResetAllSourceFilters();
-  VerifyConditions();
   for (const auto& source : q_.SourceTables) source->Cursor->Refresh();
   if (q_.UnionPart == nullptr) {
     result_.DropAllFilters();
@@ -788,19 +566,7 @@ void TSelectExecution::Run() {
   }
   LoadFieldDefinitions();
 
-  std::vector<TWherePart> parts;
-  CollectWhereParts(q_.WhereTree.get(), eoNOTDEFINED, parts);
-  for (TWherePart& part : parts) {
-    part.Prepared = PrepareForFilter(*part.Node);
-    part.Level = GetExpressionOptimizeLevel(*part.Table->Cursor, eoNOTDEFINED, *part.Prepared, TCountCheck::Off);
-  }
-  for (TWherePart& part : parts) PlaceWherePart(part, 1);
-  if (q_.HasJoins && !q_.NoJoinOptimize && q_.CanOptimizeTableJoins()) q_.OptimizeTableJoins();
-  for (TWherePart& part : parts) PlaceWherePart(part, 2);
-
-  BuildLevels();
-  driverCount_ = levels_.empty() ? 0 : levels_.front().Table->Cursor->GetRecordCount();
-  progressStep_ = std::max(1, q_.Statement().GetProgressPercent());
+  rows_.Prepare();
   if (q_.SingleRowResult) {
     RunSingleRow();
   } else {
@@ -886,7 +652,15 @@ void TDataQuery::ExecuteLiveQuery() {
 void TDataQuery::ExecuteQuery(TDataCursor*& result) {
   const TClock::time_point start = TClock::now();
   result = nullptr;
-  if (Kind != skSelect) return;
+  if (Kind != skSelect) {
+    if (Kind == skInsert || Kind == skUpdate || Kind == skDelete) {
+      ExecuteDataChangeQuery();
+    } else {
+      ExecuteDefinitionQuery();
+    }
+    ExecutionTime = std::chrono::duration<double>(TClock::now() - start).count();
+    return;
+  }
   {
     TSourceReadLocks locks(*this);
     if (LiveResult) {

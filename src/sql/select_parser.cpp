@@ -45,8 +45,8 @@ constexpr std::string_view kHavingDescription = "HAVING clause";
   RaiseSqlError(text);
 }
 
-// INSERT, UPDATE, DELETE, CREATE, ALTER and DROP are recognised (their kind
-// is set) but their grammar is not built yet: they stop here.
+// ALTER TABLE is recognised (its kind is set) but its grammar comes with
+// table restructuring: it stops here.
 [[noreturn]] void ParseStatementNotBuilt(std::string_view keyword) {
   std::string text(keyword);
   text += " statements are not supported yet";
@@ -247,15 +247,18 @@ void TDataQuery::ParseQuery(bool subSelect, bool unionPart) {
   }
   if (parser.CheckTokenSymbol("INSERT")) {
     Kind = skInsert;
-    ParseStatementNotBuilt("INSERT");
+    ParseInsertQuery();
+    return;
   }
   if (parser.CheckTokenSymbol("UPDATE")) {
     Kind = skUpdate;
-    ParseStatementNotBuilt("UPDATE");
+    ParseUpdateQuery();
+    return;
   }
   if (parser.CheckTokenSymbol("DELETE")) {
     Kind = skDelete;
-    ParseStatementNotBuilt("DELETE");
+    ParseDeleteQuery();
+    return;
   }
   // CREATE, ALTER and DROP look at their second word without taking it: the
   // statement's own grammar starts there.
@@ -263,12 +266,14 @@ void TDataQuery::ParseQuery(bool subSelect, bool unionPart) {
     parser.NextToken();
     if (parser.CheckTokenSymbol("TABLE")) {
       Kind = skCreateTable;
+      ParseCreateTableQuery();
     } else if (IsAnySymbol(parser, {"INDEX", "IF", "UNIQUE", "ASC", "ASCENDING", "DESC", "DESCENDING", "NOCASE"})) {
       Kind = skCreateIndex;
+      ParseCreateIndexQuery();
     } else {
       RaiseFoundError(parser, "TABLE or INDEX keyword expected, instead found '");
     }
-    ParseStatementNotBuilt("CREATE");
+    return;
   }
   if (parser.CheckTokenSymbol("ALTER")) {
     parser.NextToken();
@@ -280,12 +285,14 @@ void TDataQuery::ParseQuery(bool subSelect, bool unionPart) {
     parser.NextToken();
     if (parser.CheckTokenSymbol("TABLE")) {
       Kind = skDropTable;
+      ParseDropTableQuery();
     } else if (parser.CheckTokenSymbol("INDEX")) {
       Kind = skDropIndex;
+      ParseDropIndexQuery();
     } else {
       RaiseFoundError(parser, "TABLE or INDEX keyword expected, instead found '");
     }
-    ParseStatementNotBuilt("DROP");
+    return;
   }
   RaiseFoundError(parser, "SELECT, INSERT, UPDATE, DELETE, CREATE, ALTER, or DROP keyword expected, instead found '");
 }

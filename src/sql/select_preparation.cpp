@@ -378,7 +378,14 @@ void TDataQuery::ResolveOrderColumns(std::vector<TOrderByField>& items, std::str
 }
 
 void TDataQuery::PrepareQuery() {
-  if (Kind != skSelect) return;
+  if (Kind == skInsert || Kind == skUpdate || Kind == skDelete) {
+    PrepareDataChangeQuery();
+    return;
+  }
+  if (Kind != skSelect) {
+    PrepareDefinitionQuery();
+    return;
+  }
   if (Distinct && HasGroupBy) Distinct = false;
   OpenSourceTables();
   VerifyResultFields();

@@ -267,19 +267,23 @@ void TDataQuery::ReduceNextWhereExpressionToken(TExpTokenPtr& slot, TExpToken* p
     const bool isNot = node->NodeClass == enUNARY && node->Operator == eoNOT;
     const bool isAndOr = node->NodeClass == enBINARY && (node->Operator == eoAND || node->Operator == eoOR);
     if (isNot || isAndOr) {
-      const bool several = !step.SingleTable && ContainsMultipleDataSources(node);
       // A disjunction over several tables cannot be split into parts of one
       // table each: it stays whole (and is evaluated per combined row). Outer
       // join conditions are taken apart all the same, since they must become
-      // joins.
-      if (several && ContainsOrs(node) && !(isNot && step.UnderNot) && !ContainsOuterJoinCondition(node)) {
+      // joins. The tables are only counted for a disjunction (a long AND
+      // chain is not walked again at every link), and a subtree found to
+      // refer to one table is not counted again below.
+      const bool disjunction = ContainsOrs(node);
+      const bool several = disjunction && !step.SingleTable && ContainsMultipleDataSources(node);
+      if (several && !(isNot && step.UnderNot) && !ContainsOuterJoinCondition(node)) {
         CheckCorrelationNames(*this, *node);
         continue;
       }
-      steps.push_back({step.Slot, step.Parent, step.UnderNot, !several, true});
+      const bool singleTable = step.SingleTable || (disjunction && !several);
+      steps.push_back({step.Slot, step.Parent, step.UnderNot, singleTable, true});
       const bool underNot = step.UnderNot || isNot;
-      if (node->Right) steps.push_back({&node->Right, node, underNot, !several, false});
-      if (node->Left) steps.push_back({&node->Left, node, underNot, !several, false});
+      if (node->Right) steps.push_back({&node->Right, node, underNot, singleTable, false});
+      if (node->Left) steps.push_back({&node->Left, node, underNot, singleTable, false});
       continue;
     }
 

@@ -294,6 +294,11 @@ TEST_F(SelectParse, SourceTablesAndCorrelationNames) {
   EXPECT_TRUE(q.HasJoins);
   EXPECT_FALSE(q.HasWhere);
 
+  // A comma after a join adds a further source table.
+  TDataQuery& mixed = Parse("SELECT * FROM a JOIN b ON a.k = b.k, c LEFT JOIN d ON c.k = d.k");
+  ASSERT_EQ(mixed.SourceTables.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(mixed.SourceTables[i]->TableName, std::string(1, char('a' + i)));
+
   TDataQuery& same = Parse("SELECT * FROM t t");
   ASSERT_EQ(same.SourceTables.size(), 1u);
   EXPECT_EQ(same.SourceTables[0]->CorrelationName, "t");
@@ -432,6 +437,21 @@ TEST_F(SelectParse, SubSelectsAreRegisteredWithTheStatement) {
   EXPECT_EQ(queries[2]->SourceTables[0]->TableName, "v");
   EXPECT_EQ(Statement().Parameters().size(), 1u);
   EXPECT_EQ(Statement().Parser().TokenKind(), tkEndOfText);
+
+  // A sub-select's UNION part ends before the sub-select's own ORDER BY,
+  // which ends before the closing parenthesis.
+  TDataQuery& withUnion =
+      Parse("SELECT a FROM t WHERE b IN (SELECT c FROM u UNION SELECT d FROM v ORDER BY 1) ORDER BY 2");
+  const auto& parts = Statement().Queries();
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_TRUE(parts[1]->IsSubSelect);
+  EXPECT_EQ(parts[1]->UnionPart, parts[2].get());
+  EXPECT_TRUE(parts[2]->IsUnionPart);
+  ASSERT_EQ(parts[1]->OrderBy.size(), 1u);
+  EXPECT_EQ(parts[1]->OrderBy[0].ColumnNumber, 1);
+  EXPECT_FALSE(parts[2]->HasOrderBy);
+  ASSERT_EQ(withUnion.OrderBy.size(), 1u);
+  EXPECT_EQ(withUnion.OrderBy[0].ColumnNumber, 2);
 }
 
 TEST_F(SelectParse, GroupByOrderByAndResultOptions) {

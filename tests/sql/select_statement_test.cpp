@@ -164,6 +164,9 @@ TEST_F(SelectStatementTest, PreparationAndExecutionMessages) {
        "Type mismatch between column expression 'ID' in the UNION ALL query and column expression 'NAME' in the "
        "master query"},
       {"SELECT NAME FROM people WHERE AMOUNT + 1", "WHERE or JOIN clause must be a boolean expression"},
+      // FULL is the correlation name of people here, so people.CITY names no source table.
+      {"SELECT * FROM people FULL JOIN cities ON people.CITY = cities.CITY",
+       "Internal join error attempting to validate table correlation names involved in join"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Sql);
@@ -253,6 +256,174 @@ TEST_F(SelectStatementTest, ALiveResultIsTheFilteredSourceTable) {
   statement.PrepareStatement("SELECT DISTINCT CITY FROM people");
   EXPECT_FALSE(statement.LiveGranted());
 }
+
+}  // namespace
+}  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+// The text of a memo field of the cursor's current record buffer.
+std::string MemoText(TDataCursor& cursor, std::uint16_t field, std::uint8_t* record) {
+  if (cursor.OpenBlob(field, record, 0, false, true) != 0) return "<not opened>";
+  std::int32_t size = 0;
+  cursor.GetBlobSize(field, record, false, size);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  std::int32_t read = 0;
+  if (size > 0) cursor.GetBlob(field, record, false, read, size, reinterpret_cast<std::uint8_t*>(text.data()), 0);
+  cursor.FreeBlob(field, record, false, true);
+  return text;
+}
+
+TEST(SelectBlobs, MemoColumnsAreCopiedIntoResultsAndSavedTables) {
+  SqlDatabase db;
+  db.CreateTable("notes", {{"ID", dtInteger}, {"NOTE", dtBlob, 0, dstMemo}}, {{"", {1}}});
+  {
+    TDataCursor cursor(db.Directory());
+    cursor.SetTableName("notes");
+    cursor.OpenCursor();
+    std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
+    const std::string texts[] = {"first note", std::string(3000, 'x'), ""};
+    for (std::int32_t id = 1; id <= 3; ++id) {
+      cursor.InitRecord(record.data());
+      cursor.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&id));
+      const std::string& text = texts[id - 1];
+      if (!text.empty()) {
+        ASSERT_EQ(cursor.OpenBlob(2, record.data(), 0, false, true), 0);
+        ASSERT_EQ(cursor.PutBlob(2, record.data(), false, static_cast<std::int32_t>(text.size()),
+                                 reinterpret_cast<const std::uint8_t*>(text.data()), 0),
+                  0);
+      }
+      cursor.AppendRecord(record.data());
+      cursor.FreeAllBlobs(true);
+    }
+  }
+  TQueryStatement statement(db.Directory());
+  statement.PrepareStatement("SELECT ID, NOTE FROM notes WHERE ID >= 2 ORDER BY ID DESC");
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  ASSERT_NE(result, nullptr);
+  const auto texts = [](TDataCursor& cursor) {
+    std::vector<std::string> out;
+    std::vector<std::uint8_t> record(cursor.GetRecordBufferSize());
+    cursor.SetToBegin();
+    while (cursor.GetNextRecord(record.data()) == 0) out.push_back(MemoText(cursor, 2, record.data()));
+    return out;
+  };
+  EXPECT_EQ(texts(*result), (std::vector<std::string>{"", std::string(3000, 'x')}));
+
+  std::vector<int> percents;
+  statement.SetSaveProgressCallback(&percents, [](void* data, TQueryStatement&, int percent) {
+    static_cast<std::vector<int>*>(data)->push_back(percent);
+  });
+  statement.SaveResultToTable(db.Directory(), "saved", /*overwrite=*/false);
+  EXPECT_EQ(percents.back(), 100);
+  TDataCursor saved(db.Directory());
+  saved.SetTableName("saved");
+  saved.OpenCursor();
+  EXPECT_EQ(SqlDatabase::ReadRows(saved), (std::vector<TextRow>{{"3", "BLOB"}, {"2", "BLOB"}}));
+  EXPECT_EQ(texts(saved), (std::vector<std::string>{"", std::string(3000, 'x')}));
+  EXPECT_EQ(test_support::RaisedCode([&] { statement.SaveResultToTable(db.Directory(), "saved", false); }), TARN_TABLEEXISTS);
+}
+
+}  // namespace
+}  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+class SelectScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_.CreateTable("numbers", {{"N", dtInteger}});
+    std::vector<Row> rows;
+    for (std::int64_t n = 1; n <= 100; ++n) rows.push_back({n});
+    db_.Insert("numbers", rows);
+  }
+  SqlDatabase db_;
+};
+
+TEST_F(SelectScanTest, AStopAskedByTheProgressCallbackKeepsTheRowsGathered) {
+  struct Progress {
+    std::vector<int> Percents;
+  } progress;
+  TQueryStatement statement(db_.Directory());
+  statement.SetQueryProgressCallback(&progress, [](void* data, TQueryStatement&, int percent, bool& stop) {
+    static_cast<Progress*>(data)->Percents.push_back(percent);
+    stop = percent >= 50;
+  });
+  statement.PrepareStatement("SELECT N FROM numbers");
+  TDataCursor* result = nullptr;
+  statement.ExecuteStatement(result);
+  // Reports every 5 % (20 steps); the report at row 50 stops before that row,
+  // and the end of the statement is reported.
+  EXPECT_EQ(progress.Percents, (std::vector<int>{5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 100}));
+  EXPECT_EQ(statement.RowsAffected(), 49);
+}
+
+TEST_F(SelectScanTest, WithLocksHoldsTheSourceTablesOnlyWhileItRuns) {
+  EXPECT_EQ(db_.Query("SELECT COUNT(*) FROM numbers WHERE N > 90 WITH LOCKS"), (std::vector<TextRow>{{"10"}}));
+  // Another session of the process can write the table afterwards.
+  TDataSession other;
+  other.SetLockRetries(1);
+  other.SetLockWait(1);
+  TDataDirectory& directory = other.OpenDataDirectory("", db_.Path());
+  TDataCursor writer(directory);
+  writer.SetTableName("numbers");
+  writer.OpenCursor();
+  std::vector<std::uint8_t> record(writer.GetRecordBufferSize());
+  writer.InitRecord(record.data());
+  const std::int32_t n = 101;
+  writer.PutField(1, record.data(), reinterpret_cast<const std::uint8_t*>(&n));
+  EXPECT_NO_THROW(writer.AppendRecord(record.data()));
+  writer.CloseCursor();
+  EXPECT_EQ(db_.Query("SELECT COUNT(*) FROM numbers WITH LOCKS"), (std::vector<TextRow>{{"101"}}));
+}
+
+}  // namespace
+}  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+// The statements of the quota page over a user table, with and without a
+// case-insensitive index on USER; one name is GBK text whose second byte is
+// an ASCII letter (0xB0 0x61), which upper-casing must leave alone.
+class QuotaQueryTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(QuotaQueryTest, TheUserQueryFindsTheRowsOfOneUserWhateverTheCase) {
+  SqlDatabase db;
+  std::vector<Index> indexes;
+  if (GetParam()) indexes.push_back({"ByUser", {1}, false, /*CaseInsensitive=*/true});
+  db.CreateTable("user",
+                 {{"USER", dtString, 20}, {"NAME", dtString, 20}, {"LIMIT_P", dtInteger}, {"USED_P", dtInteger},
+                  {"HOWTODO", dtInteger}},
+                 indexes);
+  const std::string chinese = "\xD5\xC5\xB0\x61";  // two GBK characters, the second trail byte 'a'
+  db.Insert("user", {{std::string("alice"), std::string(""), std::int64_t{100}, std::int64_t{5}, std::int64_t{1}},
+                     {std::string("Alice"), std::string("P1"), std::int64_t{-1}, std::int64_t{7}, std::int64_t{2}},
+                     {std::string("bob"), std::string(""), std::int64_t{10}, std::int64_t{1}, std::int64_t{3}},
+                     {chinese, std::string(""), std::int64_t{50}, std::int64_t{60}, std::int64_t{4}}});
+  const auto users = [&](const std::string& name) {
+    std::vector<std::string> found;
+    for (const TextRow& row : db.Query("select * from 'user' where Upper('user'.'user') = '" + name + "'")) {
+      found.push_back(row[0] + "/" + row[3]);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(users("ALICE"), (std::vector<std::string>{"Alice/7", "alice/5"}));
+  EXPECT_EQ(users("BOB"), (std::vector<std::string>{"bob/1"}));
+  EXPECT_EQ(users(chinese), (std::vector<std::string>{chinese + "/60"}));
+  EXPECT_EQ(users("\xD5\xC5\xB0\x41"), (std::vector<std::string>{}));
+  EXPECT_EQ(users("NOBODY"), (std::vector<std::string>{}));
+  // A missing table is the engine's own error, and leaves no result table.
+  EXPECT_EQ(test_support::RaisedCode([&] { db.Query("select * from 'printer'"); }), TARN_OSENOENT);
+  EXPECT_EQ(db.PrivateTables(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Index, QuotaQueryTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "WithCaseInsensitiveIndex" : "WithoutIndex"; });
 
 }  // namespace
 }  // namespace tarn::sql_testing

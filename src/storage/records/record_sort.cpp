@@ -238,24 +238,26 @@ class TRecordSorter {
   }
 
   bool OutputGrouped(const std::uint8_t* record, const std::uint8_t* key) {
-    std::vector<std::uint8_t> copy(record, record + recordSize_);
+    // The callbacks may change the record they are given, so they get a copy
+    // (kept in one buffer that changes places with the group's).
+    copy_.assign(record, record + recordSize_);
     if (!havePrevious_) {
-      groupRecord_ = copy;
+      std::swap(groupRecord_, copy_);
       callbacks_.Group(true, groupRecord_.data(), groupRecord_.data());
       Remember(key);
       return true;
     }
     if (CompareSortKeys(layout_, key, previousKey_.data(), false) == 0) {
-      callbacks_.Group(false, copy.data(), groupRecord_.data());
+      callbacks_.Group(false, copy_.data(), groupRecord_.data());
       return true;
     }
-    callbacks_.Group(true, groupRecord_.data(), copy.data());
+    callbacks_.Group(true, groupRecord_.data(), copy_.data());
     // A group counts once it is complete, so the limit is checked here.
     if (CloseGroup() && LimitReached()) {
       groupRecord_.clear();
       return false;
     }
-    groupRecord_ = std::move(copy);
+    std::swap(groupRecord_, copy_);
     Remember(key);
     return true;
   }
@@ -333,6 +335,7 @@ class TRecordSorter {
   std::vector<std::uint8_t> previousKey_;
   bool havePrevious_ = false;
   std::vector<std::uint8_t> groupRecord_;
+  std::vector<std::uint8_t> copy_;
   std::vector<std::uint8_t> outBuffer_;
   std::int32_t outFirst_ = 1;
   std::int32_t written_ = 0;
