@@ -13,6 +13,7 @@
 #include "expressions/filter_preparation.h"
 #include "sql/query_statement.h"
 #include "storage/formats/data_types.h"
+#include "storage/formats/record_layout.h"
 
 namespace tarn {
 
@@ -171,6 +172,11 @@ bool TCombinedRows::InitLevel(std::size_t i) {
     }
   }
   cursor.SetToBegin();
+  if (i == 0 && readInBlocks_) {
+    blockCount_ = blockNext_ = 0;
+    blockEnd_ = false;
+    return NextFromBlock(table);
+  }
   if (cursor.GetNextRecord(table.Record.data()) == 0) {
     table.AtEnd = false;
     return true;
@@ -180,9 +186,34 @@ bool TCombinedRows::InitLevel(std::size_t i) {
   return level.Join != nullptr && (level.Join->Type == jtLeftOuter || level.Join->Type == jtRightOuter);
 }
 
+bool TCombinedRows::NextFromBlock(TSourceTable& table) {
+  constexpr std::int32_t kBlockRecords = 256;
+  const std::size_t size = table.Record.size();
+  if (blockNext_ >= blockCount_) {
+    if (blockEnd_) {
+      table.AtEnd = true;
+      return false;
+    }
+    block_.resize(size * kBlockRecords);
+    std::int32_t count = kBlockRecords;
+    blockEnd_ = table.Cursor->ReadRecordBlock(count, block_.data()) != 0;
+    blockCount_ = count;
+    blockNext_ = 0;
+    if (count == 0) {
+      table.AtEnd = true;
+      return false;
+    }
+  }
+  std::memcpy(table.Record.data(), block_.data() + static_cast<std::size_t>(blockNext_) * size, size);
+  ++blockNext_;
+  table.AtEnd = false;
+  return true;
+}
+
 bool TCombinedRows::AdvanceLevel(std::size_t i) {
   TSourceTable& table = *levels_[i].Table;
   if (table.AtEnd) return false;
+  if (i == 0 && readInBlocks_) return NextFromBlock(table);
   if (table.Cursor->GetNextRecord(table.Record.data()) == 0) return true;
   table.AtEnd = true;
   return false;
@@ -233,8 +264,7 @@ bool TCombinedRows::PassesScan() {
 }
 
 bool TCombinedRows::ReportProgress() {
-  TDataCursor& driver = *levels_.front().Table->Cursor;
-  const std::int32_t record = driver.GetPhysicalRecordNumber();
+  const std::int32_t record = LoadInt32(levels_.front().Table->Record.data() + kRecordNumberOffset);
   if (record == lastDriverRecord_) return false;
   lastDriverRecord_ = record;
   ++driverRows_;

@@ -29,6 +29,10 @@ class TCombinedRows {
   // the walk. The source filters of an earlier execution must be gone
   // (ResetAllSourceFilters).
   void Prepare();
+  // Reads the driving table in blocks of records (one cursor operation each)
+  // instead of one record at a time. Its cursor is then not on the current
+  // row, so only a walk that changes no row may ask for it.
+  void SetReadInBlocks(bool value) noexcept { readInBlocks_ = value; }
   // The first and the next combined row: each source table's Record holds
   // its row, or AtEnd is set for an outer join without a match.
   bool First();
@@ -66,6 +70,7 @@ class TCombinedRows {
   bool InitLevel(std::size_t i);
   bool AdvanceLevel(std::size_t i);
   bool Settle(std::size_t from);
+  bool NextFromBlock(TSourceTable& table);
 
   TDataQuery& q_;
   std::vector<TLevel> levels_;
@@ -74,6 +79,11 @@ class TCombinedRows {
   std::int32_t driverCount_ = 0;
   int lastPercent_ = 0;
   int progressStep_ = 100;
+  bool readInBlocks_ = false;
+  std::vector<std::uint8_t> block_;
+  std::int32_t blockCount_ = 0;
+  std::int32_t blockNext_ = 0;
+  bool blockEnd_ = false;
 };
 
 }  // namespace tarn

@@ -566,6 +566,7 @@ void TSelectExecution::Run() {
   }
   LoadFieldDefinitions();
 
+  rows_.SetReadInBlocks(true);
   rows_.Prepare();
   if (q_.SingleRowResult) {
     RunSingleRow();

@@ -1205,7 +1205,7 @@ TWriteLockScope::TWriteLockScope(TDataTable& table) : table_(table), took_(false
 }
 
 void TWriteLockScope::Commit() {
-  if (table_.GetTransactionInProgress()) {
+  if (table_.GetTransactionInProgress() || table_.KeepsChangesCached()) {
     // The change lives in the caches until the transaction commits; the table now
     // holds records and pages that are not on disk yet.
     table_.MarkTableChanged();
@@ -1220,7 +1220,7 @@ TWriteLockScope::~TWriteLockScope() {
   if (!committed_) {
     if (journaled_) (void)table_.RollbackChangeJournal();
     try {
-      if (!table_.GetTransactionInProgress()) table_.DiscardUncommittedChanges();
+      if (!table_.GetTransactionInProgress() && !table_.KeepsChangesCached()) table_.DiscardUncommittedChanges();
     } catch (...) {
       // The headers could not be re-read; the next lock's change detection retries.
     }

@@ -84,6 +84,13 @@ class TDataTable final : public TTableLink {
   bool InMemory() const noexcept { return inMemory_; }
   void SetIsTemporary(bool value) noexcept { temporary_ = value; }
   bool Temporary() const noexcept { return temporary_; }
+  // A temporary table held exclusively (an SQL result table) is seen by its
+  // own cursor only and goes at its last close: a change to it stays in the
+  // caches (written when they need room, at any time, or before a sort reads
+  // the file) instead of being flushed with its headers at once, and a change
+  // that fails is not undone by dropping the caches, which hold the changes
+  // before it.
+  bool KeepsChangesCached() const noexcept { return temporary_ && exclusive_; }
   bool ReadOnly() const noexcept { return readOnly_; }
   bool ReadOnlyMedia() const noexcept { return readOnlyMedia_; }
   bool IsOpen() const noexcept { return open_; }
@@ -248,7 +255,7 @@ class TDataTable final : public TTableLink {
   bool StrictChangeDetection() const override { return owner_.StrictChangeDetection(); }
   bool TransactionLocked() const override { return transactionLocked_; }
   bool MayWriteToMakeRoom() const override {
-    return !transactionLocked_ && !internalWriteLocked_ && openChanges_ == 0;
+    return !transactionLocked_ && (KeepsChangesCached() || (!internalWriteLocked_ && openChanges_ == 0));
   }
   bool ShortReadsAllowed() const override;
   bool HasPrimaryIndex() const override;
