@@ -236,7 +236,13 @@ class TFilterPreparer {
   // A column-free subtree computed once, or a constant copied; empty for
   // anything else, which is prepared later.
   TExpTokenPtr ConstantNow(const TExpToken& reference, const TExpToken& node, TExpToken* parent) {
-    if (node.NodeClass == enCONST) return CopyOf(node, parent);
+    if (node.NodeClass == enCONST) {
+      // A placeholder's value is fixed once prepared: the copy is a plain
+      // constant, which an index can serve.
+      TExpTokenPtr copy = CopyOf(node, parent);
+      copy->IsParameter = false;
+      return copy;
+    }
     if (!IsFoldable(&node)) return {};
     TExpTokenPtr value = EvaluateConstant(reference, node, context_, sortID_, languageID_, callback_);
     value->Parent = parent;

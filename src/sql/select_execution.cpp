@@ -562,7 +562,9 @@ void TSelectExecution::Run() {
   for (const auto& source : q_.SourceTables) source->Cursor->Refresh();
   if (q_.UnionPart == nullptr) {
     result_.DropAllFilters();
-    result_.EmptyTable();
+    // A new result table is empty already; truncating its files anyway
+    // would only make the file system write them out when they close.
+    if (result_.GetPhysicalRecordsUsed() > 0) result_.EmptyTable();
   }
   LoadFieldDefinitions();
 

@@ -104,6 +104,8 @@ TEST_F(SelectStatementTest, PlaceholdersTakeTheTypeOfTheirValues) {
   TDataCursor* result = nullptr;
   statement.ExecuteStatement(result);
   EXPECT_EQ(SqlDatabase::ReadRows(*result), (std::vector<TextRow>{{"Bob"}, {"Eve"}}));
+  // The condition with the placeholder's value is served by the AMOUNT index.
+  EXPECT_EQ(statement.MasterQuery().SourceTables.front()->Cursor->GetFilterOptimizeLevel(), olFull);
   // More values than placeholders.
   TFieldDefinition three[3] = {def, def, def};
   std::uint8_t wide[16] = {};
