@@ -106,14 +106,7 @@ TDataQuery::~TDataQuery() {
       }
       source->Cursor.reset();
     }
-    if (source->Directory != nullptr) {
-      source->Directory->DecUseCount();
-      if (source->Directory->UseCount() == 0 && source->Directory != &statement_.Directory() &&
-          !source->Directory->GetHasOpenTables()) {
-        statement_.GetDataSession().CloseDataDirectory(*source->Directory);
-      }
-      source->Directory = nullptr;
-    }
+    ReleaseDirectory(source->Directory);
   }
 }
 

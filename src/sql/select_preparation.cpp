@@ -81,9 +81,10 @@ void TDataQuery::OpenSourceTables() {
     } else if (!source->DatabaseName.empty()) {
       source->Directory = &session.OpenDataDirectory(source->DatabaseName, source->DatabaseName);
     } else {
+      // The statement's own directory: counted here, given back by ReleaseDirectory.
       source->Directory = &statement_.Directory();
+      source->Directory->IncUseCount();
     }
-    source->Directory->IncUseCount();
     auto cursor = std::make_unique<TDataCursor>(*source->Directory);
     cursor->SetTableName(source->TableName);
     cursor->SetIsSourceTable(true);
@@ -105,8 +106,11 @@ void TDataQuery::OpenSourceTables() {
 
 void TDataQuery::ReleaseDirectory(TDataDirectory*& directory) noexcept {
   if (directory == nullptr) return;
-  directory->DecUseCount();
-  if (directory->UseCount() == 0 && directory != &statement_.Directory() && !directory->GetHasOpenTables()) {
+  if (directory == &statement_.Directory()) {
+    directory->DecUseCount();
+  } else {
+    // Opened through the session, which counts its users and closes it with
+    // the last.
     statement_.GetDataSession().CloseDataDirectory(*directory);
   }
   directory = nullptr;
@@ -526,7 +530,7 @@ void TDataQuery::AssignResultTableParams() {
     const std::string path = session.GetPrivateDirectory();
     resultDirectory_ = &session.OpenDataDirectory(path, path);
   }
-  resultDirectory_->IncUseCount();
+  if (resultDirectory_ == &statement_.Directory()) resultDirectory_->IncUseCount();
   if (ResultTableName.empty() || (InMemoryResult && ResultTableName.empty())) {
     std::string name = resultDirectory_->GetTempDataTableName(InMemoryResult);
     if (name.size() > 4) name.resize(name.size() - 4);
