@@ -192,6 +192,19 @@ void ParseIndexCompression(TExpressionParser& parser, TDataQuery::TCreateIndex& 
   parser.NextToken();
 }
 
+// "(" columns ")" of an index; the messages are those of the PRIMARY KEY
+// clause, which CREATE INDEX shares.
+void ParseIndexColumnList(TExpressionParser& parser, TDataQuery& query, TDataQuery::TCreateIndex& index,
+                          std::string_view leftMessage, std::string_view rightMessage) {
+  ExpectCharacter(parser, '(', leftMessage);
+  for (;;) {
+    query.ParseCreateIndexFieldExpression(index);
+    if (!parser.CheckToken(',')) break;
+    parser.NextToken();
+  }
+  ExpectCharacter(parser, ')', rightMessage);
+}
+
 // Splits the STOP WORDS value at blanks.
 std::vector<std::string> SplitWords(std::string_view text) {
   std::vector<std::string> words;
@@ -291,21 +304,6 @@ void TDataQuery::ParseCreateIndexFieldExpression(TCreateIndex& index) {
   }
   index.Columns.push_back(CutToLength(NodeName(*column), kMaxShortString));
 }
-
-// "(" columns ")" of an index; the messages are those of the PRIMARY KEY
-// clause, which CREATE INDEX shares.
-namespace {
-void ParseIndexColumnList(TExpressionParser& parser, TDataQuery& query, TDataQuery::TCreateIndex& index,
-                          std::string_view leftMessage, std::string_view rightMessage) {
-  ExpectCharacter(parser, '(', leftMessage);
-  for (;;) {
-    query.ParseCreateIndexFieldExpression(index);
-    if (!parser.CheckToken(',')) break;
-    parser.NextToken();
-  }
-  ExpectCharacter(parser, ')', rightMessage);
-}
-}  // namespace
 
 void TDataQuery::ParseCreatePrimaryKey() {
   TExpressionParser& parser = statement_.Parser();

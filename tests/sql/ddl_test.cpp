@@ -487,6 +487,8 @@ TEST_F(DdlStatements, EngineChecksOfTheStructureApply) {
       {"CREATE TABLE n (a INTEGER ENCRYPTED WITH 'muchtoolongapassword')", TARN_INVALIDPASSWORD},
       {"CREATE TABLE n (m BLOB(0, 1), PRIMARY KEY (m))", TARN_SEARCHCOLREQD},
       {"CREATE TABLE n (a INTEGER DEFAULT 'abc')", TARN_INVALIDVCHKSTRUCT},
+      // A number names no column.
+      {"CREATE TABLE n (5 INTEGER)", TARN_INVALIDFIELDNAME},
   };
   for (const Case& c : cases) {
     const Outcome outcome = TryQuery(db_, c.Sql);
@@ -691,6 +693,61 @@ TEST_F(DdlStatements, DropIndexWithoutItsTableIsRefusedAtParsing) {
   }
   OpenTable t(db_, "t");
   EXPECT_TRUE(t.Cursor().IndexExists("ix"));
+}
+
+TEST_F(DdlStatements, EncryptedAndLocalisedTables) {
+  db_.Query("CREATE TABLE secret (a INTEGER, b CHAR(8) LANGUAGE 'German (Standard)' ENCRYPTED WITH 'pw1')");
+  // Without the password the table cannot be opened.
+  {
+    TDataCursor cursor(db_.Directory());
+    cursor.SetTableName("secret");
+    EXPECT_THROW(cursor.OpenCursor(), ETarnEngineError);
+  }
+  db_.Session().AddPassword("pw1");
+  OpenTable table(db_, "secret");
+  EXPECT_TRUE(table.Cursor().GetEncrypted());
+  EXPECT_EQ(table.Cursor().GetLanguageID(), 0x0407);
+  EXPECT_EQ(table.Field(2).Name.Str(), "b");
+}
+
+// The column list may be empty; the engine makes such a table, and it can
+// be dropped again.
+TEST_F(DdlStatements, ATableWithoutColumns) {
+  db_.Query("CREATE TABLE n ()");
+  {
+    OpenTable table(db_, "n");
+    EXPECT_EQ(table.Cursor().GetPhysicalFieldCount(), 0);
+    EXPECT_EQ(table.Cursor().GetRecordCount(), 0);
+  }
+  db_.Query("DROP TABLE n");
+  EXPECT_TRUE(TableFiles(db_, "n").empty());
+}
+
+// Every prefix of valid statements, cut at each byte, parses or raises the
+// engine's error: none crashes or leaves the statement unusable for the next.
+TEST_F(DdlStatements, CutStatementsRaiseCleanly) {
+  const std::string statements[] = {
+      "CREATE TABLE IF NOT EXISTS MEMORY n (\"a b\" CHAR(9) DESCRIPTION 'd' NOT NULL DEFAULT 'x' MIN 'a' MAX 'z' "
+      "CHARCASE UPPER, c BLOB(0, 1), d DECIMAL(10, 2), CONSTRAINT k UNIQUE DESC NOCASE PRIMARY KEY (\"a b\", d) "
+      "COMPRESS TRAILBYTE TEXT INDEX (c) STOP WORDS 'x y' SPACE CHARS ' ' + #9 INCLUDE CHARS '-' DESCRIPTION 'q' "
+      "BLOB BLOCK SIZE 1024 LANGUAGE 'German (Standard)' SORT 'SRT_GERMAN_PHONE_BOOK' ENCRYPTED WITH 'p' "
+      "USER MAJOR VERSION 2 USER MINOR VERSION 3 LAST AUTOINC -7);",
+      "CREATE IF NOT EXISTS UNIQUE ASCENDING NOCASE INDEX 'i x' ON MEMORY 'dir/t.dat' (a, 'b', [c]) COMPRESS NONE;",
+      "DROP TABLE IF EXISTS MEMORY 'some table';",
+      "DROP INDEX IF EXISTS MEMORY 'some table'.\"the index\";",
+  };
+  for (const std::string& text : statements) {
+    for (std::size_t length = 0; length <= text.size(); ++length) {
+      TQueryStatement statement(db_.Directory());
+      try {
+        statement.ParseStatement(text.substr(0, length));
+      } catch (const ETarnEngineError& error) {
+        EXPECT_EQ(error.ErrorCode(), TARN_SQLPARSE) << text.substr(0, length);
+      }
+    }
+    TQueryStatement whole(db_.Directory());
+    EXPECT_NO_THROW(whole.ParseStatement(text)) << text;
+  }
 }
 
 TEST_F(DdlStatements, SelectOverACreatedTable) {
