@@ -242,6 +242,81 @@ class TDataQuery final : public TExpSubQuery {
   void ParseDropIndexQuery();
   void PrepareDefinitionQuery();
   void ExecuteDefinitionQuery();
+
+  // One column of CREATE TABLE as parsed.
+  struct TCreateField {
+    std::string Name;
+    std::uint8_t DataType = 0;
+    std::uint8_t SubType = 0;
+    std::uint8_t Size = 0;      // declared length of strings and bytes
+    std::uint8_t Decimals = 0;  // declared scale of BCD
+    std::string Description;
+    bool Required = false;
+    std::uint8_t CharCase = 0;  // TFieldCharCase
+    std::string MinValue;
+    std::string MaxValue;
+    std::string DefaultValue;
+    std::string ColumnText;  // the column as written
+    // The stored definition of the column at 1-based position number.
+    TFieldDefinition BuildFieldInfo(std::uint16_t number) const;
+  };
+  // One index of CREATE TABLE (its PRIMARY KEY clause or TEXT INDEX) or of
+  // CREATE INDEX as parsed.
+  struct TCreateIndex {
+    std::string Name;
+    bool Descending = false;
+    bool Unique = false;
+    bool CaseInsensitive = false;
+    std::uint8_t Compression = 0;      // TIndexCompression
+    std::vector<std::string> Columns;  // column names in key order
+  };
+  // The directory and the cursor a definition statement works on; the cursor
+  // is closed and the directory given back when the query goes.
+  struct TDefinitionTarget {
+    TQueryStatement* Statement = nullptr;
+    TDataDirectory* Directory = nullptr;
+    std::unique_ptr<TDataCursor> Cursor;
+    TDefinitionTarget() = default;
+    TDefinitionTarget(const TDefinitionTarget&) = delete;
+    TDefinitionTarget& operator=(const TDefinitionTarget&) = delete;
+    ~TDefinitionTarget();
+  };
+
+  // Item readers of the definition grammar. A column with create set needs
+  // its data type.
+  void ParseCreateColumnExpression(TCreateField& field, bool create);
+  void ParseCreateIndexFieldExpression(TCreateIndex& index);
+  void ParseCreatePrimaryKey();
+  void ParseCreateTableOptions();
+  std::int32_t ParseCreateAutoIncExpression();
+  std::bitset<256> ParseCreateCharSetExpression();
+  void ParseDropIndexExpression();
+  void ExecuteCreateTableQuery();
+  void ExecuteCreateIndexQuery();
+  void ExecuteDropTableQuery();
+  void ExecuteDropIndexQuery();
+
+  // What the definition grammar fills (the language, sort, encryption and
+  // password are the SELECT fields above).
+  std::string DefinitionTableName;  // as written: may carry a directory
+  bool DefinitionInMemory = false;  // MEMORY
+  bool IfNotExists = false;
+  bool IfExists = false;
+  std::string DropIndexName;  // DROP INDEX: the index after the table name
+  std::vector<TCreateField> CreateFields;
+  std::vector<TCreateIndex> CreateIndexes;  // the PRIMARY KEY clause, or the index of CREATE INDEX
+  bool HasTextIndex = false;
+  TCreateIndex TextIndex;
+  bool StopWordsGiven = false;
+  std::vector<std::string> StopWords;
+  std::bitset<256> SpaceChars;    // empty: the default word separators
+  std::bitset<256> IncludeChars;  // empty: the default word characters
+  std::string TableDescription;
+  std::uint16_t BlobBlockSize = 512;
+  std::uint16_t UserMajorVersion = 1;
+  std::uint16_t UserMinorVersion = 0;
+  std::int32_t LastAutoIncValue = -1;  // LAST AUTOINC: accepted, not used by CREATE TABLE
+  TDefinitionTarget DefinitionTarget;
   // (end of data-definition statements)
 
   // --- what parsing fills ---------------------------------------------------------------

@@ -193,15 +193,7 @@ TEST_F(SelectParse, DispatchSetsTheKindOfStatementsNotBuiltYet) {
       {"INSERT INTO t VALUES (1)", skInsert, "INSERT"},
       {"update t set a = 1", skUpdate, "UPDATE"},
       {"DELETE FROM t", skDelete, "DELETE"},
-      {"CREATE TABLE t (a INTEGER)", skCreateTable, "CREATE"},
-      {"CREATE INDEX i ON t (a)", skCreateIndex, "CREATE"},
-      {"CREATE UNIQUE INDEX i ON t (a)", skCreateIndex, "CREATE"},
-      {"CREATE NOCASE INDEX i ON t (a)", skCreateIndex, "CREATE"},
-      {"CREATE IF NOT EXISTS INDEX i ON t (a)", skCreateIndex, "CREATE"},
-      {"CREATE DESCENDING INDEX i ON t (a)", skCreateIndex, "CREATE"},
       {"ALTER TABLE t ADD b INTEGER", skAlterTable, "ALTER"},
-      {"DROP TABLE t", skDropTable, "DROP"},
-      {"Drop Index t.i", skDropIndex, "DROP"},
   };
   for (const KindCase& c : cases) {
     TQueryStatement statement(db_.Directory());
