@@ -431,3 +431,22 @@ INSTANTIATE_TEST_SUITE_P(Index, QuotaQueryTest, ::testing::Bool(),
 
 }  // namespace
 }  // namespace tarn::sql_testing
+
+namespace tarn::sql_testing {
+namespace {
+
+TEST(SelectDirectories, DirectoriesAQueryOpensCloseWithIt) {
+  SqlDatabase db, far;
+  far.CreateTable("far", {{"A", dtInteger}});
+  far.Insert("far", {{std::int64_t{7}}});
+  const std::size_t before = db.Session().Directories().size();
+  EXPECT_EQ(db.Query("SELECT A FROM '" + far.Path() + "far.DAT'"), (std::vector<TextRow>{{"7"}}));
+  // The far directory and the private directory were opened for the query
+  // and closed with it.
+  EXPECT_EQ(db.Session().Directories().size(), before);
+  EXPECT_NE(test_support::RaisedCode([&] { db.Query("SELECT * FROM MEMORY 'none'"); }), 0);
+  EXPECT_EQ(db.Session().Directories().size(), before);
+}
+
+}  // namespace
+}  // namespace tarn::sql_testing
