@@ -4,6 +4,7 @@
 // transaction that the statement never ends, and a stop asked for by the
 // progress callback.
 #include <gtest/gtest.h>
+#include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -230,6 +231,124 @@ TEST(DmlBatch, AStopAskedForByTheProgressCallbackCommitsTheRowsDone) {
   EXPECT_EQ(insert.RowsAffected(), 90);
   EXPECT_EQ(other.Count("copy"), 90);
   EXPECT_FALSE(db.Directory().InTransaction());
+}
+
+// --- two processes ---------------------------------------------------------------------------------
+
+namespace {
+
+// Runs statements on its own session of the directory, as a process of its own.
+class StatementRunner {
+ public:
+  explicit StatementRunner(const SqlDatabase& db) {
+    session_.SetPrivateDirectory(db.PrivatePath());
+    directory_ = &session_.OpenDataDirectory("", db.Path());
+  }
+  std::vector<TextRow> Query(const std::string& sql) {
+    TQueryStatement statement(*directory_);
+    statement.PrepareStatement(sql);
+    TDataCursor* result = nullptr;
+    statement.ExecuteStatement(result);
+    return result == nullptr ? std::vector<TextRow>{} : SqlDatabase::ReadRows(*result);
+  }
+
+ private:
+  TDataSession session_;
+  TDataDirectory* directory_ = nullptr;
+};
+
+}  // namespace
+
+TEST(DmlBatch, ReadersInAnotherProcessAlwaysSeeWholeStatements) {
+  SqlDatabase db;
+  // Group 0: ten accounts whose balances sum to 1000 and whose versions are
+  // equal; groups 1 to 4: ten rows each, deleted and put back whole.
+  db.CreateTable("acc", {{"ID", dtInteger}, {"GRP", dtInteger}, {"VER", dtInteger}, {"BAL", dtInteger}}, {{"", {1}}});
+  db.CreateTable("spare", {{"ID", dtInteger}, {"GRP", dtInteger}, {"VER", dtInteger}, {"BAL", dtInteger}});
+  std::vector<Row> accounts, spares;
+  for (int id = 1; id <= 10; ++id)
+    accounts.push_back({std::int64_t{id}, std::int64_t{0}, std::int64_t{0}, std::int64_t{100}});
+  for (int g = 1; g <= 4; ++g) {
+    for (int i = 0; i < 10; ++i) {
+      const Row row{std::int64_t{g * 100 + i}, std::int64_t{g}, std::int64_t{0}, std::int64_t{0}};
+      accounts.push_back(row);
+      spares.push_back(row);
+    }
+  }
+  db.Insert("acc", accounts);
+  db.Insert("spare", spares);
+
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The writer: every statement keeps the invariants when it commits.
+    close(pipeFds[0]);
+    int done = 0;
+    try {
+      StatementRunner runner(db);
+      for (int round = 0; round < 40; ++round) {
+        const int i = round % 9 + 1;
+        const int g = round % 4 + 1;
+        const std::string statements[] = {
+            "UPDATE acc SET VER = VER + 1 WHERE GRP = 0",
+            // one moves 1 to the next: the sum stays
+            "UPDATE acc SET BAL = BAL + (ID - " + std::to_string(i) +
+                ") * 2 - 1 WHERE GRP = 0 AND (ID = " + std::to_string(i) + " OR ID = " + std::to_string(i + 1) + ")",
+            "DELETE FROM acc WHERE GRP = " + std::to_string(g),
+            "INSERT INTO acc SELECT * FROM spare WHERE GRP = " + std::to_string(g),
+        };
+        for (const std::string& sql : statements) {
+          try {
+            runner.Query(sql);
+            ++done;
+          } catch (const ETarnEngineError&) {
+            // A lock the reader held too long: the statement changed nothing.
+          }
+        }
+      }
+    } catch (...) {
+      done = -1;
+    }
+    const bool ok = write(pipeFds[1], &done, sizeof done) == sizeof done;
+    _exit(ok ? 0 : 1);
+  }
+  close(pipeFds[1]);
+
+  // The reader: until the writer reports, every SELECT sees whole statements.
+  StatementRunner reader(db);
+  int reads = 0;
+  int done = -1;
+  for (;;) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(pipeFds[0], &ready);
+    timeval poll{0, 0};
+    const bool finished = select(pipeFds[0] + 1, &ready, nullptr, nullptr, &poll) > 0;
+    try {
+      const auto group0 = reader.Query("SELECT COUNT(*), SUM(BAL), MIN(VER), MAX(VER) FROM acc WHERE GRP = 0");
+      ASSERT_EQ(group0.size(), 1u);
+      EXPECT_EQ(group0[0][0], "10");
+      EXPECT_EQ(group0[0][1], "1000");
+      EXPECT_EQ(group0[0][2], group0[0][3]) << "versions of one UPDATE seen apart";
+      const auto groups = reader.Query("SELECT GRP, COUNT(*) FROM acc WHERE GRP > 0 GROUP BY GRP");
+      for (const TextRow& row : groups) EXPECT_EQ(row[1], "10") << "group " << row[0] << " seen part-deleted";
+      ++reads;
+    } catch (const ETarnEngineError&) {
+      // A lock the writer held too long: this read saw nothing.
+    }
+    if (finished || ::testing::Test::HasFailure()) break;
+  }
+  ASSERT_EQ(read(pipeFds[0], &done, sizeof done), static_cast<ssize_t>(sizeof done));
+  close(pipeFds[0]);
+  EXPECT_EQ(WaitForChild(child), 0);
+  EXPECT_GT(done, 80) << "the writer's statements mostly ran";
+  EXPECT_GT(reads, 0);
+  // Afterwards the writer's work is all there.
+  const auto final = reader.Query("SELECT MIN(VER), SUM(BAL), COUNT(*) FROM acc");
+  EXPECT_EQ(final[0][1], "1000");
+  EXPECT_EQ(final[0][2], "50");
 }
 
 }  // namespace
