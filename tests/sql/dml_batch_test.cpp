@@ -199,6 +199,35 @@ TEST(DmlBatch, InTheCallersTransactionTheStatementRollsNothingBack) {
       (std::vector<TextRow>{{"121"}, {"122"}, {"123"}, {"124"}, {"25"}, {"26"}, {"27"}, {"28"}, {"29"}, {"125"}}));
 }
 
+TEST(DmlBatch, ARecordLockedElsewhereEndsTheUpdateAndReleasesItsRow) {
+  SqlDatabase db;
+  FillNumbers(db, "nums", 10);
+  // Another session holds a lock on the row K = 5.
+  OtherSession other(db);
+  TDataSession lockSession;
+  lockSession.SetPrivateDirectory(db.PrivatePath());
+  TDataCursor locker(lockSession.OpenDataDirectory("", db.Path()));
+  locker.SetTableName("nums");
+  locker.OpenCursor();
+  locker.UserWriteLockRecord(5);
+
+  TQueryStatement statement(db.Directory());
+  statement.PrepareStatement("UPDATE nums SET V = 0 COMMIT INTERVAL 3");
+  TDataCursor* result = nullptr;
+  EXPECT_NE(test_support::RaisedCode([&] { statement.ExecuteStatement(result); }), 0);
+  EXPECT_EQ(statement.MasterQuery().RowsAffected, 3);
+  EXPECT_FALSE(db.Directory().InTransaction());
+  EXPECT_EQ(other.Rows("nums", {"V"}),
+            (std::vector<TextRow>{{"0"}, {"0"}, {"0"}, {"4"}, {"5"}, {"6"}, {"7"}, {"8"}, {"9"}, {"10"}}));
+
+  // Once the other session lets go, the statement runs again; no lock of its
+  // own stood in the way.
+  locker.UserWriteUnlockRecord(5);
+  statement.ExecuteStatement(result);
+  EXPECT_EQ(statement.RowsAffected(), 10);
+  locker.CloseCursor();
+}
+
 TEST(DmlBatch, AStopAskedForByTheProgressCallbackCommitsTheRowsDone) {
   SqlDatabase db;
   FillNumbers(db, "nums", 1000);

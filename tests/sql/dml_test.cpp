@@ -307,6 +307,16 @@ TEST_F(DmlTest, InsertSelectCopiesEveryRowAndCountsThem) {
   EXPECT_EQ(Rows("w").back(), (TextRow{"300", "6", "kthre"}));
 }
 
+TEST_F(DmlTest, InsertSelectTakesTheVisibleResultColumnsOnly) {
+  // AVG keeps a hidden count column in its result: it is no value.
+  db_.CreateTable("avg", {{"K", dtInteger}, {"A", dtFloat}});
+  db_.Query("INSERT INTO avg SELECT K, AVG(X) FROM u GROUP BY K");
+  EXPECT_EQ(db_.LastRowsAffected(), 2);
+  // The values are the SELECT's own (an average of integers is an integer).
+  EXPECT_EQ(Rows("avg"), db_.Query("SELECT K, AVG(X) FROM u GROUP BY K"));
+  EXPECT_EQ(Rows("avg")[1], (TextRow{"3", "300"}));
+}
+
 TEST_F(DmlTest, InsertSelectFromItsOwnTableNeverReadsTheRowsItAppends) {
   db_.Query("INSERT INTO u SELECT * FROM u");
   EXPECT_EQ(db_.LastRowsAffected(), 3);
@@ -333,10 +343,17 @@ TEST_F(DmlTest, UpdateChangesTheRowsTheWhereClauseSelects) {
                            {"1", "one", "10", "NULL"}, {"2", "two+", "21", "NULL"}, {"3", "three+", "31", "NULL"}}));
   db_.Query("UPDATE t SET D = '2020-01-31' WHERE NAME = 'one'");
   EXPECT_EQ(Rows("t")[0][3], "2020-01-31");
-  // A changed key is not met again by the walk.
-  db_.Query("UPDATE t SET K = K + 10");
+  // A changed key is not met again by the walk, with or without a filter on it.
+  db_.Query("UPDATE t SET K = K + 10 WHERE K >= 2");
+  EXPECT_EQ(db_.LastRowsAffected(), 2);
+  EXPECT_EQ(DumpTable(db_.Directory(), "t", {"K"}), (std::vector<TextRow>{{"1"}, {"12"}, {"13"}}));
+  db_.Query("UPDATE t x SET x.K = K + 100");
   EXPECT_EQ(db_.LastRowsAffected(), 3);
-  EXPECT_EQ(DumpTable(db_.Directory(), "t", {"K"}), (std::vector<TextRow>{{"11"}, {"12"}, {"13"}}));
+  EXPECT_EQ(DumpTable(db_.Directory(), "t", {"K"}), (std::vector<TextRow>{{"101"}, {"112"}, {"113"}}));
+  // A SELECT in the WHERE clause runs before the rows change.
+  db_.Query("UPDATE t SET N = 0 WHERE K IN (SELECT K + 110 FROM u)");
+  EXPECT_EQ(db_.LastRowsAffected(), 2);
+  EXPECT_EQ(DumpTable(db_.Directory(), "t", {"N"}), (std::vector<TextRow>{{"10"}, {"0"}, {"0"}}));
 }
 
 TEST_F(DmlTest, UpdateTakesValuesFromTheMatchingRowOfAnotherTable) {
