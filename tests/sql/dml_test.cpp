@@ -386,6 +386,21 @@ TEST_F(DmlTest, AValueThatDoesNotFitItsColumnRaises) {
   EXPECT_EQ(Rows("small"), (std::vector<TextRow>{{"32000", "65000"}}));
 }
 
+TEST_F(DmlTest, AValueThatCannotBeConvertedAtExecutionRaises) {
+  // Values that are not constants are converted only when they are stored.
+  EXPECT_EQ(Message("UPDATE t SET N = NAME WHERE K = 2"),
+            "Type mismatch between column N and constant value NAME in UPDATE statement");
+  db_.CreateTable("nums", {{"N", dtInteger}});
+  EXPECT_EQ(Message("INSERT INTO nums SELECT NAME FROM t"),
+            "Type mismatch between column N and constant value NAME in INSERT statement");
+  EXPECT_TRUE(Rows("nums").empty());
+  EXPECT_EQ(DumpTable(db_.Directory(), "t", {"N"}), (std::vector<TextRow>{{"10"}, {"20"}, {"30"}}));
+  // Text that reads as a number converts.
+  db_.Query("UPDATE t SET NAME = '42' WHERE K = 2");
+  db_.Query("UPDATE t SET N = NAME WHERE K = 2");
+  EXPECT_EQ(DumpTable(db_.Directory(), "t", {"N"}), (std::vector<TextRow>{{"10"}, {"42"}, {"30"}}));
+}
+
 // --- DELETE ----------------------------------------------------------------------------------------
 
 TEST_F(DmlTest, DeleteRemovesTheSelectedRows) {
