@@ -139,11 +139,19 @@ void TDataCursor::ReadFieldForEvaluation(void* context, const std::uint8_t* reco
     if (!table.HasBlobFile()) RaiseError(TARN_MEMOCORRUPT, {}, {}, cursor.directory_.Name(), cursor.tableName_);
     TBlobBuffer blob(table.BlobFile(), &cursor, LoadInt32(record + kRecordNumberOffset), def.FieldNumber,
                      reference.FirstBlock, reference.Signature);
+    // A read that met changes keeps the table read lock it took; it is given
+    // back here, as every reading operation does, unless it was held before.
+    const bool held = table.InternalReadLocked();
+    const auto release = [&] {
+      if (!held && table.InternalReadLocked()) cursor.ReadUnlockTable();
+    };
     try {
       blob.Read();
     } catch (const ETarnEngineError& error) {
+      release();
       RaiseError(error.ErrorCode(), {}, {}, cursor.directory_.Name(), cursor.tableName_);
     }
+    release();
     const std::size_t size = blob.GetSize();
     node.SetDataSize(static_cast<std::int32_t>(size + 1));
     if (size > 0) std::memcpy(node.ValueData(), blob.Contents().data(), size);

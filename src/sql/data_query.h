@@ -224,7 +224,8 @@ class TDataQuery final : public TExpSubQuery {
   bool TypeSubSelectColumn(TExpToken& node) override;
   bool SubSelectContains(const TExpToken& value) override;
 
-  // --- data-changing statements: INSERT, UPDATE, DELETE (dml_statements.cpp) ------------
+  // --- data-changing statements: INSERT, UPDATE, DELETE (dml_parser.cpp,
+  // dml_values.cpp, dml_execution.cpp) ------------------------------------------------
   // Parsing starts at the statement's keyword; preparation and execution
   // are called by PrepareQuery and ExecuteQuery for their kinds.
   void ParseInsertQuery();
@@ -232,6 +233,48 @@ class TDataQuery final : public TExpSubQuery {
   void ParseDeleteQuery();
   void PrepareDataChangeQuery();
   void ExecuteDataChangeQuery();
+
+  // One assigned column: the INSERT column list or the left side of a SET item.
+  struct TUpdateField {
+    TSourceTable* Source = nullptr;  // the table holding the column (set at preparation)
+    std::string ColumnName;
+    std::uint16_t FieldNumber = 0;  // physical, 1-based
+    std::string CorrelationName;
+    std::uint8_t DataType = 0;
+    std::uint8_t SubType = 0;
+    std::int32_t Size = 0;
+    std::uint8_t Decimals = 0;
+    std::string ColumnText;  // as written, for messages
+    TExpTokenPtr Column;     // the parsed column reference
+  };
+  // One assigned value.
+  struct TUpdateValue {
+    std::string ValueText;  // as written, line breaks removed
+    TExpTokenPtr Expression;
+  };
+
+  void ParseInsertColumnExpression(TUpdateField& field);
+  void ParseInsertValueExpression(TUpdateValue& value);
+  void ParseUpdateColumnExpression(TUpdateField& field);
+  void ParseUpdateValueExpression(TUpdateValue& value);
+  // Resolves and types the column items (INSERT expands its '*'), then
+  // checks that there are as many values as columns.
+  void VerifyUpdateFields(bool insert);
+  // Verifies the values and checks constants against their columns.
+  void VerifyUpdateValues();
+  // The INSERT values of a SELECT: one column reference per result column.
+  void ProcessSubSelectUpdateValues();
+
+  std::vector<TUpdateField> UpdateFields;
+  std::vector<TUpdateValue> UpdateValues;
+  bool SubSelectInsert = false;
+  TDataQuery* InsertSelect = nullptr;  // the SELECT of INSERT ... SELECT (owned by the statement)
+  bool SuppressAutoInc = false;        // NOAUTOINC
+  std::int32_t CommitInterval = 0;     // rows between two commits, positive when given
+  bool CommitIntervalGiven = false;
+  bool CommitFlush = false;  // FLUSH: each commit forces the data to disk
+  TSourceTable* TargetTable = nullptr;
+  friend class TDataChangeExecution;
   // (end of data-changing statements)
 
   // --- data-definition statements: CREATE and DROP (ddl_statements.cpp) ------------------

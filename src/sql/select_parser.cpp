@@ -65,12 +65,29 @@ bool IsNameToken(const TExpressionParser& parser) {
   return parser.CheckToken(tkIdentifier) || parser.CheckToken(tkBracketedName) || parser.CheckToken(tkQuotedString);
 }
 
-// Words that end a table reference instead of becoming its correlation name.
-// ON is among them so that a joined table can be followed by its condition;
-// FULL is not, so that it names the table it follows.
-bool EndsTableReference(const TExpressionParser& parser) {
+// Words that end a table reference instead of becoming its correlation name,
+// for the statement kind that reads the table. ON is among them so that a
+// joined table can be followed by its condition; FULL is not, so that it
+// names the table it follows.
+bool EndsTableReference(const TExpressionParser& parser, TStatementKind kind) {
+  if (kind == skUpdate || kind == skDelete) {
+    return IsAnySymbol(parser,
+                       {"LEFT", "RIGHT", "INNER", "JOIN", "ON", "WHERE", "NOAUTOINC", "COMMIT", "NOJOINOPTIMIZE"});
+  }
   return IsAnySymbol(parser, {"LEFT", "RIGHT", "INNER", "JOIN", "ON", "WHERE", "UNION", "ORDER", "GROUP", "HAVING",
                               "TOP", "RANGE", "WITH", "ENCRYPTED", "LANGUAGE", "NOJOINOPTIMIZE"});
+}
+
+// The statement name the join messages use.
+std::string_view StatementWord(TStatementKind kind) {
+  switch (kind) {
+    case skUpdate:
+      return "UPDATE";
+    case skDelete:
+      return "DELETE";
+    default:
+      return "SELECT";
+  }
 }
 
 // A token that cannot begin an expression item: the item is empty.
@@ -566,7 +583,8 @@ void TDataQuery::ParseJoinClauses() {
   bool afterJoin = false;
   for (;;) {
     if (afterJoin && parser.CheckTokenSymbol("FULL")) {
-      RaiseSqlError("Full outer joins are currently not supported in Tarn SQL SELECT statements");
+      RaiseSqlError("Full outer joins are currently not supported in Tarn SQL " + std::string(StatementWord(Kind)) +
+                    " statements");
     }
     TJoinType type;
     if (parser.CheckTokenSymbol("JOIN")) {
@@ -624,7 +642,8 @@ std::unique_ptr<TSourceTable> TDataQuery::ParseSourceTable(std::string_view miss
     if (!IsNameToken(parser)) RaiseFoundError(parser, "Symbol or string expected after AS keyword, instead found '");
     table->SetAliasName(parser.TokenAsString());
     parser.NextToken();
-  } else if ((parser.CheckToken(tkIdentifier) && !EndsTableReference(parser)) || parser.CheckToken(tkQuotedString)) {
+  } else if ((parser.CheckToken(tkIdentifier) && !EndsTableReference(parser, Kind)) ||
+             parser.CheckToken(tkQuotedString)) {
     table->SetAliasName(parser.TokenAsString());
     parser.NextToken();
   }
