@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Builds the system and runs it: dovecrestd on 127.0.0.1:8080 serving the query form,
-# configured through a temporary Vantrel.ini that points at a demo data directory.
+# configured through a temporary Vantrel.ini that points at a demo data directory whose
+# quota tables (user, printer, setting) the tarn shell makes from demo/quota_demo.sql.
 # Stop it with Ctrl-C. DEMO_ONESHOT=1 checks the form page and stops at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 build=${BUILD_DIR:-build/release}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDOVECREST_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target dovecrestd Dovecrest
+cmake --build "$build" -j"$(nproc)" --target dovecrestd Dovecrest tarn
 
 demo=$(mktemp -d /tmp/dovecrest-demo-XXXXXX)
 mkdir -p "$demo/data" "$demo/images"
 printf '[Setting]\r\nDBPath=%s/data/\r\n' "$demo" > "$demo/Vantrel.ini"
+"$build/tarn" --password KT62WB38 "$demo/data" < demo/quota_demo.sql
+echo "demo: quota tables made in $demo/data: $("$build/tarn" --password KT62WB38 -c .tables "$demo/data" | tr '\n' ' ')"
 port=${DEMO_PORT:-8080}
 
 "$build/dovecrestd" --bind 127.0.0.1 --port "$port" --config-dir "$demo" --images "$demo/images" &
