@@ -17,41 +17,22 @@
 #include "platform/code_page.h"
 #include "sql/data_query.h"
 #include "sql/query_statement.h"
+#include "sql/sql_grammar.h"
 #include "storage/formats/data_types.h"
 #include "storage/formats/index_definition.h"
 #include "storage/keys/languages.h"
 
 namespace tarn {
 
-namespace {
+using namespace sql_grammar;
 
-// Longest text of the short-string fields (names, values, passwords).
-constexpr std::size_t kMaxShortString = 255;
+namespace {
 
 constexpr std::string_view kTableColumnDescription = "table column";
 constexpr std::string_view kIndexColumnDescription = "index column";
 constexpr std::string_view kCharacterSetDescription = "character set";
 constexpr std::string_view kAutoIncDescription = "next auto-increment number";
 constexpr std::string_view kIndexNameDescription = "index name expression";
-
-[[noreturn]] void RaiseSqlError(std::string_view message) {
-  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, message);
-}
-
-// message + the current token + "'".
-[[noreturn]] void RaiseFoundError(const TExpressionParser& parser, std::string_view message) {
-  std::string text(message);
-  text += parser.TokenAsString();
-  text += '\'';
-  RaiseSqlError(text);
-}
-
-bool IsAnySymbol(const TExpressionParser& parser, std::initializer_list<std::string_view> words) {
-  for (std::string_view word : words) {
-    if (parser.CheckTokenSymbol(word)) return true;
-  }
-  return false;
-}
 
 // Takes the keyword when it is the current token, else raises message.
 void ExpectSymbol(TExpressionParser& parser, std::string_view word, std::string_view message) {
@@ -63,28 +44,6 @@ void ExpectCharacter(TExpressionParser& parser, char character, std::string_view
   if (!parser.CheckToken(character)) RaiseFoundError(parser, message);
   parser.NextToken();
 }
-
-// A token that cannot begin a name: the item is empty.
-bool AtEmptyItem(const TExpressionParser& parser) {
-  return parser.CheckToken(tkEndOfText) || parser.CheckToken(',') || parser.CheckToken(';') || parser.CheckToken(')');
-}
-
-// Sets the parser's description for one item and puts the one before back
-// afterwards, also when the item raises.
-class TDescriptionScope {
- public:
-  TDescriptionScope(TExpressionParser& parser, std::string_view description)
-      : parser_(parser), saved_(parser.ExpressionDescription) {
-    parser_.ExpressionDescription = description;
-  }
-  ~TDescriptionScope() { parser_.ExpressionDescription = saved_; }
-  TDescriptionScope(const TDescriptionScope&) = delete;
-  TDescriptionScope& operator=(const TDescriptionScope&) = delete;
-
- private:
-  TExpressionParser& parser_;
-  std::string saved_;
-};
 
 // The text of one value token (a quoted string without its quotes), taken.
 std::string TakeValue(TExpressionParser& parser) {
@@ -225,7 +184,7 @@ std::vector<std::string> SplitWords(std::string_view text) {
 void TDataQuery::ParseCreateColumnExpression(TCreateField& field, bool create) {
   TExpressionParser& parser = statement_.Parser();
   const TDescriptionScope description(parser, kTableColumnDescription);
-  if (AtEmptyItem(parser)) RaiseSqlError("Table column name is empty");
+  if (AtEmptyExpression(parser)) RaiseSqlError("Table column name is empty");
   parser.MarkExpressionLiteral();
   const TExpTokenPtr column = parser.ParseExpression8(0);
   field.Name = CutToLength(NodeName(*column), kMaxShortString);
@@ -295,7 +254,7 @@ void TDataQuery::ParseCreateColumnExpression(TCreateField& field, bool create) {
 void TDataQuery::ParseCreateIndexFieldExpression(TCreateIndex& index) {
   TExpressionParser& parser = statement_.Parser();
   const TDescriptionScope description(parser, kIndexColumnDescription);
-  if (AtEmptyItem(parser)) RaiseSqlError("Index column name is empty");
+  if (AtEmptyExpression(parser)) RaiseSqlError("Index column name is empty");
   const TExpTokenPtr column = parser.ParseExpression8(0);
   // A key holds at most 16 fields: a longer list is refused before any
   // definition is built from it.
@@ -325,7 +284,7 @@ void TDataQuery::ParseCreatePrimaryKey() {
 std::int32_t TDataQuery::ParseCreateAutoIncExpression() {
   TExpressionParser& parser = statement_.Parser();
   const TDescriptionScope description(parser, kAutoIncDescription);
-  if (AtEmptyItem(parser)) RaiseSqlError("Next auto-increment number is empty");
+  if (AtEmptyExpression(parser)) RaiseSqlError("Next auto-increment number is empty");
   const TExpTokenPtr term = parser.ParseExpression7(0);
   // An integer constant, with its sign when one is written, gives the value;
   // any other term gives 0.
@@ -355,7 +314,7 @@ std::int32_t TDataQuery::ParseCreateAutoIncExpression() {
 std::bitset<256> TDataQuery::ParseCreateCharSetExpression() {
   TExpressionParser& parser = statement_.Parser();
   const TDescriptionScope description(parser, kCharacterSetDescription);
-  if (AtEmptyItem(parser)) RaiseSqlError("Character set is empty");
+  if (AtEmptyExpression(parser)) RaiseSqlError("Character set is empty");
   TExpTokenPtr tree = parser.ParseExpression5(0);
   // Evaluated without columns: a column in the set is an unknown name.
   VerifyExpressionToken(TARN_SQLPARSE, statement_.Directory().Name(), DefinitionTableName, false, nullptr, nullptr,
@@ -479,7 +438,7 @@ void TDataQuery::ParseDropIndexExpression() {
     RaiseFoundError(parser, "Table name expected after INDEX keyword, instead found '");
   }
   const TDescriptionScope description(parser, kIndexNameDescription);
-  if (AtEmptyItem(parser)) RaiseSqlError("Index name expression is empty");
+  if (AtEmptyExpression(parser)) RaiseSqlError("Index name expression is empty");
   const TExpTokenPtr name = parser.ParseExpression8(0);
   // Only table.index names an index: a bare index name would leave the table
   // to guess.

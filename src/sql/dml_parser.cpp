@@ -14,85 +14,17 @@
 #include "platform/code_page.h"
 #include "sql/data_query.h"
 #include "sql/query_statement.h"
+#include "sql/sql_grammar.h"
 #include "storage/formats/data_types.h"
 
 namespace tarn {
 
-namespace {
+using namespace sql_grammar;
 
-// Longest text of the short-string fields (names, item texts).
-constexpr std::size_t kMaxShortString = 255;
+namespace {
 
 constexpr std::string_view kColumnDescription = "table column";
 constexpr std::string_view kValueDescription = "value expression";
-
-[[noreturn]] void RaiseSqlError(std::string_view message) {
-  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, message);
-}
-
-// message + the current token + "'".
-[[noreturn]] void RaiseFoundError(const TExpressionParser& parser, std::string_view message) {
-  std::string text(message);
-  text += parser.TokenAsString();
-  text += '\'';
-  RaiseSqlError(text);
-}
-
-bool IsAnySymbol(const TExpressionParser& parser, std::initializer_list<std::string_view> words) {
-  for (std::string_view word : words) {
-    if (parser.CheckTokenSymbol(word)) return true;
-  }
-  return false;
-}
-
-// An identifier, a bracketed name or a quoted string.
-bool IsNameToken(const TExpressionParser& parser) {
-  return parser.CheckToken(tkIdentifier) || parser.CheckToken(tkBracketedName) || parser.CheckToken(tkQuotedString);
-}
-
-// A table name: an identifier or a quoted string (not a bracketed name).
-bool IsTableNameToken(const TExpressionParser& parser) {
-  return parser.CheckToken(tkIdentifier) || parser.CheckToken(tkQuotedString);
-}
-
-bool AtEmptyExpression(const TExpressionParser& parser) {
-  return parser.CheckToken(tkEndOfText) || parser.CheckToken(',') || parser.CheckToken(';') || parser.CheckToken(')');
-}
-
-// Sets the parser's description for one item and puts the one before back.
-class TDescriptionScope {
- public:
-  TDescriptionScope(TExpressionParser& parser, std::string_view description)
-      : parser_(parser), saved_(parser.ExpressionDescription) {
-    parser_.ExpressionDescription = description;
-  }
-  ~TDescriptionScope() { parser_.ExpressionDescription = saved_; }
-  TDescriptionScope(const TDescriptionScope&) = delete;
-  TDescriptionScope& operator=(const TDescriptionScope&) = delete;
-
- private:
-  TExpressionParser& parser_;
-  std::string saved_;
-};
-
-// Sets the Parent links of a freshly parsed tree.
-void LinkParents(TExpToken* root) {
-  std::vector<TExpToken*> pending;
-  if (root != nullptr) pending.push_back(root);
-  while (!pending.empty()) {
-    TExpToken* node = pending.back();
-    pending.pop_back();
-    auto link = [&](const TExpTokenPtr& child) {
-      if (!child) return;
-      child->Parent = node;
-      pending.push_back(child.get());
-    };
-    link(node->Left);
-    link(node->Right);
-    link(node->ThirdOperand);
-    for (const auto& argument : node->Arguments) link(argument);
-  }
-}
 
 // Joins part to tree with AND, tree on the left.
 void AndInto(TExpTokenPtr& tree, TExpTokenPtr part) {

@@ -18,32 +18,19 @@
 #include "platform/code_page.h"
 #include "sql/data_query.h"
 #include "sql/query_statement.h"
+#include "sql/sql_grammar.h"
 #include "storage/formats/data_types.h"
 #include "storage/keys/languages.h"
 
 namespace tarn {
 
-namespace {
+using namespace sql_grammar;
 
-// Longest text of the short-string fields (aliases, item texts, names).
-constexpr std::size_t kMaxShortString = 255;
+namespace {
 
 constexpr std::string_view kColumnDescription = "source column expression";
 constexpr std::string_view kWhereDescription = "WHERE or JOIN clause";
 constexpr std::string_view kHavingDescription = "HAVING clause";
-
-// Statement-level messages carry no description suffix.
-[[noreturn]] void RaiseSqlError(std::string_view message) {
-  RaiseError(TARN_SQLPARSE, {}, {}, {}, {}, {}, {}, message);
-}
-
-// message + the current token + "'".
-[[noreturn]] void RaiseFoundError(const TExpressionParser& parser, std::string_view message) {
-  std::string text(message);
-  text += parser.TokenAsString();
-  text += '\'';
-  RaiseSqlError(text);
-}
 
 // ALTER TABLE is recognised (its kind is set) but its grammar comes with
 // table restructuring: it stops here.
@@ -51,18 +38,6 @@ constexpr std::string_view kHavingDescription = "HAVING clause";
   std::string text(keyword);
   text += " statements are not supported yet";
   RaiseSqlError(text);
-}
-
-bool IsAnySymbol(const TExpressionParser& parser, std::initializer_list<std::string_view> words) {
-  for (std::string_view word : words) {
-    if (parser.CheckTokenSymbol(word)) return true;
-  }
-  return false;
-}
-
-// An identifier, a bracketed name or a quoted string.
-bool IsNameToken(const TExpressionParser& parser) {
-  return parser.CheckToken(tkIdentifier) || parser.CheckToken(tkBracketedName) || parser.CheckToken(tkQuotedString);
 }
 
 // Words that end a table reference instead of becoming its correlation name,
@@ -89,29 +64,6 @@ std::string_view StatementWord(TStatementKind kind) {
       return "SELECT";
   }
 }
-
-// A token that cannot begin an expression item: the item is empty.
-bool AtEmptyExpression(const TExpressionParser& parser) {
-  return parser.CheckToken(tkEndOfText) || parser.CheckToken(',') || parser.CheckToken(';') || parser.CheckToken(')');
-}
-
-// Sets the parser's description for one clause and puts the one before back
-// afterwards, also when the clause raises (a sub-select inside WHERE returns
-// to the WHERE description).
-class TDescriptionScope {
- public:
-  TDescriptionScope(TExpressionParser& parser, std::string_view description)
-      : parser_(parser), saved_(parser.ExpressionDescription) {
-    parser_.ExpressionDescription = description;
-  }
-  ~TDescriptionScope() { parser_.ExpressionDescription = saved_; }
-  TDescriptionScope(const TDescriptionScope&) = delete;
-  TDescriptionScope& operator=(const TDescriptionScope&) = delete;
-
- private:
-  TExpressionParser& parser_;
-  std::string saved_;
-};
 
 bool IsComparison(const TExpToken& node) {
   return node.NodeClass == enBINARY && node.Operator >= eoEQ && node.Operator <= eoLE;
@@ -201,19 +153,6 @@ void AndInto(TExpTokenPtr& tree, TExpTokenPtr part) {
   node->Left = std::move(tree);
   node->Right = std::move(part);
   tree = std::move(node);
-}
-
-// Sets the Parent links of a freshly parsed tree (the grammar leaves them
-// unset).
-void LinkParents(TExpToken* root) {
-  VisitTree(root, [](TExpToken& node) {
-    if (node.Left) node.Left->Parent = &node;
-    if (node.Right) node.Right->Parent = &node;
-    if (node.ThirdOperand) node.ThirdOperand->Parent = &node;
-    for (const auto& argument : node.Arguments) {
-      if (argument) argument->Parent = &node;
-    }
-  });
 }
 
 // The value of an integer token in [low, high]; false when it is out of
