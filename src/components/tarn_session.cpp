@@ -22,7 +22,7 @@ TTarnSession::TTarnSession(TComponent* owner) : TComponent(owner), state_(std::m
       if (other != nullptr && other != this && other->AutoSessionName()) DatabaseError(kAutoSessionExists);
     }
   }
-  if (!SessionListDestroyed()) Sessions().AddSession(*this);
+  Sessions().AddSession(*this);
 }
 
 TTarnSession::~TTarnSession() {
@@ -35,7 +35,7 @@ TTarnSession::~TTarnSession() {
     // A destructor passes nothing on; the data session is gone either way.
   }
   while (!state_->temporaries.empty()) DestroyTemporary(*state_->temporaries.back());
-  if (!SessionListDestroyed()) Sessions().RemoveSession(*this);
+  Sessions().RemoveSession(*this);
   // Database components held elsewhere lose their session; they find the
   // default session when next used.
   const std::vector<TTarnDatabase*> left = state_->databases;

@@ -3,23 +3,15 @@
 #include "components/tarn_session_list.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "components/database_errors.h"
 #include "components/tarn_session.h"
 #include "core/errors.h"
 #include "engine/engine_state.h"
 #include "platform/code_page.h"
+#include "platform/no_destructor.h"
 
 namespace tarn {
-namespace {
-
-// Set once the process's list is gone (static destruction): sessions that
-// outlive it no longer sign off.
-std::atomic<bool> gListDestroyed{false};
-
-}  // namespace
-
 struct TTarnSessionList::State {
   // Guards the lists below (not the sessions themselves).
   mutable std::recursive_mutex listLock;
@@ -35,12 +27,7 @@ struct TTarnSessionList::State {
 
 TTarnSessionList::TTarnSessionList() : state_(std::make_unique<State>()) {}
 
-TTarnSessionList::~TTarnSessionList() {
-  CloseAll();
-  gListDestroyed = true;
-}
-
-bool SessionListDestroyed() noexcept { return gListDestroyed; }
+TTarnSessionList::~TTarnSessionList() { CloseAll(); }
 
 void TTarnSessionList::EnsureDefaultSession() {
   std::lock_guard lock(state_->listLock);
@@ -181,9 +168,11 @@ void TTarnSessionList::ReleaseAutoSessionNumber(int number) {
 }
 
 TTarnSessionList& Sessions() {
-  static TTarnSessionList list;
-  list.EnsureDefaultSession();
-  return list;
+  // Never destroyed: web modules and other owners may stop their sessions while
+  // static objects are destroyed at exit, and they stop them through this list.
+  static TNoDestructor<TTarnSessionList> list;
+  list->EnsureDefaultSession();
+  return *list;
 }
 
 TTarnSession& Session() { return Sessions().DefaultSession(); }

@@ -56,12 +56,10 @@ class TTarnSessionList {
   std::recursive_mutex sessionLock_;
 };
 
-// The process's session list, created with its default session on first use.
+// The process's session list, created with its default session on first use
+// and never destroyed.
 TTarnSessionList& Sessions();
 // The default session "Default".
 TTarnSession& Session();
-// True once the process's list has been destroyed (at process exit): sessions
-// that outlive it do not sign off from it.
-bool SessionListDestroyed() noexcept;
 
 }  // namespace tarn
