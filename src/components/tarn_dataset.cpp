@@ -326,8 +326,7 @@ int TTarnDataSet::MoveBy(int distance) {
         eof_ = true;
         break;
       }
-      ReadBlock();
-      if (blockCount_ == 0) {
+      if (ReadBlock() == 0) {
         eof_ = true;
         break;
       }
@@ -1019,7 +1018,7 @@ std::vector<TFieldValue> TTarnDataSet::Lookup(const std::string& keyFields, cons
 
 // --- block reads --------------------------------------------------------------------------------
 
-void TTarnDataSet::ReadBlock() {
+std::int32_t TTarnDataSet::ReadBlock() {
   const std::size_t rows = block_.size() / BufferSize();
   std::vector<std::uint8_t> records(rows * recordSize_);
   auto count = static_cast<std::int32_t>(rows);
@@ -1028,6 +1027,8 @@ void TTarnDataSet::ReadBlock() {
   const std::uint16_t code = cursor_->ReadRecordBlock(count, records.data());
   if (code != 0 && code != TARN_EOF) DbiError(code);
   blockEnd_ = code == TARN_EOF;
+  // A read that found nothing keeps the last block (its last row stays current).
+  if (count == 0) return 0;
   blockCount_ = count;
   for (std::int32_t i = 0; i < count; ++i) {
     std::uint8_t* row = block_.data() + static_cast<std::size_t>(i) * BufferSize();
@@ -1035,6 +1036,7 @@ void TTarnDataSet::ReadBlock() {
     SetInfo(row, before + 1 + i, bfCurrent);
     std::memset(row + infoOffset_ + 8, 0, bookmarkSize_);
   }
+  return count;
 }
 
 void TTarnDataSet::SetBlockReadSize(std::int32_t value) {

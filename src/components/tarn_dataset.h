@@ -212,7 +212,8 @@ class TTarnDataSet : public TComponent, public TFieldDataLink {
   bool LocateRecord(const std::string& keyFields, const std::vector<TFieldValue>& values, std::uint8_t options,
                     bool moveTo, std::vector<std::uint8_t>& found);
   std::vector<TField*> FieldList(const std::string& names) const;
-  void ReadBlock();
+  // Reads the next block; answers the rows read (0 keeps the last block).
+  std::int32_t ReadBlock();
 
   TDataSetState state_ = dsInactive;
   TDataCursor* cursor_ = nullptr;
