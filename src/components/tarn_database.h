@@ -15,6 +15,7 @@
 namespace tarn {
 
 class TDataDirectory;
+class TTarnDatabase;
 class TTarnSession;
 
 // What a database knows of a dataset attached to it (TTarnDBDataSet).
@@ -27,6 +28,10 @@ class TDatabaseDataSet {
  protected:
   ~TDatabaseDataSet() = default;
 };
+
+// A name looks like a path when it is empty or holds ':', a backslash or '/' (the
+// bytes of double-byte characters are skipped).
+bool DatabaseNameLooksLikePath(const std::string& name);
 
 using TDatabaseNotifyEvent = std::function<void(TTarnDatabase& Sender)>;
 
@@ -89,6 +94,11 @@ class TTarnDatabase : public TComponent {
   void DecRefCount();
   void SetTemporary(bool value);
   void AttachToNamedSession();
+  // True while Close runs (its datasets are being disconnected).
+  bool Closing() const;
+  // The session is being destroyed: the database closes and will use the
+  // default session from now on.
+  void SessionGone(TTarnSession& session);
 
   // TComponent: a database names its session.
   bool UsesSessionName() const override { return true; }
@@ -100,6 +110,11 @@ class TTarnDatabase : public TComponent {
   void Notification(TComponent& component, TOperation operation) override;
 
  private:
+  void DoOpen();
+  void DoClose();
+  void MoveToSession(TTarnSession& session);
+  TTarnSession& SessionRef() const;
+
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -16,6 +16,8 @@
 
 namespace tarn {
 
+class TDataCursor;
+class TQueryStatement;
 class TTarnDatabase;
 class TTarnSession;
 
@@ -36,6 +38,9 @@ class TTarnSession : public TComponent {
   // auto-named session.
   explicit TTarnSession(TComponent* owner);
   ~TTarnSession() override;
+
+  // Renaming an auto-named session renames the session too.
+  void SetName(const std::string& name) override;
 
   std::string EngineVersion() const { return kEngineVersion; }
   void SetEngineVersion(const std::string&) {}
@@ -60,6 +65,8 @@ class TTarnSession : public TComponent {
   void SetLockWaitTime(std::uint16_t value);
   TLockProtocol LockProtocol() const;
   void SetLockProtocol(TLockProtocol value);
+  // Empty (the default) means the process's own private temporary directory,
+  // which the engine makes on first use.
   const std::string& PrivateDir() const;
   void SetPrivateDir(const std::string& value);
   std::uint16_t ProgressSteps() const;
@@ -109,6 +116,10 @@ class TTarnSession : public TComponent {
   // passwords fits: answers whether to try again. A true answer that added no
   // password ends the retries (false) instead of asking without end.
   bool GetPasswordCallback();
+  // GetPasswordCallback in the shapes the engine's cursors and statements take,
+  // with the session as the user value.
+  static bool CursorPasswordCallback(void* session, TDataCursor& cursor);
+  static bool StatementPasswordCallback(void* session, TQueryStatement& statement, const std::string& table);
 
   bool IsDefault() const;
 
@@ -116,12 +127,29 @@ class TTarnSession : public TComponent {
   void AddDatabase(TTarnDatabase& database);
   void RemoveDatabase(TTarnDatabase& database);
   void DBNotification(TTarnDatabaseEvent event, TTarnDatabase& database);
+  // The data session while active, else null; never starts the session.
+  TDataSession* DataSession() const noexcept;
+  // Called by the session list for the first session it sees.
+  void MarkDefault() noexcept;
+  // Destroys a temporary database of this session.
+  void DestroyTemporary(TTarnDatabase& database);
+  // Directories lent by one database component to others (HandleShared, or an
+  // attached Handle): a borrower is counted, and the opener's close of a lent
+  // directory waits until the last borrower is gone.
+  void AddBorrower(TDataDirectory& directory);
+  void CloseDirectory(TDataDirectory& directory, bool borrower);
 
  protected:
   void Loaded() override;
   void Notification(TComponent& component, TOperation operation) override;
 
  private:
+  void StartSession();
+  void StopSession();
+  void UpdateAutoSessionName();
+  void HandOutSessionName();
+  TTarnDatabase& CreateTemporary(const std::string& name);
+
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -39,7 +39,10 @@ class TTarnSessionList {
   TTarnSession* CurrentSession() const;
   void SetCurrentSession(TTarnSession& session);
 
+  // The default session "Default", created when the list has none (first use,
+  // or after CloseAll destroyed it).
   TTarnSession& DefaultSession() const;
+  void EnsureDefaultSession();
 
   // Automatic session numbers: the lowest free one (1-based), and giving one back.
   int TakeAutoSessionNumber();
@@ -57,5 +60,8 @@ class TTarnSessionList {
 TTarnSessionList& Sessions();
 // The default session "Default".
 TTarnSession& Session();
+// True once the process's list has been destroyed (at process exit): sessions
+// that outlive it do not sign off from it.
+bool SessionListDestroyed() noexcept;
 
 }  // namespace tarn
