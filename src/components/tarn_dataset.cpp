@@ -61,6 +61,9 @@ TTarnDataSet::TTarnDataSet(TComponent* owner) : TComponent(owner) {
 
 TTarnDataSet::~TTarnDataSet() {
   BeginDestroying();
+  const std::vector<TTarnDataSet*> links = dataLinks_;
+  for (TTarnDataSet* dependent : links) dependent->SourceDestroyed(*this);
+  dataLinks_.clear();
   try {
     CloseDataSet();
   } catch (...) {
@@ -99,6 +102,12 @@ void TTarnDataSet::CheckInactive() const {
 
 void TTarnDataSet::OpenDataSet() {
   if (BeforeOpen) BeforeOpen(*this);
+  OpenCursor();
+  if (AfterOpen) AfterOpen(*this);
+  NotifyDataLinks();
+}
+
+void TTarnDataSet::OpenCursor() {
   std::unique_ptr<TDataCursor> owned;
   TDataCursor* cursor = CreateHandle(owned);
   if (cursor == nullptr) DatabaseError(db_messages::kErrorCreatingHandle);
@@ -109,14 +118,13 @@ void TTarnDataSet::OpenDataSet() {
     state_ = dsBrowse;
     ReadFirst();
   } catch (...) {
-    state_ = dsBrowse;
+    state_ = dsInactive;
     try {
-      CloseDataSet();
+      CloseCursor();
     } catch (...) {
     }
     throw;
   }
-  if (AfterOpen) AfterOpen(*this);
 }
 
 void TTarnDataSet::InternalOpen() {
@@ -166,14 +174,35 @@ void TTarnDataSet::CloseDataSet() {
   }
   if (cursor_ != nullptr && (state_ == dsEdit || state_ == dsInsert)) cursor_->FreeAllBlobs(true);
   state_ = dsInactive;
-  InternalClose();
+  CloseCursor();
+  if (AfterClose) AfterClose(*this);
+  NotifyDataLinks();
+}
+
+void TTarnDataSet::CloseCursor() {
+  state_ = dsInactive;
+  if (cursor_ != nullptr) InternalClose();
   if (ownedCursor_) {
     ownedCursor_->CloseCursor();
     ownedCursor_.reset();
   }
   cursor_ = nullptr;
   DestroyHandle();
-  if (AfterClose) AfterClose(*this);
+}
+
+void TTarnDataSet::AddDataLink(TTarnDataSet& dependent) {
+  if (std::find(dataLinks_.begin(), dataLinks_.end(), &dependent) == dataLinks_.end()) dataLinks_.push_back(&dependent);
+}
+
+void TTarnDataSet::RemoveDataLink(TTarnDataSet& dependent) {
+  dataLinks_.erase(std::remove(dataLinks_.begin(), dataLinks_.end(), &dependent), dataLinks_.end());
+}
+
+void TTarnDataSet::NotifyDataLinks() {
+  const std::vector<TTarnDataSet*> links = dataLinks_;
+  for (TTarnDataSet* dependent : links)
+    if (std::find(dataLinks_.begin(), dataLinks_.end(), dependent) != dataLinks_.end())
+      dependent->SourceRecordChanged();
 }
 
 void TTarnDataSet::InternalClose() {
@@ -290,6 +319,7 @@ void TTarnDataSet::First() {
   if (state_ == dsBlockRead) SetBlockReadSize(0);
   ReadFirst();
   if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks();
 }
 
 void TTarnDataSet::Last() {
@@ -302,6 +332,7 @@ void TTarnDataSet::Last() {
   eof_ = true;
   bof_ = !hasRecord_;
   if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks();
 }
 
 void TTarnDataSet::Next() { MoveBy(1); }
@@ -336,6 +367,7 @@ int TTarnDataSet::MoveBy(int distance) {
     }
     if (state_ == dsBlockRead) {
       if (AfterScroll) AfterScroll(*this);
+      NotifyDataLinks();
       return moved;
     }
   }
@@ -367,6 +399,7 @@ int TTarnDataSet::MoveBy(int distance) {
     }
   }
   if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks();
   return distance > 0 ? moved : -moved;
 }
 
@@ -391,6 +424,7 @@ void TTarnDataSet::SetRecNo(std::int32_t value) {
   cursor_->SetToRecordNumber(value);
   ResyncActive();
   if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks();
 }
 
 // --- fields -------------------------------------------------------------------------------------
@@ -570,6 +604,7 @@ void TTarnDataSet::Post() {
     ResyncActive();
   }
   if (AfterPost) AfterPost(*this);
+  NotifyDataLinks();
 }
 
 void TTarnDataSet::Cancel() {
@@ -608,6 +643,7 @@ void TTarnDataSet::Delete() {
   cursor_->DeleteRecord(active_.data());
   ResyncActive();
   if (AfterDelete) AfterDelete(*this);
+  NotifyDataLinks();
 }
 
 void TTarnDataSet::Refresh() {
@@ -641,6 +677,7 @@ void TTarnDataSet::GotoBookmark(const TBookmark& bookmark) {
   }
   ResyncActive();
   if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks();
 }
 
 bool TTarnDataSet::BookmarkValid(const TBookmark& bookmark) {
@@ -816,6 +853,7 @@ bool TTarnDataSet::FindRecord(bool restart, bool forward) {
   hasRecord_ = true;
   bof_ = eof_ = false;
   if (AfterScroll) AfterScroll(*this);
+  NotifyDataLinks();
   return true;
 }
 
@@ -961,6 +999,7 @@ bool TTarnDataSet::LocateRecord(const std::string& keyFields, const std::vector<
     hasRecord_ = true;
     bof_ = eof_ = false;
     if (AfterScroll) AfterScroll(*this);
+    NotifyDataLinks();
   }
   return hit;
 }

@@ -183,6 +183,25 @@ class TTarnDataSet : public TComponent, public TFieldDataLink {
   void CheckBrowseMode();
   // Called by the filter callback of the cursor.
   bool FilterRecord(const std::uint8_t* record, std::int32_t recordNumber);
+  // Opening makes the cursor (CreateHandle) and runs InternalOpen; closing
+  // runs InternalClose and frees or forgets the cursor. Database datasets
+  // hold their database around these.
+  virtual void OpenCursor();
+  virtual void CloseCursor();
+
+ public:
+  // Datasets that take values from this one's current record (a query's
+  // DataSource) are told when it changes record, opens or closes, and when
+  // this dataset goes.
+  void AddDataLink(TTarnDataSet& dependent);
+  void RemoveDataLink(TTarnDataSet& dependent);
+
+ protected:
+  // This dataset's source moved to another record (or opened, or closed).
+  virtual void SourceRecordChanged() {}
+  // This dataset's source is being destroyed.
+  virtual void SourceDestroyed(TTarnDataSet& /*source*/) {}
+  void NotifyDataLinks();
 
  private:
   struct Filters;
@@ -253,6 +272,7 @@ class TTarnDataSet : public TComponent, public TFieldDataLink {
   std::int32_t blockCount_ = 0;
   std::int32_t blockPos_ = 0;
   bool blockEnd_ = false;
+  std::vector<TTarnDataSet*> dataLinks_;
   bool autoCalcFields_ = true;
   bool autoDisplayLabels_ = false;
   bool copyOnAppend_ = false;
