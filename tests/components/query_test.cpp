@@ -260,6 +260,9 @@ TEST_F(QueryTest, QueryTakesTheNameOfItsOwnersAutoSession) {
   extra_ = std::make_unique<TTarnQuery>(&owner);
   EXPECT_EQ(extra_->SessionName(), auto_session.SessionName());
   EXPECT_NE(extra_->SessionName(), "");
+  // Automatic numbers are process-wide and outlive their sessions: give it back.
+  extra_.reset();
+  auto_session.SetAutoSessionName(false);
 }
 
 }  // namespace
