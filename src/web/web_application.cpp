@@ -10,8 +10,7 @@
 
 namespace dovecrest {
 
-TWebApplication::TWebApplication(ModuleDataAccessFactory dataAccessFactory)
-    : dataAccessFactory_(std::move(dataAccessFactory)) {}
+TWebApplication::TWebApplication(TModuleSetup setup) : setup_(std::move(setup)) {}
 
 TWebApplication::~TWebApplication() = default;
 
@@ -39,7 +38,7 @@ TWebModule1* TWebApplication::ActivateModule() {
     module = std::move(inactiveModules_.front());
     inactiveModules_.pop_front();
   } else {
-    module = std::make_unique<TWebModule1>(config_, dataAccessFactory_);
+    module = std::make_unique<TWebModule1>(config_, setup_);
     ++constructed_;
   }
   activeModules_.push_back(std::move(module));

@@ -11,7 +11,6 @@
 
 #include "web/config_state.h"
 #include "web/extension_abi.h"
-#include "web/module_data_access.h"
 #include "web/web_module.h"
 
 namespace dovecrest {
@@ -21,7 +20,8 @@ class TWebApplication {
   static constexpr std::string_view kPoolExhausted =
       "Maximum number of concurrent connections exceeded.  Please try again later";
 
-  explicit TWebApplication(ModuleDataAccessFactory dataAccessFactory);
+  // `setup` runs on each module once its components exist (see TModuleSetup).
+  explicit TWebApplication(TModuleSetup setup = {});
   ~TWebApplication();
 
   TWebApplication(const TWebApplication&) = delete;
@@ -47,7 +47,7 @@ class TWebApplication {
   static void SendErrorPage(EXTENSION_CONTROL_BLOCK& ecb, std::string_view className,
                             std::string_view message);
 
-  ModuleDataAccessFactory dataAccessFactory_;
+  TModuleSetup setup_;
   TConfigState config_;
   mutable std::mutex poolLock_;
   std::vector<std::unique_ptr<TWebModule1>> activeModules_;

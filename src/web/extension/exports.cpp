@@ -4,14 +4,12 @@
 #include <string>
 
 #include "web/extension_abi.h"
-#include "web/stand_in_data_access.h"
 #include "web/web_application.h"
 
 namespace {
 
 // Created when the library is loaded, destroyed (with every module) when it is unloaded.
-dovecrest::TWebApplication gApplication(
-    [] { return std::make_unique<dovecrest::TStandInDataAccess>(); });
+dovecrest::TWebApplication gApplication;
 
 }  // namespace
 

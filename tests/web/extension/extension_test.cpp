@@ -1,37 +1,18 @@
 // The extension's request path in-process: the form page byte for byte, response
 // framing, routing, the configuration messages and the error page.
 #include <gtest/gtest.h>
-#include <iconv.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "platform/exception.h"
 #include "web/fake_control_block.h"
-#include "web/stand_in_data_access.h"
 #include "web/web_application.h"
+#include "web/web_test_support.h"
 
 namespace dovecrest {
 namespace {
 
+using testing::ConfigDir;
 using testing::FakeControlBlock;
-
-// UTF-8 text to code page 936 through the C library, independently of the extension.
-std::string ToGbk(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP936", "UTF-8");
-  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
-  std::string out(utf8.size() * 2 + 16, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  EXPECT_NE(iconv(cd, &in, &inLeft, &outPtr, &outLeft), static_cast<size_t>(-1));
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
+using testing::ToGbk;
 
 std::string ExpectedFormPage() {
   std::vector<std::string> lines = {
@@ -55,49 +36,6 @@ std::string ExpectedFormPage() {
   return ToGbk(page);
 }
 
-// A temporary configuration directory named by $VANTREL_CONFIG_DIR for one test.
-class ConfigDir {
- public:
-  ConfigDir() {
-    char tmpl[] = "/tmp/dovecrest-config-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    setenv("VANTREL_CONFIG_DIR", dir_.c_str(), 1);
-  }
-  ~ConfigDir() {
-    unsetenv("VANTREL_CONFIG_DIR");
-    std::filesystem::remove_all(dir_);
-  }
-  void Write(const std::string& text) { std::ofstream(dir_ + "/Vantrel.ini", std::ios::binary) << text; }
-
- private:
-  std::string dir_;
-};
-
-ModuleDataAccessFactory StandIn() {
-  return [] { return std::make_unique<TStandInDataAccess>(); };
-}
-
-// A data access whose steps can be made to fail.
-class FailingDataAccess final : public TModuleDataAccess {
- public:
-  explicit FailingDataAccess(std::string failOn) : failOn_(std::move(failOn)) {}
-  std::string SessionName() const override { return "S"; }
-  void SetOnPassword(PasswordHandler) override {}
-  void AddPassword(std::string_view) override {}
-  void SetSessionActive(bool active) override { Step(active ? "session-on" : "session-off"); }
-  bool SessionActive() const override { return false; }
-  void SetPrivateDir(std::string_view) override { Step("private-dir"); }
-  void SetDatabaseConnected(bool connected) override { Step(connected ? "db-on" : "db-off"); }
-  bool DatabaseConnected() const override { return false; }
-  void SetDatabaseDirectory(std::string_view) override { Step("directory"); }
-
- private:
-  void Step(const std::string& step) {
-    if (step == failOn_) throw tarn::Exception("cannot " + step);
-  }
-  std::string failOn_;
-};
-
 std::string Serve(TWebApplication& app, FakeControlBlock& request, uint32_t expected = HSE_STATUS_SUCCESS) {
   EXPECT_EQ(app.HttpExtensionProc(request.Ecb()), expected);
   return request.written;
@@ -106,7 +44,7 @@ std::string Serve(TWebApplication& app, FakeControlBlock& request, uint32_t expe
 TEST(FormPage, IsServedByteForByteWithItsHeaderBlock) {
   ConfigDir config;
   config.Write("[Setting]\r\nDBPath=/nonexistent/quota/\r\n");
-  TWebApplication app(StandIn());
+  TWebApplication app;
   const std::string page = ExpectedFormPage();
   for (int i = 0; i < 2; ++i) {  // the same bytes on every request
     FakeControlBlock request("GET", "");
@@ -123,7 +61,7 @@ TEST(FormPage, IsServedByteForByteWithItsHeaderBlock) {
 TEST(FormPage, WithoutServerProtocolOnlyTheContentIsWritten) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
-  TWebApplication app(StandIn());
+  TWebApplication app;
   FakeControlBlock request("GET", "");
   request.variables.erase("SERVER_PROTOCOL");
   Serve(app, request);
@@ -134,7 +72,7 @@ TEST(FormPage, WithoutServerProtocolOnlyTheContentIsWritten) {
 TEST(Routing, PathInfoSelectsTheActionWithoutRegardToCase) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
-  TWebApplication app(StandIn());
+  TWebApplication app;
   struct Case {
     std::string path;
     bool handled;
@@ -152,7 +90,7 @@ TEST(Routing, PathInfoSelectsTheActionWithoutRegardToCase) {
 TEST(QueryAction, EmptyUserNameAnswersTheNoNameText) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
-  TWebApplication app(StandIn());
+  TWebApplication app;
   for (const char* body : {"", "UNAME=", "submit1=x"}) {
     FakeControlBlock request("POST", "/Query");
     request.SetBody(body, 100);
@@ -164,7 +102,7 @@ TEST(QueryAction, EmptyUserNameAnswersTheNoNameText) {
 TEST(QueryAction, BodyIsCompletedByReadsAndAShortBodyEndsTheReading) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
-  TWebApplication app(StandIn());
+  TWebApplication app;
   // The bad escape lies in the part that only arrives through ReadClient.
   FakeControlBlock request("POST", "/Query");
   request.SetBody("UNAME=bob&X=%zz", 4);
@@ -189,7 +127,7 @@ TEST(QueryAction, BodyIsCompletedByReadsAndAShortBodyEndsTheReading) {
 TEST(ErrorPage, MalformedEscapeGivesTheConvertErrorPage) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
-  TWebApplication app(StandIn());
+  TWebApplication app;
   FakeControlBlock request("POST", "/Query");
   request.SetBody("UNAME=ab%", 9);
   Serve(app, request, HSE_STATUS_ERROR);
@@ -206,9 +144,7 @@ TEST(ErrorPage, MalformedEscapeGivesTheConvertErrorPage) {
 TEST(ErrorPage, StatusLineNeverCarriesLineBreaksAndTheMessageIsEscaped) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
-  TWebApplication app([]() -> std::unique_ptr<TModuleDataAccess> {
-    throw tarn::Exception("bad\r\nX-Injected: <1>");
-  });
+  TWebApplication app([](TWebModule1&) { throw tarn::Exception("bad\r\nX-Injected: <1>"); });
   FakeControlBlock request("GET", "");
   Serve(app, request, HSE_STATUS_ERROR);
   EXPECT_EQ(request.status, "500 bad  X-Injected: <1>");
@@ -218,7 +154,7 @@ TEST(ErrorPage, StatusLineNeverCarriesLineBreaksAndTheMessageIsEscaped) {
 
 TEST(Configuration, MissingFileAnswersEveryPageWithTheMessageForTheLifeOfTheExtension) {
   ConfigDir config;  // no Vantrel.ini yet
-  TWebApplication app(StandIn());
+  TWebApplication app;
   for (const char* path : {"", "/Query"}) {
     FakeControlBlock request("POST", path);
     request.SetBody("UNAME=bob", 9);
@@ -230,31 +166,43 @@ TEST(Configuration, MissingFileAnswersEveryPageWithTheMessageForTheLifeOfTheExte
   Serve(app, again);
   EXPECT_EQ(again.written, "DBPath is't exist at Vantrel.ini");
   // A module constructed after the file exists still finds the state failed.
-  TWebModule1 later(app.Config(), StandIn());
+  TWebModule1 later(app.Config());
   EXPECT_TRUE(app.Config().ConfigFailed());
   EXPECT_EQ(app.Config().ConfigMessage(), "DBPath is't exist at Vantrel.ini");
 }
 
 TEST(Configuration, EmptyKeyAndComponentFailuresGiveTheirMessages) {
   ConfigDir config;
+  // Component events that fail: connecting the database, or starting the session the
+  // first time (while the database connects) or the second time (the restart in the
+  // temporary directory).
+  auto failConnect = [](TWebModule1& m) {
+    m.VantrelDB->BeforeConnect = [](tarn::TTarnDatabase&) { throw tarn::Exception("cannot connect"); };
+  };
+  auto failStart = [](int which) {
+    return [which](TWebModule1& m) {
+      m.MySession->OnStartup = [which, n = 0](tarn::TTarnSession&) mutable {
+        if (++n == which) throw tarn::Exception("cannot start");
+      };
+    };
+  };
   struct Case {
     std::string ini;
-    std::string failOn;
+    TModuleSetup setup;
     std::string message;
   } cases[] = {
-      {"[Setting]\nDBPath=\n", "", "DBPath is't exist at Vantrel.ini"},
-      {"[Other]\nDBPath=/q/\n", "", "DBPath is't exist at Vantrel.ini"},
-      {"[Setting]\nDBPath=/q/\n", "db-on", "Get database path in Vantrel.ini error(cannot db-on)"},
-      {"[Setting]\nDBPath=/q/\n", "directory", "Get database path in Vantrel.ini error(cannot directory)"},
-      {"[Setting]\nDBPath=/q/\n", "private-dir", "DataModule init error : cannot private-dir <br>"},
-      {"[Setting]\nDBPath=/q/\n", "session-on", "DataModule init error : cannot session-on <br>"},
+      {"[Setting]\nDBPath=\n", {}, "DBPath is't exist at Vantrel.ini"},
+      {"[Other]\nDBPath=/q/\n", {}, "DBPath is't exist at Vantrel.ini"},
+      {"[Setting]\nDBPath=/q/\n", failConnect, "Get database path in Vantrel.ini error(cannot connect)"},
+      {"[Setting]\nDBPath=/q/\n", failStart(1), "Get database path in Vantrel.ini error(cannot start)"},
+      {"[Setting]\nDBPath=/q/\n", failStart(2), "DataModule init error : cannot start <br>"},
   };
   for (const auto& c : cases) {
     config.Write(c.ini);
-    TWebApplication app([&c] { return std::make_unique<FailingDataAccess>(c.failOn); });
+    TWebApplication app(c.setup);
     FakeControlBlock request("GET", "");
     Serve(app, request);
-    EXPECT_EQ(request.written, c.message) << c.ini << c.failOn;
+    EXPECT_EQ(request.written, c.message) << c.ini;
   }
 }
 
@@ -262,31 +210,37 @@ TEST(Module, ConstructionPointsTheDatabaseAndRestartsTheSessionInTheTempDirector
   ConfigDir config;
   config.Write("[setting]\r\n dbpath = \"/data/quota/\" \r\n");
   TConfigState state;
-  TWebModule1 module(state, StandIn());
-  auto& data = static_cast<TStandInDataAccess&>(module.Data());
+  TWebModule1 module(state);
   EXPECT_FALSE(state.ConfigFailed());
-  EXPECT_EQ(data.Directory(), "/data/quota/");
-  EXPECT_TRUE(data.SessionActive());
-  EXPECT_FALSE(data.DatabaseConnected());  // restarting the session closed it
-  EXPECT_FALSE(data.PrivateDir().empty());
-  EXPECT_EQ(data.PrivateDir().back(), '/');
+  EXPECT_EQ(module.VantrelDB->Directory(), "/data/quota/");
+  EXPECT_TRUE(module.MySession->Active());
+  EXPECT_FALSE(module.VantrelDB->Connected());  // restarting the session closed it
+  const std::string privateDir = module.MySession->PrivateDir();
+  ASSERT_FALSE(privateDir.empty());
+  EXPECT_EQ(privateDir.back(), '/');
+  EXPECT_EQ(module.MySession->Handle().GetPrivateDirectory(), privateDir);
 
   bool again = false;
-  module.SessionPassword(again);
+  module.SessionPassword(*module.MySession, again);
   EXPECT_TRUE(again);
-  EXPECT_EQ(data.Passwords(), std::vector<std::string>{"KT62WB38"});
+  EXPECT_TRUE(module.MySession->Handle().CheckForPassword("KT62WB38"));
 }
 
-TEST(Module, ModulesGetConsecutiveAutomaticSessionNames) {
+TEST(Module, ModulesGetConsecutiveAutomaticSessionNamesThatTheirQueryAndDatabaseUse) {
   ConfigDir config;
   config.Write("[Setting]\nDBPath=/q/\n");
   TConfigState state;
-  TWebModule1 first(state, StandIn());
-  TWebModule1 second(state, StandIn());
-  const std::string a = first.Data().SessionName(), b = second.Data().SessionName();
+  TWebModule1 first(state);
+  TWebModule1 second(state);
+  const std::string a = first.MySession->SessionName(), b = second.MySession->SessionName();
   ASSERT_EQ(a.rfind("MySession_", 0), 0u);
   ASSERT_EQ(b.rfind("MySession_", 0), 0u);
   EXPECT_EQ(std::stoi(b.substr(10)), std::stoi(a.substr(10)) + 1);
+  for (TWebModule1* m : {&first, &second}) {
+    EXPECT_EQ(m->Query->SessionName(), m->MySession->SessionName());
+    EXPECT_EQ(m->VantrelDB->SessionName(), m->MySession->SessionName());
+    EXPECT_EQ(&m->VantrelDB->Session(), m->MySession.get());
+  }
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "web/fake_control_block.h"
-#include "web/stand_in_data_access.h"
 #include "web/web_application.h"
 
 namespace dovecrest {
@@ -25,7 +24,7 @@ TEST(ModulePool, TheRequestBeyondMaxConnectionsGetsThePoolErrorAndModulesAreReus
   std::ofstream(dir + "/Vantrel.ini") << "[Setting]\nDBPath=/q/\n";
   setenv("VANTREL_CONFIG_DIR", dir.c_str(), 1);
 
-  TWebApplication app([] { return std::make_unique<TStandInDataAccess>(); });
+  TWebApplication app;
   ASSERT_EQ(app.MaxConnections, 32);
 
   // 32 requests that wait inside the /Query handler, reading a body that is still coming.
