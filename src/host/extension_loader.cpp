@@ -37,7 +37,7 @@ bool ExtensionLibrary::Load(const std::string& path, std::string& error) {
 
 void ExtensionLibrary::Unload() {
   if (!handle_) return;
-  terminate_(0);
+  terminate_(HSE_TERM_MUST_UNLOAD);
   dlclose(handle_);
   handle_ = nullptr;
 }

@@ -16,6 +16,9 @@ extern "C" {
 
 /* ServerSupportFunction requests. */
 #define HSE_REQ_SEND_RESPONSE_HEADER 3
+/* TerminateExtension flags: the server asks whether it may unload, or unloads now. */
+#define HSE_TERM_ADVISORY_UNLOAD 1
+#define HSE_TERM_MUST_UNLOAD 2
 
 #define HSE_MAX_EXT_DLL_NAME_LEN 256
 #define HSE_VERSION_MAJOR 2

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "components/tarn_session.h"
+#include "components/tarn_session_list.h"
 #include "platform/exception.h"
 #include "web/html_escape.h"
 #include "web/web_request.h"
@@ -13,6 +15,23 @@ namespace dovecrest {
 TWebApplication::TWebApplication(TModuleSetup setup) : setup_(std::move(setup)) {}
 
 TWebApplication::~TWebApplication() = default;
+
+void TWebApplication::Unload() {
+  std::vector<std::unique_ptr<TWebModule1>> modules;
+  {
+    std::lock_guard lock(poolLock_);
+    for (auto& module : inactiveModules_) modules.push_back(std::move(module));
+    for (auto& module : activeModules_) modules.push_back(std::move(module));
+    inactiveModules_.clear();
+    activeModules_.clear();
+  }
+  modules.clear();
+  try {
+    tarn::Session().SetActive(false);
+  } catch (...) {
+    // The library goes either way; there is no one left to tell.
+  }
+}
 
 std::size_t TWebApplication::ActiveModuleCount() const {
   std::lock_guard lock(poolLock_);

@@ -33,6 +33,12 @@ class TWebApplication {
 
   std::string Title() const { return {}; }
 
+  // The library is being unloaded: destroys every module (each stops its session,
+  // closing its databases), then stops the default session and with it the engine.
+  // Runs while everything the modules use still exists; no request may be in
+  // progress.
+  void Unload();
+
   int MaxConnections = 32;  // below 1: no limit
   bool CacheConnections = true;
 

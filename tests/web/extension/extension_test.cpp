@@ -2,6 +2,9 @@
 // framing, routing, the configuration messages and the error page.
 #include <gtest/gtest.h>
 
+#include "components/tarn_session.h"
+#include "components/tarn_session_list.h"
+#include "engine/engine_state.h"
 #include "platform/exception.h"
 #include "web/fake_control_block.h"
 #include "web/web_application.h"
@@ -241,6 +244,26 @@ TEST(Module, ModulesGetConsecutiveAutomaticSessionNamesThatTheirQueryAndDatabase
     EXPECT_EQ(m->VantrelDB->SessionName(), m->MySession->SessionName());
     EXPECT_EQ(&m->VantrelDB->Session(), m->MySession.get());
   }
+}
+
+TEST(Unload, DestroysEveryModuleAndStopsTheEngineAndALaterRequestStartsAgain) {
+  ConfigDir config;
+  config.Write("[Setting]\nDBPath=/q/\n");
+  TWebApplication app;
+  FakeControlBlock first("GET", "");
+  Serve(app, first);
+  ASSERT_EQ(app.InactiveModuleCount(), 1u);
+  ASSERT_TRUE(tarn::Session().Active());
+
+  app.Unload();
+  EXPECT_EQ(app.InactiveModuleCount(), 0u);
+  EXPECT_FALSE(tarn::Session().Active());
+  EXPECT_FALSE(tarn::TarnStarted());
+
+  FakeControlBlock again("GET", "");
+  Serve(app, again);
+  EXPECT_EQ(again.written, ExpectedFormPage());
+  EXPECT_TRUE(tarn::Session().Active());
 }
 
 }  // namespace
