@@ -1,4 +1,5 @@
-// Requests per second of HttpExtensionProc answering the query-form page in-process.
+// Requests per second of HttpExtensionProc in-process: the query-form page, and the
+// quota status page (three statements per request) on a small quota database.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -8,19 +9,23 @@
 #include <memory>
 #include <string>
 
-#include "web/stand_in_data_access.h"
+#include "web/quota_database.h"
 #include "web/web_application.h"
 
 namespace {
 
 struct Sink {
   std::size_t bytes = 0;
+  std::string contentLength = "0";
 };
 
-int GetServerVariable(void*, const char* name, void* buffer, uint32_t* size) {
-  if (std::strcmp(name, "SERVER_PROTOCOL") != 0 || *size < 9) return 0;
-  std::memcpy(buffer, "HTTP/1.1", 9);
-  *size = 9;
+int GetServerVariable(void* id, const char* name, void* buffer, uint32_t* size) {
+  std::string value;
+  if (std::strcmp(name, "SERVER_PROTOCOL") == 0) value = "HTTP/1.1";
+  if (std::strcmp(name, "CONTENT_LENGTH") == 0) value = static_cast<Sink*>(id)->contentLength;
+  if (value.empty() || *size < value.size() + 1) return 0;
+  std::memcpy(buffer, value.c_str(), value.size() + 1);
+  *size = static_cast<uint32_t>(value.size() + 1);
   return 1;
 }
 int WriteClient(void* id, const void*, uint32_t* bytes, uint32_t) {
@@ -33,17 +38,25 @@ int ReadClient(void*, void*, uint32_t* size) {
 }
 int ServerSupportFunction(void*, uint32_t, void*, uint32_t*, void*) { return 1; }
 
+// One application serving a quota database with a few users, printers and a setting row.
 dovecrest::TWebApplication& Application() {
-  static dovecrest::TWebApplication* app = [] {
-    static std::string dir = [] {
-      char tmpl[] = "/tmp/dovecrest-bench-XXXXXX";
-      std::string d = mkdtemp(tmpl);
-      std::ofstream(d + "/Vantrel.ini") << "[Setting]\nDBPath=/q/\n";
-      return d;
-    }();
-    setenv("VANTREL_CONFIG_DIR", dir.c_str(), 1);
-    return new dovecrest::TWebApplication([] { return std::make_unique<dovecrest::TStandInDataAccess>(); });
+  static dovecrest::testing::QuotaDatabase* db = [] {
+    auto* quota = new dovecrest::testing::QuotaDatabase;
+    quota->CreateTables();
+    for (const char* row : {"'ALICE', '', 500, 120, 1", "'ALICE', 'Laser-2F', 200, 180, 3", "'BOB', '', -1, 42, 4",
+                            "'CAROL', '', 300, 310, 2"})
+      quota->Exec(std::string("INSERT INTO \"user\" VALUES (") + row + ")");
+    for (const char* row : {"'Laser-2F', 300, 10000, 2345, 1", "'Color', 50, -1, 800, 2"})
+      quota->Exec(std::string("INSERT INTO printer VALUES (") + row + ")");
+    quota->Exec("INSERT INTO setting VALUES (1, 2, 150, 4)");
+    return quota;
   }();
+  static dovecrest::testing::ConfigDir* config = [] {
+    auto* dir = new dovecrest::testing::ConfigDir;
+    dir->Write("[Setting]\nDBPath=" + db->Path() + "\n");
+    return dir;
+  }();
+  static dovecrest::TWebApplication* app = (static_cast<void>(config), new dovecrest::TWebApplication);
   return *app;
 }
 
@@ -67,6 +80,34 @@ void BM_FormPage(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(sink.bytes));
 }
 BENCHMARK(BM_FormPage)->Threads(1)->Threads(8)->UseRealTime();
+
+// The status page of a user with two limit rows: three statements prepared and run,
+// the database opened and closed, per request.
+void BM_StatusPage(benchmark::State& state) {
+  auto& app = Application();
+  static const std::string body = "UNAME=alice";
+  Sink sink;
+  sink.contentLength = std::to_string(body.size());
+  EXTENSION_CONTROL_BLOCK ecb{};
+  ecb.cbSize = sizeof ecb;
+  ecb.ConnID = &sink;
+  ecb.lpszMethod = "POST";
+  ecb.lpszPathInfo = "/Query";
+  ecb.lpszQueryString = "";
+  ecb.lpbData = reinterpret_cast<const unsigned char*>(body.data());
+  ecb.cbAvailable = static_cast<uint32_t>(body.size());
+  ecb.cbTotalBytes = static_cast<uint32_t>(body.size());
+  ecb.GetServerVariable = &GetServerVariable;
+  ecb.WriteClient = &WriteClient;
+  ecb.ReadClient = &ReadClient;
+  ecb.ServerSupportFunction = &ServerSupportFunction;
+  for (auto _ : state) {
+    if (app.HttpExtensionProc(ecb) != HSE_STATUS_SUCCESS) state.SkipWithError("request failed");
+  }
+  if (sink.bytes < 2000 * static_cast<std::size_t>(state.iterations())) state.SkipWithError("not the status page");
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_StatusPage)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
 
 }  // namespace
 

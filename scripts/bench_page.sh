@@ -7,6 +7,7 @@
 # directory and no more descriptors open than after the first request.
 #   scripts/bench_page.sh                  # 30 s per run
 #   DURATION=10s UNAME=ALICE scripts/bench_page.sh
+#   PRIVATE_ROOT=/dev/shm scripts/bench_page.sh   # the host's temporary directory on tmpfs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --host-bench
@@ -25,18 +26,21 @@ chmod 755 "$work"  # nginx workers may run as another user
 host_pid=""
 nginx_pid=""
 updater_pid=""
+private_root=""
 cleanup() {
   [ -n "$updater_pid" ] && kill "$updater_pid" 2>/dev/null && wait "$updater_pid" 2>/dev/null || true
   [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null && wait "$host_pid" 2>/dev/null || true
   [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
-  rm -rf "$work"
+  rm -rf "$work" "$private_root"
 }
 trap cleanup EXIT
 
-mkdir -p "$work/db" "$work/tmp"
-"$build/tarn" --password KT62WB38 "$work/db" <demo/quota_demo.sql >/dev/null
+# The host's temporary directory (where its private directory and result tables go).
+private_root=$(mktemp -d "${PRIVATE_ROOT:-$work}/dovecrest-tmp-XXXXXX")
+mkdir -p "$work/db"
+"$build/tarn" --password KT62WB38 "$work/db" <demo/quota_demo.sql >/dev/null 2>&1
 printf '[Setting]\nDBPath=%s/db/\n' "$work" >"$work/Vantrel.ini"
-TMPDIR="$work/tmp" "$build/dovecrestd" --port "$host_port" --config-dir "$work" \
+TMPDIR="$private_root" "$build/dovecrestd" --port "$host_port" --config-dir "$work" \
   --extension "$build/Dovecrest.so" 2>"$work/host.log" &
 host_pid=$!
 
@@ -101,10 +105,12 @@ LUA
   "$build/tarn" --password KT62WB38 "$work/db" >/dev/null 2>"$work/updater.log" &
 updater_pid=$!
 
-echo "status page ($size bytes, UNAME=$uname), $clients keep-alive clients, wrk -t2 -d$duration, $(nproc) cores"
+echo "status page ($size bytes, UNAME=$uname), $clients keep-alive clients, wrk -t2 -d$duration, $(nproc) cores," \
+  "temporary directory on $(df --output=fstype "$private_root" | tail -1)"
 wrk -t2 -c"$clients" -d"$duration" -s "$work/post.lua" "$url_host" >"$work/host.txt"
 kill "$updater_pid" 2>/dev/null; wait "$updater_pid" 2>/dev/null || true
 updater_pid=""
+private_root=""
 wrk -t2 -c"$clients" -d"$duration" -s "$work/post.lua" "$url_nginx" >"$work/nginx.txt"
 
 host_rps=$(awk '/^Requests\/sec:/ {print $2}' "$work/host.txt")
@@ -117,6 +123,6 @@ printf '%-12s %12s %12s %8s\n' "requests/s" "$host_rps" "$nginx_rps" "$ratio"
 
 kill -0 "$host_pid" || { echo "bench_page: the host died" >&2; exit 1; }
 fds_after=$(ls "/proc/$host_pid/fd" | wc -l)
-left=$(find "$work/tmp" -type f | wc -l)
+left=$(find "$private_root" -type f | wc -l)
 echo "host descriptors: $fds_before after the first request, $fds_after after the run; files left in its private directory: $left"
 grep -q ' 0 broken' "$work/host.txt" || { echo "bench_page: broken answers" >&2; exit 1; }

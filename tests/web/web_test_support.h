@@ -1,6 +1,5 @@
 // Helpers of the web tests: GBK text made independently of the extension, a
-// configuration directory named by $VANTREL_CONFIG_DIR, form bodies, and a
-// print-quota database made with SQL through the engine.
+// configuration directory named by $VANTREL_CONFIG_DIR and form bodies.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data_session.h"
-#include "sql/query_statement.h"
+#include "web/quota_database.h"
 
 namespace dovecrest::testing {
 
@@ -44,90 +42,5 @@ inline std::string FormField(const std::string& name, const std::string& value) 
   }
   return body;
 }
-
-// A temporary directory, removed with everything in it.
-class TempDir {
- public:
-  explicit TempDir(const char* prefix) {
-    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    path_ = mkdtemp(buffer.data());
-    path_ += '/';
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// A temporary configuration directory named by $VANTREL_CONFIG_DIR for one test.
-class ConfigDir {
- public:
-  ConfigDir() : dir_("dovecrest-config") { setenv("VANTREL_CONFIG_DIR", dir_.Path().c_str(), 1); }
-  ~ConfigDir() { unsetenv("VANTREL_CONFIG_DIR"); }
-  void Write(const std::string& text) { std::ofstream(dir_.Path() + "Vantrel.ini", std::ios::binary) << text; }
-
- private:
-  TempDir dir_;
-};
-
-// A database directory whose tables are made and changed with SQL through a
-// data session of its own, as the print-quota service would from outside.
-class QuotaDatabase {
- public:
-  QuotaDatabase() : dir_("dovecrest-quota"), private_("dovecrest-quota-private") {
-    session_.SetPrivateDirectory(private_.Path());
-    session_.AddPassword("KT62WB38");
-    directory_ = &session_.OpenDataDirectory("", dir_.Path());
-  }
-  ~QuotaDatabase() { session_.CloseDataDirectory(*directory_); }
-  QuotaDatabase(const QuotaDatabase&) = delete;
-  QuotaDatabase& operator=(const QuotaDatabase&) = delete;
-
-  const std::string& Path() const { return dir_.Path(); }
-
-  // Runs one statement (GBK text) that answers no rows.
-  void Exec(const std::string& statement) {
-    tarn::TQueryStatement query(*directory_);
-    query.PrepareStatement(statement);
-    tarn::TDataCursor* result = nullptr;
-    query.ExecuteStatement(result);
-  }
-  // The number of rows of a table.
-  int Count(const std::string& table) {
-    tarn::TQueryStatement query(*directory_);
-    query.PrepareStatement("SELECT * FROM " + table);
-    tarn::TDataCursor* result = nullptr;
-    query.ExecuteStatement(result);
-    return result ? result->GetRecordCount() : -1;
-  }
-
-  // The quota tables with the service's password.
-  void CreateTables() {
-    Exec(
-        "CREATE TABLE \"user\" (\"USER\" CHAR(20), NAME CHAR(40), LIMIT_P INTEGER, USED_P INTEGER, "
-        "HOWTODO INTEGER ENCRYPTED WITH 'KT62WB38')");
-    Exec("CREATE NOCASE INDEX ByUser ON \"user\" (\"USER\")");
-    Exec(
-        "CREATE TABLE printer (NAME CHAR(40), D_LIMIT INTEGER, TOTALP_LIMIT INTEGER, TOTALP_USE INTEGER, "
-        "HOWTODO INTEGER ENCRYPTED WITH 'KT62WB38')");
-    Exec(
-        "CREATE TABLE setting (L_SCOPE INTEGER, L_VALTYPE INTEGER, FIX_VAL INTEGER, HOWTODO INTEGER "
-        "ENCRYPTED WITH 'KT62WB38')");
-  }
-
- private:
-  TempDir dir_;
-  TempDir private_;
-  tarn::TDataSession session_;
-  tarn::TDataDirectory* directory_ = nullptr;
-};
 
 }  // namespace dovecrest::testing

@@ -26,7 +26,7 @@ void TFileList::Clear() {
 
 std::size_t TFileList::ReleaseUnused() {
   std::lock_guard guard(lock_);
-  std::erase_if(files_, [](const TFilePtr& f) { return f->OpenCount() == 0; });
+  std::erase_if(files_, [](const TFilePtr& f) { return f->Pins() == 0 && f->OpenCount() == 0; });
   return files_.size();
 }
 
@@ -59,6 +59,11 @@ TAbstractFile* TFileList::Add(const std::string& key, bool inMemory) {
   return files_.back().get();
 }
 
+void TFileList::RemoveIfUnused(const TAbstractFile* file) {
+  // With no pin left, nothing changes the open count outside the list's lock.
+  if (file->Pins() == 0 && file->OpenCount() == 0) Remove(file);
+}
+
 void TFileList::Remove(const TAbstractFile* file) {
   files_.erase(std::remove_if(files_.begin(), files_.end(), [file](const TFilePtr& f) { return f.get() == file; }),
                files_.end());
@@ -66,79 +71,89 @@ void TFileList::Remove(const TAbstractFile* file) {
 
 std::int32_t TFileList::OpenFile(const std::string& name, const TFileUse& use, bool& readOnly, bool& readOnlyMedia,
                                  TAbstractFile*& file) {
-  const bool inMemory = use.InMemory, temporary = use.Temporary, exclusive = use.Exclusive;
-  std::lock_guard guard(lock_);
-  file = nullptr;
+  const bool inMemory = use.InMemory;
+  // The name is resolved on disk before the list is locked: a directory scan
+  // needs nothing of the list, and other threads' opens need not wait for it.
   const std::string key = KeyName(name, inMemory);
-  TAbstractFile* object = Find(key, inMemory);
+  file = nullptr;
   bool added = false;
-  if (object != nullptr) {
-    if (object->OpenCount() > 0) {
-      if (object->Exclusive() || exclusive) return -TARN_OSEACCES;
-    } else {
-      object->SetExclusive(exclusive);
-      object->SetTemporary(temporary);
+  TAbstractFile* object = nullptr;
+  {
+    std::lock_guard guard(lock_);
+    object = Find(key, inMemory);
+    if (object == nullptr) {
+      if (inMemory) return -TARN_OSENOENT;
+      object = Add(key, false);
+      added = true;
     }
-  } else {
-    if (inMemory) return -TARN_OSENOENT;
-    object = Add(key, false);
-    object->SetExclusive(exclusive);
-    object->SetTemporary(temporary);
-    added = true;
+    object->Pin();
   }
-  const std::int32_t handle = object->Open();
-  if (handle < 0) {
-    if (added) Remove(object);
-    return handle;
+  // The OS open happens in the file's own section, not under the list.
+  const std::int32_t handle = object->OpenShared(use.Exclusive, use.Temporary);
+  if (handle >= 0) {
+    readOnly = object->OpenedReadOnly();
+    readOnlyMedia = object->ReadOnlyMedia();
+    file = object;
   }
-  readOnly = object->OpenedReadOnly();
-  readOnlyMedia = object->ReadOnlyMedia();
-  file = object;
+  std::lock_guard guard(lock_);
+  object->Unpin();
+  if (handle < 0 && added) RemoveIfUnused(object);
   return handle;
 }
 
 std::int32_t TFileList::CreateFile(const std::string& name, const TFileUse& use, TAbstractFile*& file) {
-  const bool inMemory = use.InMemory, temporary = use.Temporary;
-  std::lock_guard guard(lock_);
-  file = nullptr;
+  const bool inMemory = use.InMemory;
   const std::string key = KeyName(name, inMemory);
-  TAbstractFile* object = Find(key, inMemory);
+  file = nullptr;
   bool added = false;
-  if (object != nullptr) {
-    if (object->OpenCount() > 0) return -TARN_OSEACCES;
-  } else {
-    object = Add(key, inMemory);
-    added = true;
+  TAbstractFile* object = nullptr;
+  {
+    std::lock_guard guard(lock_);
+    object = Find(key, inMemory);
+    if (object == nullptr) {
+      object = Add(key, inMemory);
+      added = true;
+    }
+    object->Pin();
   }
-  object->SetExclusive(true);
-  object->SetTemporary(temporary);
-  const std::int32_t handle = object->CreateNew();
-  if (handle < 0) {
-    if (added || !inMemory) Remove(object);
-    return handle;
-  }
-  file = object;
+  const std::int32_t handle = object->CreateExclusive(use.Temporary);
+  if (handle >= 0) file = object;
+  std::lock_guard guard(lock_);
+  object->Unpin();
+  if (handle < 0 && (added || !inMemory)) RemoveIfUnused(object);
   return handle;
 }
 
 std::int32_t TFileList::CloseFile(TAbstractFile* file, bool inMemory, std::int32_t handle) {
+  {
+    std::lock_guard guard(lock_);
+    const auto it = FindObject(file, inMemory);
+    if (it == files_.end()) return -TARN_OSENOENT;
+    file->Pin();
+  }
+  std::int32_t result;
+  {
+    std::lock_guard section(file->Section());
+    result = file->OpenCount() == 0 ? -TARN_OSENOENT : file->Close(handle);
+  }
   std::lock_guard guard(lock_);
-  const auto it = FindObject(file, inMemory);
-  if (it == files_.end() || (*it)->OpenCount() == 0) return -TARN_OSENOENT;
-  const std::int32_t result = (*it)->Close(handle);
+  file->Unpin();
   if (result < 0) return result;
-  if ((*it)->OpenCount() == 0 && (!inMemory || (*it)->Temporary())) files_.erase(it);
+  if (!inMemory || file->Temporary()) RemoveIfUnused(file);
   return 0;
 }
 
 std::int32_t TFileList::DeleteFile(const std::string& name, bool inMemory) {
-  std::lock_guard guard(lock_);
   const std::string key = KeyName(name, inMemory);
+  std::lock_guard guard(lock_);
   TAbstractFile* object = Find(key, inMemory);
   if (object != nullptr) {
-    if (object->OpenCount() > 0) return -TARN_OSEACCES;
-    const std::int32_t result = object->Delete();
-    if (result < 0) return result;
+    {
+      std::lock_guard section(object->Section());
+      if (object->OpenCount() > 0 || object->Pins() > 0) return -TARN_OSEACCES;
+      const std::int32_t result = object->Delete();
+      if (result < 0) return result;
+    }
     Remove(object);
     return 0;
   }
@@ -149,11 +164,12 @@ std::int32_t TFileList::DeleteFile(const std::string& name, bool inMemory) {
 }
 
 std::int32_t TFileList::RenameFile(const std::string& name, bool inMemory, const std::string& newName) {
-  std::lock_guard guard(lock_);
   const std::string key = KeyName(name, inMemory);
+  std::lock_guard guard(lock_);
   TAbstractFile* object = Find(key, inMemory);
   if (object != nullptr) {
-    if (object->OpenCount() > 0) return -TARN_OSEACCES;
+    std::lock_guard section(object->Section());
+    if (object->OpenCount() > 0 || object->Pins() > 0) return -TARN_OSEACCES;
     if (inMemory) {
       const std::string newKey = KeyName(newName, true);
       TAbstractFile* other = Find(newKey, true);
@@ -169,9 +185,12 @@ std::int32_t TFileList::RenameFile(const std::string& name, bool inMemory, const
 }
 
 bool TFileList::FileExists(const std::string& name, bool inMemory) {
-  std::lock_guard guard(lock_);
   const std::string key = KeyName(name, inMemory);
-  if (Find(key, inMemory) != nullptr) return true;
+  {
+    std::lock_guard guard(lock_);
+    if (Find(key, inMemory) != nullptr) return true;
+  }
+  // Files on disk are asked about without holding the list.
   return !inMemory && CurrentFileSystem().Exists(key);
 }
 

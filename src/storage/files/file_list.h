@@ -84,6 +84,8 @@ class TFileList {
   std::vector<TFilePtr>::iterator FindObject(const TAbstractFile* file, bool inMemory);
   TAbstractFile* Add(const std::string& key, bool inMemory);
   void Remove(const TAbstractFile* file);
+  // Removes the object when no operation is in progress on it and no handle is open.
+  void RemoveIfUnused(const TAbstractFile* file);
   static std::int32_t CopyData(TAbstractFile& source, std::int32_t sourceHandle, TAbstractFile& dest,
                                std::int32_t destHandle, int progressStep, const TCopyProgress& progress);
 

@@ -53,6 +53,25 @@ std::int32_t TAbstractFile::Open() {
   return AddHandle();
 }
 
+std::int32_t TAbstractFile::OpenShared(bool exclusive, bool temporary) {
+  std::lock_guard guard(section_);
+  if (openCount_ > 0) {
+    if (exclusive_ || exclusive) return -TARN_OSEACCES;
+  } else {
+    exclusive_ = exclusive;
+    temporary_ = temporary;
+  }
+  return Open();
+}
+
+std::int32_t TAbstractFile::CreateExclusive(bool temporary) {
+  std::lock_guard guard(section_);
+  if (openCount_ > 0) return -TARN_OSEACCES;
+  exclusive_ = true;
+  temporary_ = temporary;
+  return CreateNew();
+}
+
 std::int32_t TAbstractFile::Close(std::int32_t handle) {
   std::lock_guard guard(section_);
   const auto it = std::find_if(positionList_.begin(), positionList_.end(),

@@ -43,6 +43,12 @@ class TAbstractFile {
   virtual std::int32_t CreateNew();
   // Adds a handle (the first opener of a disk file opens the OS file).
   virtual std::int32_t Open();
+  // Open and CreateNew with the share rules checked in the file section, so
+  // that they hold while the file list is not locked: an open file admits no
+  // exclusive opener, and no opener at all when it is held exclusively; the
+  // first opener sets the exclusive and temporary marks. Answers the handle or -code.
+  std::int32_t OpenShared(bool exclusive, bool temporary);
+  std::int32_t CreateExclusive(bool temporary);
   // Removes the handle. Answers 0 or -code.
   virtual std::int32_t Close(std::int32_t handle);
   virtual std::int32_t Rename(const std::string& newName);
@@ -83,6 +89,14 @@ class TAbstractFile {
   std::uint16_t OpenCount() const noexcept { return openCount_; }
   std::size_t LockCount() const;
 
+  // Operations of the file list in progress on this object without the list
+  // locked (opening, creating, closing). Guarded by the file list's lock: an
+  // object with pins is never removed from the list, and its open count is
+  // read there only when no pin is left.
+  void Pin() noexcept { ++pins_; }
+  void Unpin() noexcept { --pins_; }
+  int Pins() const noexcept { return pins_; }
+
  protected:
   struct TPositionRecord {
     std::int32_t handle;
@@ -108,6 +122,7 @@ class TAbstractFile {
   std::uint16_t openCount_ = 0;
   std::vector<TPositionRecord> positionList_;
   std::int32_t nextHandle_ = 1;
+  int pins_ = 0;
 };
 
 }  // namespace tarn

@@ -102,10 +102,15 @@ std::int32_t TPhysicalFile::CreateNew() {
     writable_ = false;
     return -TARN_OSEACCES;
   }
-  if (int e = FS().Truncate(fd_.Get(), 0); e != 0) {
-    FS().Close(fd_);
-    writable_ = false;
-    return Failure(e);
+  // A temporary name was created new, so it is empty already. Truncating it
+  // anyway would cost a flush at close on file systems that guard files
+  // emptied and rewritten in place (ext4), and result tables are made often.
+  if (!temporary_) {
+    if (int e = FS().Truncate(fd_.Get(), 0); e != 0) {
+      FS().Close(fd_);
+      writable_ = false;
+      return Failure(e);
+    }
   }
   FS().AdviseSequential(fd_.Get());
   exclusive_ = true;
