@@ -60,19 +60,30 @@ dovecrest::TWebApplication& Application() {
   return *app;
 }
 
-void BM_FormPage(benchmark::State& state) {
-  auto& app = Application();
-  Sink sink;
+// A control block whose writes go to the sink, with `body` as the whole posted body.
+EXTENSION_CONTROL_BLOCK ControlBlock(Sink& sink, const char* method, const char* pathInfo, const std::string& body) {
+  sink.contentLength = std::to_string(body.size());
   EXTENSION_CONTROL_BLOCK ecb{};
   ecb.cbSize = sizeof ecb;
   ecb.ConnID = &sink;
-  ecb.lpszMethod = "GET";
-  ecb.lpszPathInfo = "";
+  ecb.lpszMethod = method;
+  ecb.lpszPathInfo = pathInfo;
   ecb.lpszQueryString = "";
+  ecb.lpbData = reinterpret_cast<const unsigned char*>(body.data());
+  ecb.cbAvailable = static_cast<uint32_t>(body.size());
+  ecb.cbTotalBytes = static_cast<uint32_t>(body.size());
   ecb.GetServerVariable = &GetServerVariable;
   ecb.WriteClient = &WriteClient;
   ecb.ReadClient = &ReadClient;
   ecb.ServerSupportFunction = &ServerSupportFunction;
+  return ecb;
+}
+
+void BM_FormPage(benchmark::State& state) {
+  auto& app = Application();
+  Sink sink;
+  static const std::string noBody;
+  EXTENSION_CONTROL_BLOCK ecb = ControlBlock(sink, "GET", "", noBody);
   for (auto _ : state) {
     if (app.HttpExtensionProc(ecb) != HSE_STATUS_SUCCESS) state.SkipWithError("request failed");
   }
@@ -87,20 +98,7 @@ void BM_StatusPage(benchmark::State& state) {
   auto& app = Application();
   static const std::string body = "UNAME=alice";
   Sink sink;
-  sink.contentLength = std::to_string(body.size());
-  EXTENSION_CONTROL_BLOCK ecb{};
-  ecb.cbSize = sizeof ecb;
-  ecb.ConnID = &sink;
-  ecb.lpszMethod = "POST";
-  ecb.lpszPathInfo = "/Query";
-  ecb.lpszQueryString = "";
-  ecb.lpbData = reinterpret_cast<const unsigned char*>(body.data());
-  ecb.cbAvailable = static_cast<uint32_t>(body.size());
-  ecb.cbTotalBytes = static_cast<uint32_t>(body.size());
-  ecb.GetServerVariable = &GetServerVariable;
-  ecb.WriteClient = &WriteClient;
-  ecb.ReadClient = &ReadClient;
-  ecb.ServerSupportFunction = &ServerSupportFunction;
+  EXTENSION_CONTROL_BLOCK ecb = ControlBlock(sink, "POST", "/Query", body);
   for (auto _ : state) {
     if (app.HttpExtensionProc(ecb) != HSE_STATUS_SUCCESS) state.SkipWithError("request failed");
   }

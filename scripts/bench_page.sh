@@ -8,6 +8,7 @@
 #   scripts/bench_page.sh                  # 30 s per run
 #   DURATION=10s UNAME=ALICE scripts/bench_page.sh
 #   PRIVATE_ROOT=/dev/shm scripts/bench_page.sh   # the host's temporary directory on tmpfs
+#   UPDATER=0 scripts/bench_page.sh                # without the updating process
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --host-bench
@@ -101,16 +102,19 @@ end
 LUA
 
 # The print-quota service: updates of `user` one after another from another process.
+if [ "${UPDATER:-1}" = 1 ]; then
 (while :; do echo "UPDATE \"user\" SET USED_P = USED_P + 1 WHERE \"USER\" = 'BOB';"; done) |
-  "$build/tarn" --password KT62WB38 "$work/db" >/dev/null 2>"$work/updater.log" &
+  "$build/tarn" --password KT62WB38 "$work/db" >"$work/updates.txt" 2>"$work/updater.log" &
 updater_pid=$!
+fi
 
 echo "status page ($size bytes, UNAME=$uname), $clients keep-alive clients, wrk -t2 -d$duration, $(nproc) cores," \
   "temporary directory on $(df --output=fstype "$private_root" | tail -1)"
 wrk -t2 -c"$clients" -d"$duration" -s "$work/post.lua" "$url_host" >"$work/host.txt"
-kill "$updater_pid" 2>/dev/null; wait "$updater_pid" 2>/dev/null || true
-updater_pid=""
-private_root=""
+if [ -n "$updater_pid" ]; then
+  kill "$updater_pid" 2>/dev/null; wait "$updater_pid" 2>/dev/null || true
+  updater_pid=""
+fi
 wrk -t2 -c"$clients" -d"$duration" -s "$work/post.lua" "$url_nginx" >"$work/nginx.txt"
 
 host_rps=$(awk '/^Requests\/sec:/ {print $2}' "$work/host.txt")
@@ -124,5 +128,6 @@ printf '%-12s %12s %12s %8s\n' "requests/s" "$host_rps" "$nginx_rps" "$ratio"
 kill -0 "$host_pid" || { echo "bench_page: the host died" >&2; exit 1; }
 fds_after=$(ls "/proc/$host_pid/fd" | wc -l)
 left=$(find "$private_root" -type f | wc -l)
+[ -f "$work/updates.txt" ] && echo "updater: $(grep -c 'rows affected' "$work/updates.txt") updates of user during the run"
 echo "host descriptors: $fds_before after the first request, $fds_after after the run; files left in its private directory: $left"
 grep -q ' 0 broken' "$work/host.txt" || { echo "bench_page: broken answers" >&2; exit 1; }

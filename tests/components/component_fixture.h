@@ -21,30 +21,16 @@
 #include "engine/engine_state.h"
 #include "sql/query_statement.h"
 #include "sql/sql_fixture.h"
+#include "support/temp_dir.h"
 
 namespace tarn::component_testing {
 
 using sql_testing::TextRow;
 
 // A directory made with mkdtemp and removed with everything in it.
-class TempDir {
+class TempDir : public testing_support::TTempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/tarn-components-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = std::string(made) + "/";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
+  TempDir() : TTempDir("tarn-components") {}
 };
 
 // Runs one statement on a directory and answers its result rows; table

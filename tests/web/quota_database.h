@@ -13,30 +13,11 @@
 
 #include "engine/data_session.h"
 #include "sql/query_statement.h"
+#include "support/temp_dir.h"
 
 namespace dovecrest::testing {
 
-// A temporary directory, removed with everything in it.
-class TempDir {
- public:
-  explicit TempDir(const char* prefix) {
-    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    path_ = mkdtemp(buffer.data());
-    path_ += '/';
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = tarn::testing_support::TTempDir;
 
 // A temporary configuration directory named by $VANTREL_CONFIG_DIR for one test.
 class ConfigDir {

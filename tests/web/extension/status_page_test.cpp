@@ -139,6 +139,9 @@ TEST_F(StatusPage, HeadingMinimumCases) {
               PageAround(c.name, c.minimum, rows, kPrinterRows, SettingRows(c.name, " 全部打印机", "150", "截页列印")))
         << c.name;
   }
+  // Only blanks pass the empty test and are trimmed to nothing: no user has an empty name.
+  EXPECT_EQ(Page("   "),
+            PageAround("", "UnLimit", "", kPrinterRows, SettingRows("", " 全部打印机", "150", "截页列印")));
 }
 
 TEST_F(StatusPage, ChineseNamesAreFound) {
