@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/code_page.h"
+#include "platform/os_process.h"
 
 namespace tarn {
 
@@ -91,6 +92,11 @@ std::string ResolveFileName(const std::string& path) {
   std::string directory, name;
   SplitFileName(path, directory, name);
   if (name.empty()) return path;
+  // Every name in the process's private directory was made here, in the case
+  // the engine writes it: no other spelling can exist, so the directory is not
+  // scanned. (Result tables come and go there with every statement, and scans
+  // would queue behind their creation on the directory's lock.)
+  if (OSIsProcessPrivateDirectory(directory)) return path;
   std::unique_ptr<DIR, TDirCloser> dir(::opendir(directory.empty() ? "." : directory.c_str()));
   if (!dir) return path;
   std::string match;

@@ -72,6 +72,12 @@ int OSProcessPrivateDirectory(std::string& path) {
   return 0;
 }
 
+bool OSIsProcessPrivateDirectory(const std::string& directory) noexcept {
+  TPrivateDirectoryState& state = State();
+  std::lock_guard guard(state.lock);
+  return !state.path.empty() && state.owner == ::getpid() && state.path == directory;
+}
+
 void OSRemoveProcessPrivateDirectory() noexcept {
   TPrivateDirectoryState& state = State();
   std::lock_guard guard(state.lock);

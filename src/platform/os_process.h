@@ -25,5 +25,8 @@ int OSProcessPrivateDirectory(std::string& path);
 // this process made one; the next OSProcessPrivateDirectory makes a new one.
 // Also runs at process exit.
 void OSRemoveProcessPrivateDirectory() noexcept;
+// Whether the directory (with its trailing '/') is the private directory this
+// process made. Only the process itself names files there.
+bool OSIsProcessPrivateDirectory(const std::string& directory) noexcept;
 
 }  // namespace tarn
