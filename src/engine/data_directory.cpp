@@ -7,11 +7,12 @@
 #include <mutex>
 #include <set>
 
-#include "engine/data_session.h"
 #include "core/errors.h"
+#include "engine/data_session.h"
 #include "platform/code_page.h"
 #include "platform/file_names.h"
 #include "platform/os_file.h"
+#include "platform/os_process.h"
 #include "storage/files/file_errors.h"
 #include "storage/files/file_list.h"
 #include "storage/files/temp_file.h"
@@ -41,18 +42,19 @@ std::string ReservationMarker(const std::string& path, const std::string& dataFi
   return path + dataFileName.substr(0, dataFileName.size() - 4) + ".RSV";
 }
 
-// In-memory temporary names handed out and not yet used, for the whole process
-// (memory tables are the process's own, so no marker file is needed).
-std::mutex& MemoryReservationsLock() {
+// Temporary names handed out and not yet used, for the whole process: names of
+// memory tables and of tables in the process's own private directory, which no
+// other process uses, so no marker file is needed for them.
+std::mutex& ProcessReservationsLock() {
   static std::mutex lock;
   return lock;
 }
-std::set<std::string>& MemoryReservations() {
+std::set<std::string>& ProcessReservations() {
   static std::set<std::string> names;
   return names;
 }
-std::string MemoryReservationKey(const std::string& path, const std::string& dataFileName) {
-  return AnsiUpperCase(path + dataFileName);
+std::string ProcessReservationKey(const std::string& path, const std::string& dataFileName, bool inMemory) {
+  return (inMemory ? "M:" : "D:") + AnsiUpperCase(path + dataFileName);
 }
 
 }  // namespace
@@ -235,13 +237,14 @@ bool TDataDirectory::DataTableExists(const std::string& name, bool inMemory) con
 
 std::string TDataDirectory::GetTempDataTableName(bool inMemory) {
   const std::string prefix = ThreadDigits();
+  const bool inProcess = inMemory || OSIsProcessPrivateDirectory(path_);
   for (std::uint32_t n = 0; n <= 0xFFFF; ++n) {
     const std::string name = prefix + std::to_string(n) + ".DAT";
     if (DataTableExists(name, inMemory)) continue;
-    if (inMemory) {
-      std::lock_guard guard(MemoryReservationsLock());
-      if (!MemoryReservations().insert(MemoryReservationKey(path_, name)).second) continue;
-      reservations_.push_back({name, true});
+    if (inProcess) {
+      std::lock_guard guard(ProcessReservationsLock());
+      if (!ProcessReservations().insert(ProcessReservationKey(path_, name, inMemory)).second) continue;
+      reservations_.push_back({name, inMemory, true});
       return name;
     }
     // The marker is made exclusively, so of several threads or processes only
@@ -253,7 +256,7 @@ std::string TDataDirectory::GetTempDataTableName(bool inMemory) {
       RaiseError(OSLastNativeError(e), {}, {}, path_, name);
     }
     marker.Reset();
-    reservations_.push_back({name, false});
+    reservations_.push_back({name, false, false});
     if (!DataTableExists(name, inMemory)) return name;
     ReleaseReservation(reservations_.back());
   }
@@ -261,9 +264,9 @@ std::string TDataDirectory::GetTempDataTableName(bool inMemory) {
 }
 
 void TDataDirectory::ReleaseReservation(const TReservation& reservation) noexcept {
-  if (reservation.inMemory) {
-    std::lock_guard guard(MemoryReservationsLock());
-    MemoryReservations().erase(MemoryReservationKey(path_, reservation.dataFileName));
+  if (reservation.inProcess) {
+    std::lock_guard guard(ProcessReservationsLock());
+    ProcessReservations().erase(ProcessReservationKey(path_, reservation.dataFileName, reservation.inMemory));
   } else {
     OSFileDelete(ReservationMarker(path_, reservation.dataFileName));
   }

@@ -113,6 +113,9 @@ class TDataDirectory final : public TTableOwner {
   struct TReservation {
     std::string dataFileName;
     bool inMemory;
+    // Held in the process-wide set instead of by a marker file (memory tables,
+    // and tables in the process's own private directory).
+    bool inProcess;
   };
   void ReleaseReservation(const TReservation& reservation) noexcept;
   TDataTable* FindTable(const std::string& name, bool inMemory) const;

@@ -230,6 +230,30 @@ TEST_F(DirectoryTest, TemporaryTablesAreCreatedUnderTheirReservedNames) {
   EXPECT_TRUE(markers.empty()) << markers.front();
 }
 
+// In the process's private directory, which no other process uses, temporary
+// names are reserved within the process: two sessions get different names and
+// no marker file is made there.
+TEST(PrivateDirectory, TemporaryNamesThereAreReservedInTheProcessWithoutMarkers) {
+  std::string privateDir;
+  ASSERT_EQ(OSProcessPrivateDirectory(privateDir), 0);
+  TDataSession first, second;
+  TDataDirectory& a = first.OpenDataDirectory(privateDir, privateDir);
+  TDataDirectory& b = second.OpenDataDirectory(privateDir, privateDir);
+  const std::string name = a.GetTempDataTableName(false);
+  EXPECT_NE(b.GetTempDataTableName(false), name);
+  EXPECT_NE(a.GetTempDataTableName(false), name);
+  std::vector<std::string> markers;
+  for (const auto& entry : std::filesystem::directory_iterator(privateDir))
+    if (entry.path().extension() == ".RSV") markers.push_back(entry.path().filename());
+  EXPECT_TRUE(markers.empty()) << markers.front();
+  // Closing the directory gives its names back.
+  first.CloseDataDirectory(a);
+  TDataDirectory& again = first.OpenDataDirectory(privateDir, privateDir);
+  EXPECT_EQ(again.GetTempDataTableName(false), name);
+  first.CloseDataDirectory(again);
+  second.CloseDataDirectory(b);
+}
+
 // The private directory is the process's own: made under $TMPDIR with mode
 // 0700, shared by the process's sessions, never a forked child's, and removed
 // once the engine stops with no session left.
