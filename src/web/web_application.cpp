@@ -18,14 +18,17 @@ TWebApplication::~TWebApplication() = default;
 
 void TWebApplication::Unload() {
   std::vector<std::unique_ptr<TWebModule1>> modules;
+  bool serving = false;
   {
     std::lock_guard lock(poolLock_);
     for (auto& module : inactiveModules_) modules.push_back(std::move(module));
-    for (auto& module : activeModules_) modules.push_back(std::move(module));
     inactiveModules_.clear();
-    activeModules_.clear();
+    serving = !activeModules_.empty();
   }
   modules.clear();
+  // A module still serving a request (which a server that unloads has ended)
+  // keeps the engine running.
+  if (serving) return;
   try {
     tarn::Session().SetActive(false);
   } catch (...) {

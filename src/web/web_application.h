@@ -35,8 +35,8 @@ class TWebApplication {
 
   // The library is being unloaded: destroys every module (each stops its session,
   // closing its databases), then stops the default session and with it the engine.
-  // Runs while everything the modules use still exists; no request may be in
-  // progress.
+  // Runs while everything the modules use still exists. A module still serving a
+  // request is left alone, and the engine with it.
   void Unload();
 
   int MaxConnections = 32;  // below 1: no limit

@@ -139,7 +139,8 @@ std::int32_t TFileList::CloseFile(TAbstractFile* file, bool inMemory, std::int32
   std::lock_guard guard(lock_);
   file->Unpin();
   if (result < 0) return result;
-  if (!inMemory || file->Temporary()) RemoveIfUnused(file);
+  // The marks are read only once no other operation is in progress on the file.
+  if (file->Pins() == 0 && (!inMemory || file->Temporary())) RemoveIfUnused(file);
   return 0;
 }
 

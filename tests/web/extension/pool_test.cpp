@@ -4,12 +4,16 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "components/tarn_session.h"
+#include "components/tarn_session_list.h"
 #include "web/fake_control_block.h"
 #include "web/web_application.h"
 
@@ -72,6 +76,53 @@ TEST(ModulePool, TheRequestBeyondMaxConnectionsGetsThePoolErrorAndModulesAreReus
   FakeControlBlock next("GET", "");
   EXPECT_EQ(app.HttpExtensionProc(next.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
   EXPECT_EQ(app.ConstructedModuleCount(), 32u);  // reused, not constructed
+
+  unsetenv("VANTREL_CONFIG_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ModulePool, UnloadDestroysIdleModulesAndLeavesOneThatIsServing) {
+  char tmpl[] = "/tmp/dovecrest-pool-XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  std::ofstream(dir + "/Vantrel.ini") << "[Setting]\nDBPath=/q/\n";
+  setenv("VANTREL_CONFIG_DIR", dir.c_str(), 1);
+  TWebApplication app;
+
+  // A request that waits inside the /Query handler for the rest of its body.
+  std::mutex m;
+  std::condition_variable cv;
+  bool waiting = false, release = false;
+  FakeControlBlock busy("POST", "/Query");
+  busy.SetBody("UNAME=", 0);
+  busy.onRead = [&] {
+    std::unique_lock lock(m);
+    waiting = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+  };
+  std::thread serving([&] { app.HttpExtensionProc(busy.Ecb()); });
+  {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return waiting; });
+  }
+  FakeControlBlock idle("GET", "");
+  EXPECT_EQ(app.HttpExtensionProc(idle.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
+  ASSERT_EQ(app.ActiveModuleCount(), 1u);
+  ASSERT_EQ(app.InactiveModuleCount(), 1u);
+
+  app.Unload();
+  EXPECT_EQ(app.InactiveModuleCount(), 0u);
+  EXPECT_EQ(app.ActiveModuleCount(), 1u);
+  EXPECT_TRUE(tarn::Session().Active());  // the serving module still needs the engine
+
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  serving.join();
+  EXPECT_EQ(busy.status, "200 OK");
+  EXPECT_EQ(app.InactiveModuleCount(), 1u);
 
   unsetenv("VANTREL_CONFIG_DIR");
   std::filesystem::remove_all(dir);
