@@ -14,6 +14,20 @@
 #include "engine/engine_state.h"
 
 namespace tarn {
+namespace {
+
+// Stores a changed setting and, on an active session, hands it to the data
+// session under the session lock.
+template <typename T, typename Apply>
+void ChangeSetting(TTarnSession& session, T& stored, const T& value, Apply apply) {
+  if (value == stored) return;
+  stored = value;
+  if (!session.Active() || session.Loading()) return;
+  TSessionLockGuard guard(session);
+  apply(*session.DataSession());
+}
+
+}  // namespace
 
 TTarnSession::TTarnSession(TComponent* owner) : TComponent(owner), state_(std::make_unique<State>()) {
   if (owner != nullptr) {
@@ -170,11 +184,8 @@ TDataSession& TTarnSession::Handle() {
 // lock when they change.
 bool TTarnSession::ForceBufferFlush() const { return state_->forceBufferFlush; }
 void TTarnSession::SetForceBufferFlush(bool value) {
-  if (value == state_->forceBufferFlush) return;
-  state_->forceBufferFlush = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetForceBufferFlush(value);
+  ChangeSetting(*this, state_->forceBufferFlush, value,
+                [&](TDataSession& handle) { handle.SetForceBufferFlush(value); });
 }
 
 bool TTarnSession::KeepConnections() const { return state_->keepConnections; }
@@ -182,56 +193,34 @@ void TTarnSession::SetKeepConnections(bool value) { state_->keepConnections = va
 
 std::uint8_t TTarnSession::LockRetryCount() const { return state_->lockRetryCount; }
 void TTarnSession::SetLockRetryCount(std::uint8_t value) {
-  if (value == state_->lockRetryCount) return;
-  state_->lockRetryCount = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetLockRetries(value);
+  ChangeSetting(*this, state_->lockRetryCount, value, [&](TDataSession& handle) { handle.SetLockRetries(value); });
 }
 
 std::uint16_t TTarnSession::LockWaitTime() const { return state_->lockWaitTime; }
 void TTarnSession::SetLockWaitTime(std::uint16_t value) {
-  if (value == state_->lockWaitTime) return;
-  state_->lockWaitTime = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetLockWait(value);
+  ChangeSetting(*this, state_->lockWaitTime, value, [&](TDataSession& handle) { handle.SetLockWait(value); });
 }
 
 TLockProtocol TTarnSession::LockProtocol() const { return state_->lockProtocol; }
 void TTarnSession::SetLockProtocol(TLockProtocol value) {
-  if (value == state_->lockProtocol) return;
-  state_->lockProtocol = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetLockProtocol(value);
+  ChangeSetting(*this, state_->lockProtocol, value, [&](TDataSession& handle) { handle.SetLockProtocol(value); });
 }
 
 const std::string& TTarnSession::PrivateDir() const { return state_->privateDir; }
 void TTarnSession::SetPrivateDir(const std::string& value) {
-  if (value == state_->privateDir) return;
-  state_->privateDir = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetPrivateDirectory(value);
+  ChangeSetting(*this, state_->privateDir, value, [&](TDataSession& handle) { handle.SetPrivateDirectory(value); });
 }
 
 std::uint16_t TTarnSession::ProgressSteps() const { return state_->progressSteps; }
 void TTarnSession::SetProgressSteps(std::uint16_t value) {
-  if (value > 100 || value == state_->progressSteps) return;
-  state_->progressSteps = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetProgress(value);
+  if (value > 100) return;
+  ChangeSetting(*this, state_->progressSteps, value, [&](TDataSession& handle) { handle.SetProgress(value); });
 }
 
 bool TTarnSession::StrictChangeDetection() const { return state_->strictChangeDetection; }
 void TTarnSession::SetStrictChangeDetection(bool value) {
-  if (value == state_->strictChangeDetection) return;
-  state_->strictChangeDetection = value;
-  if (!Active() || Loading()) return;
-  TSessionLockGuard guard(*this);
-  state_->handle->SetStrictChangeDetection(value);
+  ChangeSetting(*this, state_->strictChangeDetection, value,
+                [&](TDataSession& handle) { handle.SetStrictChangeDetection(value); });
 }
 
 TSessionType TTarnSession::SessionType() const { return state_->sessionType; }

@@ -1,12 +1,9 @@
 // The module pool under real concurrency: the 33rd simultaneous request meets the
 // limit, and finished modules are reused.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -16,17 +13,17 @@
 #include "components/tarn_session_list.h"
 #include "web/fake_control_block.h"
 #include "web/web_application.h"
+#include "web/web_test_support.h"
 
 namespace dovecrest {
 namespace {
 
+using testing::ConfigDir;
 using testing::FakeControlBlock;
 
 TEST(ModulePool, TheRequestBeyondMaxConnectionsGetsThePoolErrorAndModulesAreReused) {
-  char tmpl[] = "/tmp/dovecrest-pool-XXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  std::ofstream(dir + "/Vantrel.ini") << "[Setting]\nDBPath=/q/\n";
-  setenv("VANTREL_CONFIG_DIR", dir.c_str(), 1);
+  ConfigDir config;
+  config.Write("[Setting]\nDBPath=/q/\n");
 
   TWebApplication app;
   ASSERT_EQ(app.MaxConnections, 32);
@@ -76,16 +73,11 @@ TEST(ModulePool, TheRequestBeyondMaxConnectionsGetsThePoolErrorAndModulesAreReus
   FakeControlBlock next("GET", "");
   EXPECT_EQ(app.HttpExtensionProc(next.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
   EXPECT_EQ(app.ConstructedModuleCount(), 32u);  // reused, not constructed
-
-  unsetenv("VANTREL_CONFIG_DIR");
-  std::filesystem::remove_all(dir);
 }
 
 TEST(ModulePool, UnloadDestroysIdleModulesAndLeavesOneThatIsServing) {
-  char tmpl[] = "/tmp/dovecrest-pool-XXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  std::ofstream(dir + "/Vantrel.ini") << "[Setting]\nDBPath=/q/\n";
-  setenv("VANTREL_CONFIG_DIR", dir.c_str(), 1);
+  ConfigDir config;
+  config.Write("[Setting]\nDBPath=/q/\n");
   TWebApplication app;
 
   // A request that waits inside the /Query handler for the rest of its body.
@@ -123,9 +115,6 @@ TEST(ModulePool, UnloadDestroysIdleModulesAndLeavesOneThatIsServing) {
   serving.join();
   EXPECT_EQ(busy.status, "200 OK");
   EXPECT_EQ(app.InactiveModuleCount(), 1u);
-
-  unsetenv("VANTREL_CONFIG_DIR");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
