@@ -165,7 +165,7 @@ void TDataQuery::VerifyResultFields() {
     } else {
       column = &expression;
     }
-    const bool columnBased = column != nullptr && column->NodeClass == enFIELD;
+    bool columnBased = column != nullptr && column->NodeClass == enFIELD;
     if (columnBased && column->FieldName == "*") {
       // COUNT(*): based on the first column of its table, counting every row.
       TSourceTable* source =
@@ -182,6 +182,13 @@ void TDataQuery::VerifyResultFields() {
     }
     VerifyExpressionToken(TARN_SQLPARSE, statement_.Directory().Name(), {}, false, &VerifyExpressionFieldData, this,
                           nullptr, expression, kSourceColumns);
+    // A quoted name that the verifier found to be a column is that column, as a
+    // bare name would be: it gets the column's name and its source.
+    if (!columnBased && field.Calculation == rcNone && expression.NodeClass == enFIELD &&
+        expression.Source != nullptr) {
+      column = &expression;
+      columnBased = true;
+    }
     if (field.Computed && (expression.NodeClass == enFIELD ||
                            (field.Calculation != rcNone && columnBased))) {
       field.Computed = false;

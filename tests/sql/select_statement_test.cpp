@@ -131,6 +131,8 @@ TEST_F(SelectStatementTest, ResultColumnsAreNamedFromAliasesColumnsAndAggregates
        {"Sum Of AMOUNT", "Min Of AMOUNT", "Max Of AMOUNT", "Count Of NAME"}},
       {"SELECT ID + 1, SUM(ID * 2) FROM people GROUP BY 1", {"Expression", "Sum Of Expr"}},
       {"SELECT AMOUNT AS abcdefghijklmnopqrstuvwxyz0123456789 FROM people", {"ghijklmnopqrstuvwxyz0123456789"}},
+      // Quoted names of columns are those columns, and ORDER BY finds them.
+      {"SELECT \"NAME\", 'AMOUNT' FROM people ORDER BY \"NAME\", 'AMOUNT' DESC", {"NAME", "AMOUNT"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Sql);
