@@ -254,5 +254,32 @@ TEST_F(StatusPage, ConcurrentRequestsWhileTheServiceUpdatesTheUserTable) {
   EXPECT_GT(updates, 0);
 }
 
+// Construction really starts the session and connects the database: a DBPath that
+// names no directory, and a session without its password handler, end in the
+// engine's own messages on the status page.
+TEST(StatusPageEngineMessages, MissingDirectoryAndMissingPasswordHandler) {
+  ConfigDir config;
+  config.Write("[Setting]\nDBPath=/nonexistent/quota/\n");
+  {
+    TWebApplication app;
+    FakeControlBlock form("GET", "");
+    EXPECT_EQ(app.HttpExtensionProc(form.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
+    EXPECT_EQ(form.status, "200 OK");
+    FakeControlBlock query("POST", "/Query");
+    query.SetBody("UNAME=bob", 9);
+    EXPECT_EQ(app.HttpExtensionProc(query.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
+    EXPECT_EQ(query.written.rfind("Tarn Engine Error # 11010 ", 0), 0u) << query.written;
+    EXPECT_NE(query.written.find("user"), std::string::npos) << query.written;
+  }
+  QuotaDatabase db;
+  db.CreateTables();
+  config.Write("[Setting]\nDBPath=" + db.Path() + "\n");
+  TWebApplication app([](TWebModule1& module) { module.MySession->OnPassword = nullptr; });
+  FakeControlBlock query("POST", "/Query");
+  query.SetBody("UNAME=bob", 9);
+  EXPECT_EQ(app.HttpExtensionProc(query.Ecb()), static_cast<uint32_t>(HSE_STATUS_SUCCESS));
+  EXPECT_EQ(query.written.rfind("Tarn Engine Error # 10498 ", 0), 0u) << query.written;
+}
+
 }  // namespace
 }  // namespace dovecrest
