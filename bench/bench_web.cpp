@@ -1,11 +1,8 @@
 // Requests per second of HttpExtensionProc in-process: the query-form page, and the
 // quota status page (three statements per request) on a small quota database.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -38,26 +35,40 @@ int ReadClient(void*, void*, uint32_t* size) {
 }
 int ServerSupportFunction(void*, uint32_t, void*, uint32_t*, void*) { return 1; }
 
-// One application serving a quota database with a few users, printers and a setting row.
-dovecrest::TWebApplication& Application() {
-  static dovecrest::testing::QuotaDatabase* db = [] {
-    auto* quota = new dovecrest::testing::QuotaDatabase;
-    quota->CreateTables();
+// One application serving a quota database with a few users, printers and a
+// setting row. main takes it down after the runs, while the engine's objects
+// still exist, and the fixture's directories go with it.
+struct Fixture {
+  dovecrest::testing::QuotaDatabase db;
+  dovecrest::testing::ConfigDir config;
+  std::unique_ptr<dovecrest::TWebApplication> app;
+
+  Fixture() {
+    db.CreateTables();
     for (const char* row : {"'ALICE', '', 500, 120, 1", "'ALICE', 'Laser-2F', 200, 180, 3", "'BOB', '', -1, 42, 4",
                             "'CAROL', '', 300, 310, 2"})
-      quota->Exec(std::string("INSERT INTO \"user\" VALUES (") + row + ")");
+      db.Exec(std::string("INSERT INTO \"user\" VALUES (") + row + ")");
     for (const char* row : {"'Laser-2F', 300, 10000, 2345, 1", "'Color', 50, -1, 800, 2"})
-      quota->Exec(std::string("INSERT INTO printer VALUES (") + row + ")");
-    quota->Exec("INSERT INTO setting VALUES (1, 2, 150, 4)");
-    return quota;
-  }();
-  static dovecrest::testing::ConfigDir* config = [] {
-    auto* dir = new dovecrest::testing::ConfigDir;
-    dir->Write("[Setting]\nDBPath=" + db->Path() + "\n");
-    return dir;
-  }();
-  static dovecrest::TWebApplication* app = (static_cast<void>(config), new dovecrest::TWebApplication);
-  return *app;
+      db.Exec(std::string("INSERT INTO printer VALUES (") + row + ")");
+    db.Exec("INSERT INTO setting VALUES (1, 2, 150, 4)");
+    config.Write("[Setting]\nDBPath=" + db.Path() + "\n");
+    app = std::make_unique<dovecrest::TWebApplication>();
+  }
+  ~Fixture() {
+    app->Unload();
+    app.reset();
+  }
+};
+
+std::unique_ptr<Fixture>& TheFixture() {
+  static std::unique_ptr<Fixture> fixture;
+  return fixture;
+}
+
+dovecrest::TWebApplication& Application() {
+  auto& fixture = TheFixture();
+  if (!fixture) fixture = std::make_unique<Fixture>();
+  return *fixture->app;
 }
 
 // A control block whose writes go to the sink, with `body` as the whole posted body.
@@ -109,4 +120,11 @@ BENCHMARK(BM_StatusPage)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  TheFixture().reset();
+  benchmark::Shutdown();
+  return 0;
+}
