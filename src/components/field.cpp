@@ -35,6 +35,15 @@ void Store(std::uint8_t* p, T value) {
   throw EConvertError(FormatMessage(db_messages::kInvalidInteger, text));
 }
 
+// The whole text as an integer of type T, or the conversion error.
+template <typename T>
+T WholeInteger(const std::string& text) {
+  T value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size()) InvalidInteger(text);
+  return value;
+}
+
 }  // namespace
 
 std::string FormatFloatGeneral(double value) {
@@ -282,20 +291,12 @@ bool TField::EncodeText(const std::string& value, std::uint8_t* v) const {
     case dtInteger:
       Store(v, StrToInt(value));
       return true;
-    case dtCardinal: {
-      std::uint32_t x = 0;
-      const auto r = std::from_chars(value.data(), value.data() + value.size(), x);
-      if (value.empty() || r.ec != std::errc() || r.ptr != value.data() + value.size()) InvalidInteger(value);
-      Store(v, x);
+    case dtCardinal:
+      Store(v, WholeInteger<std::uint32_t>(value));
       return true;
-    }
-    case dtLargeInt: {
-      std::int64_t x = 0;
-      const auto r = std::from_chars(value.data(), value.data() + value.size(), x);
-      if (value.empty() || r.ec != std::errc() || r.ptr != value.data() + value.size()) InvalidInteger(value);
-      Store(v, x);
+    case dtLargeInt:
+      Store(v, WholeInteger<std::int64_t>(value));
       return true;
-    }
     case dtFloat: {
       double x = 0;
       if (!TryStrToAnsiFloat(value, x)) throw EConvertError(FormatMessage(db_messages::kInvalidFloat, value));
